@@ -1,0 +1,26 @@
+# Options every target of the project gets: strict warnings and, when asked, sanitizers.
+add_library(orvik_options INTERFACE)
+target_compile_options(orvik_options INTERFACE -Wall -Wextra -Werror)
+target_include_directories(orvik_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(ORVIK_SANITIZE)
+  target_compile_options(orvik_options INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(orvik_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+if(ORVIK_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "ORVIK_FUZZ needs clang (CXX=clang++)")
+  endif()
+  target_compile_options(orvik_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(orvik_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# orvik_library(name SOURCES... [DEPS ...]): one static library per layer folder.
+function(orvik_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC orvik_options ${ARG_DEPS})
+endfunction()

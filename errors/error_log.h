@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "base/text.h"
+
+namespace orvik {
+
+// The error log: "err.log" in a "log" folder, time-stamped lines, started afresh every 1000
+// lines. Every line is on disk when logLine returns.
+class ErrorLog {
+ public:
+  static constexpr int kLinesPerFile = 1000;
+
+  ErrorLog() = default;
+  ~ErrorLog();
+  ErrorLog(const ErrorLog&) = delete;
+  ErrorLog& operator=(const ErrorLog&) = delete;
+
+  // Points the log at <base>/log/err.log (".." when base is empty), creating the folder.
+  void setLogDirectory(const std::string& base);
+  // The folder of the log ("" until setLogDirectory has run); the frame trace lies beside it.
+  std::filesystem::path directory() const;
+  std::filesystem::path path() const;
+
+  bool logLine(const char* format, ...) ORVIK_PRINTF(2, 3);
+  // Writes the text as it stands, never as a format.
+  bool logText(std::string_view text);
+
+  // Where the time stamps come from; the local wall clock unless a test sets another.
+  void setTimeSource(std::function<std::time_t()> now);
+
+ private:
+  bool openForAppend();
+
+  mutable std::mutex mutex_;
+  std::filesystem::path directory_;
+  std::filesystem::path path_;
+  std::FILE* file_ = nullptr;
+  int linesLeft_ = 0;
+  std::function<std::time_t()> now_;
+};
+
+// The process-wide error log.
+ErrorLog& errorLog();
+
+// "[ %m-%d %H:%M:%S ] " for the given time in local time.
+std::string logTimePrefix(std::time_t when);
+
+}  // namespace orvik
