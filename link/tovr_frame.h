@@ -63,9 +63,7 @@ class ResponseParser {
   bool finished() const { return state_ == State::Done || state_ == State::Failed; }
   Failure failure() const { return failure_; }
   // True while the acknowledgement or the frame start is awaited.
-  bool awaitingFrameStart() const {
-    return state_ == State::Acknowledge || state_ == State::Hunt;
-  }
+  bool awaitingFrameStart() const { return state_ == State::Acknowledge || state_ == State::Hunt; }
   // True when the byte just fed was skipped junk or the opcode: the transport then goes
   // back to its full patience for the bytes that follow.
   bool restoresTrials() const { return restoresTrials_; }

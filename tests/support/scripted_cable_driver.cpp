@@ -41,8 +41,7 @@ FT_STATUS ScriptedCableDriver::listDeviceCount(std::uint32_t& count) {
   return status;
 }
 
-FT_STATUS ScriptedCableDriver::listDescription(std::uint32_t index,
-                                               CableDescription& description) {
+FT_STATUS ScriptedCableDriver::listDescription(std::uint32_t index, CableDescription& description) {
   FT_STATUS status = next(Call::ListDescription);
   if (status != FT_OK) {
     return status;

@@ -77,8 +77,8 @@ class ScriptedCableDriver : public CableDriver {
   FT_STATUS getComPortNumber(FT_HANDLE handle, std::int32_t& comPort) override;
   FT_STATUS close(FT_HANDLE handle) override;
   FT_STATUS setBaudRate(FT_HANDLE handle, std::uint32_t baud) override;
-  FT_STATUS setDataCharacteristics(FT_HANDLE handle, std::uint8_t wordLength,
-                                   std::uint8_t stopBits, std::uint8_t parity) override;
+  FT_STATUS setDataCharacteristics(FT_HANDLE handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                   std::uint8_t parity) override;
   FT_STATUS setFlowControl(FT_HANDLE handle, std::uint16_t flow, std::uint8_t xon,
                            std::uint8_t xoff) override;
   FT_STATUS setTimeouts(FT_HANDLE handle, std::uint32_t readMs, std::uint32_t writeMs) override;

@@ -1,0 +1,214 @@
+#include <algorithm>
+#include <vector>
+
+#include "errors/error_text.h"
+#include "link/tovr.h"
+#include "link/tovr_frame.h"
+
+namespace orvik {
+namespace {
+
+constexpr std::uint8_t kResetOpcode = 0x10;
+constexpr std::uint8_t kQueryOpcode = 0x23;
+constexpr std::uint8_t kParameterWriteOpcode = 0x38;
+constexpr std::uint8_t kFlashOpcode = 0x72;
+constexpr std::uint8_t kBaudRateParameter = 0x2A;
+constexpr std::uint8_t kResetBlocksParameter = 0x2E;
+
+constexpr std::array<std::uint8_t, 3> kProbeFrame{0xF1, 0x40, 0xCE};
+constexpr std::uint32_t kProbeReadTimeout = 20;
+constexpr std::uint32_t kProbeWriteTimeout = 300;
+constexpr std::chrono::milliseconds kAfterSendOnly{1};
+
+// Restores the engine's attempt counts on every way out of an exchange.
+class TrialsGuard {
+ public:
+  TrialsGuard(int& trials, int& responseTrials)
+      : trials_(trials),
+        responseTrials_(responseTrials),
+        savedTrials_(trials),
+        savedResponseTrials_(responseTrials) {}
+  ~TrialsGuard() {
+    trials_ = savedTrials_;
+    responseTrials_ = savedResponseTrials_;
+  }
+  TrialsGuard(const TrialsGuard&) = delete;
+  TrialsGuard& operator=(const TrialsGuard&) = delete;
+
+ private:
+  int& trials_;
+  int& responseTrials_;
+  int savedTrials_;
+  int savedResponseTrials_;
+};
+
+}  // namespace
+
+TOVR::TOVR(USBSerial& port) : port_(port) {}
+
+std::uint8_t TOVR::checksum(int count, const std::uint8_t* bytes) {
+  if (bytes == nullptr || count <= 0) {
+    return 0xFF;
+  }
+  return orvik::checksum(std::span(bytes, static_cast<std::size_t>(count)));
+}
+
+void TOVR::traceFrame(std::string_view direction, std::span<const std::uint8_t> bytes,
+                      std::string_view note) {
+  if (trace_ != nullptr) {
+    trace_->frame(direction, bytes, note);
+  }
+}
+
+int TOVR::readBytes(int n, std::uint8_t* dest) {
+  if (n > 0 && dest != nullptr && port_.usable()) {
+    for (int attempt = 0; attempt < trials_; ++attempt) {
+      if (port_.read(dest, static_cast<std::uint32_t>(n)) == static_cast<std::uint32_t>(n)) {
+        return n;
+      }
+    }
+  }
+  appendError(ErrorCategory::PROT, "Error:failed to read port for %d bytes after %d trials.", n,
+              trials_);
+  return -1;
+}
+
+int TOVR::writeBytes(const std::uint8_t* src, int n) {
+  if (!port_.usable() || src == nullptr || n <= 0) {
+    return -1;
+  }
+  for (int attempt = 0; attempt < trials_; ++attempt) {
+    if (port_.write(src, static_cast<std::uint32_t>(n)) != static_cast<std::uint32_t>(n)) {
+      continue;
+    }
+    if (echoOn_) {
+      // The cable hands every byte back; swallow them before the answer is awaited.
+      const auto count = static_cast<std::size_t>(n);
+      if (count <= receiveBuffer_.size()) {
+        readBytes(n, receiveBuffer_.data());
+        traceFrame("ECHO", std::span(receiveBuffer_).first(count));
+      } else {
+        std::vector<std::uint8_t> echo(count);
+        readBytes(n, echo.data());
+      }
+    }
+    return n;
+  }
+  appendError(ErrorCategory::PROT, "Error:failed to write port with %d bytes after %d trials.", n,
+              trials_);
+  return -1;
+}
+
+void TOVR::applyTiming(std::span<const std::uint8_t> request) {
+  const std::uint8_t opcode = requestOpcode(request);
+  if (opcode == kResetOpcode) {
+    trials_ = 500;
+    responseTrials_ = 4;
+    port_.setTimeouts(600, 200);
+  } else if (opcode == kQueryOpcode) {
+    responseTrials_ = 1;
+    port_.setTimeouts(100, 300);
+  } else if (opcode == kParameterWriteOpcode && request.size() > 4 &&
+             (request[4] == kResetBlocksParameter || request[4] == kBaudRateParameter)) {
+    // The radio takes its time over these; the time-outs stay as they are.
+    responseTrials_ = 100;
+  } else if (opcode == kFlashOpcode) {
+    port_.setTimeouts(300, 3000);
+  } else {
+    port_.setTimeouts(250, 300);
+  }
+}
+
+int TOVR::exchange(std::span<const std::uint8_t> request, std::uint32_t& address,
+                   std::uint8_t& opcode, std::span<std::uint8_t> data) {
+  TrialsGuard guard(trials_, responseTrials_);
+  if (!port_.usable() || request.empty()) {
+    return -1;
+  }
+  port_.purge(FT_PURGE_RX | FT_PURGE_TX);
+  applyTiming(request);
+  const int length = static_cast<int>(request.size());
+  if (writeBytes(request.data(), length) != length) {
+    traceFrame("TX", request, "not sent");
+    return -1;
+  }
+  traceFrame("TX", request);
+  const int result = parseResponse(address, opcode, data);
+  traceFrame("RX", received(), result < 0 ? "failed" : std::string_view{});
+  return result;
+}
+
+int TOVR::parseResponse(std::uint32_t& address, std::uint8_t& opcode,
+                        std::span<std::uint8_t> data) {
+  opcode = 0;
+  address = 0;
+  receiveBuffer_.fill(0);
+  receivedCount_ = 0;
+  const int patience = trials_;
+  trials_ = responseTrials_;
+  ResponseParser parser(data);
+  while (!parser.finished()) {
+    if (receivedCount_ == receiveBuffer_.size()) {
+      // More bytes than any response may have.
+      break;
+    }
+    std::uint8_t* next = &receiveBuffer_[receivedCount_];
+    if (readBytes(1, next) != 1) {
+      break;
+    }
+    ++receivedCount_;
+    parser.feed(*next);
+    if (parser.restoresTrials()) {
+      trials_ = patience;
+    }
+    opcode = parser.opcode();
+    address = parser.address();
+  }
+  if (parser.state() != ResponseParser::State::Done) {
+    return -1;
+  }
+  return static_cast<int>(parser.dataCount());
+}
+
+int TOVR::probeCableMode() {
+  if (!port_.usable()) {
+    return kProbeUndecided;
+  }
+  port_.setTimeouts(kProbeReadTimeout, kProbeWriteTimeout);
+  for (int attempt = 0; attempt < trials_; ++attempt) {
+    port_.purge(FT_PURGE_RX | FT_PURGE_TX);
+    if (port_.write(kProbeFrame.data(), kProbeFrame.size()) < kProbeFrame.size()) {
+      continue;
+    }
+    traceFrame("TX", kProbeFrame, "cable-mode probe");
+    std::array<std::uint8_t, kProbeFrame.size()> back{};
+    if (readBytes(static_cast<int>(back.size()), back.data()) < 0) {
+      traceFrame("RX", {}, "no echo");
+      echoOn_ = false;
+      return kProbeNoEcho;
+    }
+    traceFrame("RX", back);
+    if (back == kProbeFrame) {
+      port_.purge(FT_PURGE_RX | FT_PURGE_TX);
+      echoOn_ = true;
+      return kProbeEcho;
+    }
+  }
+  return kProbeUndecided;
+}
+
+int TOVR::sendOnly(std::span<const std::uint8_t, 3> frame) {
+  std::copy(frame.begin(), frame.end(), transmitBuffer_.begin());
+  if (!port_.usable()) {
+    return -1;
+  }
+  int result = -1;
+  for (int attempt = 0; attempt < trials_ && result != 3; ++attempt) {
+    result = writeBytes(transmitBuffer_.data(), 3);
+  }
+  traceFrame("TX", frame, result == 3 ? "no answer awaited" : "not sent");
+  port_.clock().sleep(kAfterSendOnly);
+  return result == 3 ? 3 : -1;
+}
+
+}  // namespace orvik
