@@ -1,0 +1,88 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "base/clock.h"
+#include "link/tovr.h"
+#include "link/usb_serial.h"
+
+namespace orvik {
+
+// The one record of the connected radio: what was read from it, whether the cable is open,
+// and the cable port and TOVR engine through which everything reaches it.
+class RadioInfo {
+ public:
+  static constexpr std::size_t kSerialSize = 11;
+  static constexpr std::size_t kModelSize = 11;
+  static constexpr std::size_t kVersionRecordSize = 4;
+  static constexpr std::size_t kPrivateIdSize = 12;
+  static constexpr std::size_t kAnswerSize = 256;
+
+  // Identity items of the status query.
+  static constexpr std::uint8_t kKeypadKindItem = 0x0D;
+  static constexpr std::uint8_t kModelItem = 0x00;
+  static constexpr std::uint8_t kFirmwareItem = 0x03;
+  static constexpr std::uint8_t kKeypadVersionItem = 0x08;
+  static constexpr std::uint8_t kCodeplugItem = 0x04;
+  static constexpr std::uint8_t kSerialItem = 0x01;
+
+  using VersionRecord = std::array<std::uint8_t, kVersionRecordSize>;
+
+  RadioInfo(CableDriver& driver, Clock& clock);
+  virtual ~RadioInfo();
+  RadioInfo(const RadioInfo&) = delete;
+  RadioInfo& operator=(const RadioInfo&) = delete;
+
+  // Opens the cable at the device index, sets the line up, probes the cable mode and switches
+  // to the link's baud rate. Returns the connected flag.
+  bool openCable(int index);
+  // Closes the cable (when open) and clears the connection flags; true when nothing was open
+  // or the close succeeded.
+  bool closeCable();
+  // Reads every identity item in order; the first that fails ends the read.
+  bool readIdentity();
+
+  // Display texts; no text where the bytes do not make one.
+  static std::optional<std::string> serialText(std::span<const std::uint8_t> bytes);
+  static std::optional<std::string> modelText(std::span<const std::uint8_t> bytes);
+  static std::string regionText(std::int8_t regionCode);
+  static std::optional<std::string> versionRecordText(std::span<const std::uint8_t> record);
+  static std::optional<std::string> privateIdText(std::span<const std::uint8_t> privateId);
+
+  // The radio's serial number as read: serialLength bytes.
+  std::span<const std::uint8_t> serialBytes() const {
+    return std::span(serialNumber).first(static_cast<std::size_t>(serialLength));
+  }
+
+  USBSerial& port() { return port_; }
+  TOVR& engine() { return engine_; }
+
+  std::int8_t regionCode = -1;
+  std::array<std::uint8_t, kSerialSize> serialNumber{};
+  std::array<std::uint8_t, kModelSize> modelNumber{};
+  VersionRecord firmwareVersionRecord{};
+  VersionRecord codeplugVersionRecord{};
+  std::array<std::uint8_t, kPrivateIdSize> privateId{};
+  VersionRecord keypadVersionRecord{};
+  std::int32_t serialLength = kSerialSize;
+  std::uint8_t keypadKind = 0;
+  std::int32_t portIndex = -1;
+  bool connected = false;
+  bool identityValid = false;
+
+ private:
+  USBSerial port_;
+  TOVR engine_;
+};
+
+// Connects to the one programming cable: closes whatever was open, counts the cables and
+// opens the first. selectedIndex takes the cable's index when one was found.
+bool connectRadio(RadioInfo& radio, int& selectedIndex);
+// Closes the cable when connected; true when nothing was open or the close succeeded.
+bool disconnectRadio(RadioInfo& radio);
+
+}  // namespace orvik
