@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include "errors/error_text.h"
 
 namespace orvik {

@@ -157,10 +157,11 @@ FT_STATUS ScriptedCableDriver::write(FT_HANDLE, const std::uint8_t* buffer, std:
   if (status != FT_OK) {
     return status;
   }
-  written.insert(written.end(), buffer, buffer + toWrite);
-  sent = toWrite;
+  const std::uint32_t n = maxBytesPerWrite != 0 ? std::min(toWrite, maxBytesPerWrite) : toWrite;
+  written.insert(written.end(), buffer, buffer + n);
+  sent = n;
   if (responder) {
-    responder(std::span(buffer, toWrite));
+    responder(std::span(buffer, n));
   }
   return FT_OK;
 }

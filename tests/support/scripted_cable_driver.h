@@ -51,6 +51,8 @@ class ScriptedCableDriver : public CableDriver {
   std::deque<std::uint8_t> incoming;
   // At most this many bytes per read call (0: no limit).
   std::uint32_t maxBytesPerRead = 0;
+  // At most this many bytes per write call (0: no limit).
+  std::uint32_t maxBytesPerWrite = 0;
   // Called with every run of bytes written; may push a response into incoming.
   std::function<void(std::span<const std::uint8_t>)> responder;
   // Bytes written so far, in order.
