@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace orvik {
+
+inline constexpr const char* kMakerFolder = "Corvane Solutions";
+inline constexpr const char* kToolFolder = "Orvik Update Tool";
+
+// The per-machine folder (error log, setup file): the given folder, else ORVIK_DATA_DIR, else
+// the XDG data home ($XDG_DATA_HOME or ~/.local/share) + "Corvane Solutions/Orvik Update Tool".
+std::filesystem::path machineDataDir(const std::optional<std::string>& override);
+
+// The folder the tool is installed in: the parent of the executable's folder (bin/..).
+std::filesystem::path installDir();
+
+}  // namespace orvik
