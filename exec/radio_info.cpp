@@ -20,8 +20,8 @@ std::size_t copyItem(std::span<const std::uint8_t> answer, int result,
   if (result <= 2) {
     return 0;
   }
-  const std::size_t available = std::min<std::size_t>(static_cast<std::size_t>(result) - 2,
-                                                      answer.size() - 2);
+  const std::size_t available =
+      std::min<std::size_t>(static_cast<std::size_t>(result) - 2, answer.size() - 2);
   const std::size_t n = std::min(available, field.size());
   std::copy_n(answer.begin() + 2, n, field.begin());
   return n;
@@ -29,10 +29,11 @@ std::size_t copyItem(std::span<const std::uint8_t> answer, int result,
 
 }  // namespace
 
-RadioInfo::RadioInfo(CableDriver& driver, Clock& clock)
-    : port_(driver, clock), engine_(port_) {}
+RadioInfo::RadioInfo(CableDriver& driver, Clock& clock) : port_(driver, clock), engine_(port_) {}
 
-RadioInfo::~RadioInfo() { closeCable(); }
+RadioInfo::~RadioInfo() {
+  closeCable();
+}
 
 bool RadioInfo::closeCable() {
   if (!connected) {
@@ -187,6 +188,8 @@ bool connectRadio(RadioInfo& radio, int& selectedIndex) {
   return radio.openCable(first);
 }
 
-bool disconnectRadio(RadioInfo& radio) { return radio.closeCable(); }
+bool disconnectRadio(RadioInfo& radio) {
+  return radio.closeCable();
+}
 
 }  // namespace orvik

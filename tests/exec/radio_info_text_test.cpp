@@ -8,10 +8,12 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(RadioInfoText, ModelText) {
-  EXPECT_EQ(RadioInfo::modelText(Bytes{1, 2, 0x41, 0x2D, 'B', 'C', 'D', 'E', 'F', 'G', 'H'}), "12A");
+  EXPECT_EQ(RadioInfo::modelText(Bytes{1, 2, 0x41, 0x2D, 'B', 'C', 'D', 'E', 'F', 'G', 'H'}),
+            "12A");
   EXPECT_EQ(RadioInfo::modelText(Bytes{'L', 'A', 2, 6, 'C', 'K', 'N', 9, 'A', 'R', 1}),
             "LA26CKN9AR1");
-  EXPECT_EQ(RadioInfo::modelText(Bytes{15, 0, 'z', 0x10, 'a', 'a', 'a', 'a', 'a', 'a', 'a'}), "?0z");
+  EXPECT_EQ(RadioInfo::modelText(Bytes{15, 0, 'z', 0x10, 'a', 'a', 'a', 'a', 'a', 'a', 'a'}),
+            "?0z");
   EXPECT_EQ(RadioInfo::modelText(Bytes(10, 'A')), std::nullopt);
 }
 
