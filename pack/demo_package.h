@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+namespace orvik {
+
+// The demo package matches the simulated radio: model LA26CKN9AR1 with firmware R01.02.03,
+// codeplug R01.02.00 and keypad R01.00.00 gets firmware R01.03.00 and the even-family
+// codeplug R01.04.00; region LACR.
+inline constexpr const char* kDemoRegion = "LACR";
+inline constexpr const char* kDemoModel = "LA26CKN9AR1";
+inline constexpr const char* kDemoDealerPassword = "demo1234";
+
+// Writes config.xml and the container files into the folder and setup.dat to setupPath,
+// creating folders as needed. Prints one line per file written.
+bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem::path& setupPath,
+                      std::ostream& out, std::string& error);
+
+}  // namespace orvik

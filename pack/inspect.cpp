@@ -1,0 +1,240 @@
+#include "pack/inspect.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "base/byte_reader.h"
+#include "base/text.h"
+#include "codeplug/cpg.h"
+#include "errors/error_text.h"
+#include "pack/kxk_builder.h"
+#include "pack/pack_files.h"
+#include "pack/xml_scramble.h"
+#include "package/flash.h"
+#include "package/kxk_file.h"
+#include "package/kxk_header.h"
+#include "package/md5.h"
+
+namespace orvik {
+namespace {
+
+// The error text is where the readers explain a refusal; take the oldest line and start
+// clean for the next file.
+std::string takeErrorText() {
+  std::string text = firstErrorText();
+  removeErrors(ErrorCategory::OK);
+  return text;
+}
+
+std::string typeText(const KxkHeaderInfo& info) {
+  switch (info.type) {
+    case kKxkModelBlock:
+      return formatText("0 (model block: model number %u, model name \"%s\")", info.prefixNumber,
+                        latin1ToUtf8(info.modelName).c_str());
+    case kKxkCodeplugFile:
+    case kKxkCodeplugFile2: {
+      const PackVersion version{static_cast<char>(info.prefixNumber & 0xFF),
+                                static_cast<std::uint8_t>(info.prefixNumber >> 8),
+                                static_cast<std::uint8_t>(info.prefixNumber >> 16),
+                                static_cast<std::uint8_t>(info.prefixNumber >> 24)};
+      return formatText("%d (codeplug version %s)", info.type, packVersionText(version).c_str());
+    }
+    default:
+      return formatText("3 (region \"%s\")", info.regionName.c_str());
+  }
+}
+
+bool startsWithSrecord(std::span<const std::uint8_t> payload) {
+  const auto first = std::find_if(payload.begin(), payload.end(), [](std::uint8_t c) {
+    return c != ' ' && c != '\t' && c != '\r' && c != '\n';
+  });
+  return first != payload.end() && (*first == 'S' || *first == 's');
+}
+
+bool looksLikeAddressMap(std::span<const std::uint8_t> payload) {
+  const std::string_view text(reinterpret_cast<const char*>(payload.data()), payload.size());
+  return std::any_of(kCpgBlocks.begin(), kCpgBlocks.end(), [&text](const CpgBlockInfo& block) {
+    return text.find(block.mapKey) != std::string_view::npos;
+  });
+}
+
+// What the payload holds, checked with the tool's own parsers; false when it is refused.
+bool describeContent(std::span<const std::uint8_t> payload, std::string& description) {
+  if (payload.size() >= 2 && payload[0] == (kImageMagic >> 8) &&
+      payload[1] == (kImageMagic & 0xFF)) {
+    Flash flash;
+    if (!flash.loadImage(payload)) {
+      description = "firmware image, refused by the image walk: " + takeErrorText();
+      return false;
+    }
+    const ImageLayout& layout = flash.layout();
+    description = formatText("firmware image, %u sections, %u of %zu bytes kept",
+                             unsigned{layout.sectionCount}, layout.endPosition, payload.size());
+    return true;
+  }
+  if (startsWithSrecord(payload)) {
+    Cpg cpg;
+    if (!cpg.parseCodeplugStream(payload)) {
+      description = "S-record stream, refused: " + takeErrorText();
+      return false;
+    }
+    description = "S-record stream, every record and checksum good";
+    return true;
+  }
+  if (looksLikeAddressMap(payload)) {
+    Cpg cpg;
+    if (!cpg.parseAddressMap(payload)) {
+      description = "address map, refused: a value is not a hexadecimal number";
+      return false;
+    }
+    const CpgBlock& def = cpg.block(DEF);
+    description =
+        formatText("address map, DEF block at 0x%X, 0x%X bytes", def.startAddress, def.size);
+    return true;
+  }
+  description = formatText("%zu bytes of data", payload.size());
+  return true;
+}
+
+// One container; false when the tool would refuse it.
+bool inspectContainer(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
+                      std::ostream& out, std::map<std::string, std::vector<std::string>>& names) {
+  const std::string name = path.filename().string();
+  KxkHeaderInfo info;
+  const bool headerOk = readKxkHeader(bytes, name, &info);
+  const std::string headerError = headerOk ? std::string() : takeErrorText();
+
+  const std::span<const std::uint8_t> all(bytes);
+  ByteReader header(all.subspan(kKxkVersionOffset, 4));
+  const PackVersion version{static_cast<char>(header.u8()), header.u8(), header.u8(), header.u8()};
+  const Md5Digest digest = md5Digest(all.subspan(kKxkDigestedFrom));
+  const bool digestGood =
+      std::equal(digest.begin(), digest.end(), bytes.begin() + kKxkDigestOffset);
+
+  out << name << "\n";
+  if (headerOk) {
+    out << "  internal name  " << info.internalName << "\n";
+    out << "  type           " << typeText(info) << "\n";
+    names[info.internalName].push_back(name);
+  } else {
+    out << "  header         refused by the catalogue: " << headerError << "\n";
+  }
+  out << "  version        " << packVersionText(version) << "\n";
+
+  KxkFile file;
+  const bool loaded = loadKxkFile(bytes, name, file);
+  const std::string loadError = loaded ? std::string() : takeErrorText();
+  if (loaded) {
+    out << "  payload        " << file.payloadLength() << " bytes\n";
+  } else if (headerOk) {
+    out << "  payload        " << info.payloadLength << " bytes declared\n";
+  }
+  out << "  digest         " << (digestGood ? "good" : "bad") << "\n";
+
+  bool valid = loaded && headerOk;
+  if (loaded) {
+    std::string content;
+    valid = describeContent(file.payload, content) && valid;
+    out << "  content        " << content << "\n";
+  }
+  if (valid) {
+    out << "  status         valid\n";
+  } else {
+    out << "  status         REFUSED: " << (loaded ? headerError : loadError) << "\n";
+  }
+  return valid;
+}
+
+bool showDecodedXml(const std::string& name, std::vector<std::uint8_t> bytes, std::ostream& out) {
+  scrambleXml(bytes);
+  const std::string text(bytes.begin(), bytes.end());
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos || text[first] != '<') {
+    out << name << "\n  scrambled XML  does NOT decode to XML\n";
+    return false;
+  }
+  out << name << "\n  scrambled XML, decoded:\n";
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const auto end = text.find('\n', start);
+    const std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+    out << "    " << line << "\n";
+    if (end == std::string::npos) {
+      break;
+    }
+    start = end + 1;
+  }
+  out << "  status         valid\n";
+  return true;
+}
+
+}  // namespace
+
+bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
+  std::error_code error;
+  std::vector<std::filesystem::path> files;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->is_regular_file()) {
+      files.push_back(it->path());
+    }
+  }
+  if (error) {
+    out << "cannot list " << folder.string() << ": " << error.message() << "\n";
+    return false;
+  }
+  std::sort(files.begin(), files.end());
+  removeErrors(ErrorCategory::OK);
+
+  out << "Package folder " << folder.string() << "\n\n";
+  int containers = 0;
+  int refused = 0;
+  int otherProblems = 0;
+  bool configGood = false;
+  std::map<std::string, std::vector<std::string>> internalNames;
+  for (const std::filesystem::path& path : files) {
+    const std::string name = path.filename().string();
+    std::string readError;
+    auto bytes = readPackFile(path, readError);
+    if (!bytes) {
+      out << name << "\n  " << readError << "\n";
+      ++otherProblems;
+      continue;
+    }
+    if (bytes->size() >= kKxkHeaderSize &&
+        std::equal(kKxkSignature.begin(), kKxkSignature.begin() + 3, bytes->begin())) {
+      ++containers;
+      if (!inspectContainer(path, *bytes, out, internalNames)) {
+        ++refused;
+      }
+    } else if (name == "config.xml" || name == "setup.dat") {
+      const bool decoded = showDecodedXml(name, std::move(*bytes), out);
+      if (name == "config.xml") {
+        configGood = decoded;
+      } else if (!decoded) {
+        ++otherProblems;
+      }
+    } else {
+      out << name << "\n  not a package file\n";
+    }
+  }
+
+  out << "\n";
+  for (const auto& [internalName, holders] : internalNames) {
+    if (holders.size() > 1) {
+      out << "warning: internal name " << internalName << " is in " << holders.size()
+          << " files; the tool takes " << holders.back() << "\n";
+    }
+  }
+  if (!configGood) {
+    out << "config.xml is missing or does not decode\n";
+  }
+  out << containers - refused << " of " << containers << " containers valid\n";
+  removeErrors(ErrorCategory::OK);
+  return configGood && refused == 0 && otherProblems == 0;
+}
+
+}  // namespace orvik

@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "codeplug/cpg.h"
+#include "pack/demo_package.h"
+#include "pack/image_builder.h"
+#include "pack/kxk_builder.h"
+#include "pack/pack_cli.h"
+#include "pack/srec_writer.h"
+#include "pack/xml_scramble.h"
+#include "package/flash.h"
+#include "package/kxk_file.h"
+#include "package/kxk_header.h"
+#include "package/package_catalogue.h"
+#include "tests/package/temp_folder.h"
+#include "tests/support/error_text_fixture.h"
+
+namespace orvik {
+namespace {
+
+using PackTest = testing::ErrorTextTest;
+
+std::vector<std::uint8_t> bytesOf(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+std::vector<std::uint8_t> readAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeAll(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+std::vector<std::uint8_t> counting(std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 31 + i / 256);
+  }
+  return bytes;
+}
+
+struct PackRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+PackRun pack(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = runPack(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+TEST_F(PackTest, ContainersOfEveryTypeLoadThroughBothReaders) {
+  struct Case {
+    std::int32_t type;
+    std::string modelName;
+    std::string region;
+  };
+  for (const Case& c : std::vector<Case>{{0, "LA26CKN9AR1", ""},
+                                         {1, "", ""},
+                                         {2, "", ""},
+                                         {3, "", "LACR"},
+                                         {0, std::string(20, 'M'), ""},
+                                         {3, "", "ABCDEFGHIJ"}}) {
+    SCOPED_TRACE(c.type);
+    KxkContents contents;
+    contents.type = c.type;
+    contents.version = {'R', 1, 3, 7};
+    contents.internalName = "INTERNAL";
+    contents.modelNumber = 0xA1B2C3D4;
+    contents.modelName = c.modelName;
+    contents.codeplugVersion = {'R', 1, 4, 0};
+    contents.regionName = c.region;
+    contents.body = counting(1000);
+    std::string error;
+    const auto bytes = buildKxkFile(contents, error);
+    ASSERT_TRUE(bytes) << error;
+
+    KxkFile file;
+    ASSERT_TRUE(loadKxkFile(*bytes, "f", file));
+    EXPECT_EQ(file.payload, contents.body);
+    EXPECT_EQ(file.internalName, "INTERNAL");
+    EXPECT_EQ(file.versionText, "R01.03");
+    EXPECT_EQ(file.type, c.type);
+    KxkHeaderInfo info;
+    ASSERT_TRUE(readKxkHeader(*bytes, "f", &info));
+    EXPECT_EQ(info.payloadLength, 1000u);
+    EXPECT_EQ(info.internalName, "INTERNAL");
+    if (c.type == 0) {
+      EXPECT_EQ(file.modelNumber, 0xA1B2C3D4u);
+      EXPECT_EQ(file.modelName, c.modelName);
+      EXPECT_EQ(info.modelName, c.modelName.substr(0, 11));
+    } else if (c.type == 3) {
+      EXPECT_EQ(file.regionName, c.region);
+      EXPECT_EQ(info.regionName, c.region);
+    } else {
+      EXPECT_EQ(file.versionWord, packVersionWord({'R', 1, 4, 0}));
+      EXPECT_EQ(info.prefixNumber, file.versionWord);
+    }
+  }
+  EXPECT_TRUE(testing::errorLines().empty());
+}
+
+TEST_F(PackTest, BuilderRefusesWhatTheToolWouldRefuse) {
+  auto refused = [](auto change) {
+    KxkContents contents;
+    contents.internalName = "N";
+    change(contents);
+    std::string error;
+    return !buildKxkFile(contents, error) && !error.empty();
+  };
+  EXPECT_TRUE(refused([](KxkContents& c) { c.type = 4; }));
+  EXPECT_TRUE(refused([](KxkContents& c) { c.internalName = ""; }));
+  EXPECT_TRUE(refused([](KxkContents& c) { c.internalName = std::string(256, 'n'); }));
+  EXPECT_TRUE(refused([](KxkContents& c) { c.modelName = std::string(21, 'm'); }));
+  EXPECT_TRUE(refused([](KxkContents& c) {
+    c.type = 3;
+    c.regionName = "ABCDEFGHIJK";
+  }));
+}
+
+TEST(PackVersionText, ParsesLetterAndThreeNumbers) {
+  const auto version = parsePackVersion("S01.04.255");
+  ASSERT_TRUE(version);
+  EXPECT_EQ(packVersionText(*version), "S01.04.255");
+  EXPECT_EQ(packVersionWord(*version), 0xFF040153u);
+  for (const char* bad : {"", "R01.04", "101.04.00", "R01.04.00x", "R01.04.256", "R01..00"}) {
+    EXPECT_FALSE(parsePackVersion(bad)) << bad;
+  }
+}
+
+TEST_F(PackTest, ImagesKeepEveryByteThroughTheImageWalk) {
+  for (std::size_t size : {1u, 8u, 65536u, 300001u}) {
+    SCOPED_TRACE(size);
+    const std::vector<std::uint8_t> binary = counting(size);
+    ImageOptions options;
+    options.headerValue = 0x01020304;
+    options.tableEntries = {0x10000, 0x20000};
+    std::string error;
+    const auto image = buildFirmwareImage(binary, options, error);
+    ASSERT_TRUE(image) << error;
+    Flash flash;
+    ASSERT_TRUE(flash.loadImage(*image));
+    EXPECT_EQ(flash.imageLength(), image->size());
+    const ImageLayout& layout = flash.layout();
+    EXPECT_EQ(layout.headerValue, 0x01020304u);
+    EXPECT_EQ(layout.tableCount, 2);
+    ASSERT_EQ(layout.sectionCount, (size + 0xFFFF) / 0x10000);
+    // The sections carry the binary in order.
+    std::vector<std::uint8_t> joined;
+    for (std::size_t i = 0; i < layout.sectionCount; ++i) {
+      const auto start = image->begin() + layout.sectionStarts[i];
+      joined.insert(joined.end(), start, start + 2 * layout.sectionSizes[i]);
+    }
+    ASSERT_GE(joined.size(), size);
+    EXPECT_TRUE(std::equal(binary.begin(), binary.end(), joined.begin()));
+  }
+}
+
+TEST_F(PackTest, ImageBuilderRefusesWhatDoesNotFit) {
+  std::string error;
+  ImageOptions small;
+  small.sectionBytes = 8;
+  EXPECT_FALSE(buildFirmwareImage(counting(61 * 8), small, error));  // 61 sections
+  EXPECT_TRUE(buildFirmwareImage(counting(60 * 8), small, error));
+  ImageOptions large;
+  large.sectionBytes = kMaxSectionBytes;
+  EXPECT_FALSE(buildFirmwareImage(counting(0x200000), large, error));  // headers push it over
+  EXPECT_FALSE(buildFirmwareImage({}, ImageOptions{}, error));
+  large.sectionBytes = kMaxSectionBytes + 8;
+  EXPECT_FALSE(buildFirmwareImage(counting(16), large, error));
+}
+
+TEST_F(PackTest, SrecordStreamsFillTheBlocksTheyAddress) {
+  struct Case {
+    std::uint32_t start;
+    int addressBytes;
+    std::size_t recordBytes;
+    const char* firstRecordType;
+  };
+  for (const Case& c : std::vector<Case>{{0x844000, 0, 32, "S2"},
+                                         {0x844000, 4, 250, "S3"},
+                                         {0x844000, 3, 1, "S2"},
+                                         {0xF000, 0, 16, "S1"},
+                                         {0xFFF8, 0, 16, "S2"}}) {
+    SCOPED_TRACE(c.start);
+    const std::vector<std::uint8_t> binary = counting(0x300);
+    SrecOptions options;
+    options.startAddress = c.start;
+    options.addressBytes = c.addressBytes;
+    options.bytesPerRecord = c.recordBytes;
+    options.header = "demo";
+    std::string error;
+    const auto text = writeSrec(binary, options, error);
+    ASSERT_TRUE(text) << error;
+    EXPECT_EQ(text->substr(text->find('\n') + 1, 2), c.firstRecordType);
+
+    Cpg cpg;
+    ASSERT_TRUE(cpg.parseAddressMap("DEF_BLK ADDRESS " + formatText("%X", c.start) + " BSIZE 400"));
+    ASSERT_TRUE(cpg.parseCodeplugStream(*text));
+    const auto& def = cpg.block(DEF).data;
+    EXPECT_TRUE(std::equal(binary.begin(), binary.end(), def.begin()));
+    EXPECT_TRUE(std::all_of(def.begin() + 0x300, def.end(), [](std::uint8_t b) { return b == 0; }));
+  }
+  std::string error;
+  SrecOptions tooNarrow;
+  tooNarrow.startAddress = 0x10000;
+  tooNarrow.addressBytes = 2;
+  EXPECT_FALSE(writeSrec(counting(4), tooNarrow, error));
+  SrecOptions tooLong;
+  tooLong.addressBytes = 4;
+  tooLong.bytesPerRecord = 251;
+  EXPECT_FALSE(writeSrec(counting(4), tooLong, error));
+}
+
+TEST_F(PackTest, CommandsRoundTripThroughFiles) {
+  testing::TempFolder folder;
+  const std::vector<std::uint8_t> binary = counting(5000);
+  writeAll(folder / "bin", binary);
+  writeAll(folder / "plain.xml", bytesOf("<setup id=\"LACR\" name=\"LACR\"/>"));
+
+  ASSERT_EQ(pack({"image", (folder / "bin").string(), (folder / "img").string(), "--header-value",
+                  "0x10300", "--table-entry", "10000"})
+                .code,
+            kPackOk);
+  ASSERT_EQ(pack({"kxk", (folder / "img").string(), (folder / "fw.kxk").string(), "-t", "3", "-v",
+                  "R01.03.00", "-n", "LACR_FW", "--region", "LACR"})
+                .code,
+            kPackOk);
+  KxkFile file;
+  ASSERT_TRUE(loadKxkFile(folder / "fw.kxk", file));
+  EXPECT_EQ(file.regionName, "LACR");
+  Flash flash;
+  ASSERT_TRUE(flash.loadImage(file.payload));
+  EXPECT_EQ(flash.layout().headerValue, 0x10300u);
+
+  ASSERT_EQ(
+      pack({"srec", (folder / "bin").string(), (folder / "s").string(), "--start", "844000"}).code,
+      kPackOk);
+  ASSERT_EQ(pack({"kxk", (folder / "s").string(), (folder / "def.kxk").string(), "--type", "0",
+                  "--version", "R01.04.00", "--name", "MDEFR01.04.00", "--model-number", "0x10",
+                  "--model-name", "M"})
+                .code,
+            kPackOk);
+  ASSERT_TRUE(loadKxkFile(folder / "def.kxk", file));
+  EXPECT_EQ(file.modelNumber, 0x10u);
+  Cpg cpg;
+  ASSERT_TRUE(cpg.parseAddressMap("DEF_BLK ADDRESS = 844000"));
+  ASSERT_TRUE(cpg.parseCodeplugStream(file.payload));
+  EXPECT_TRUE(std::equal(binary.begin(), binary.end(), cpg.block(DEF).data.begin()));
+
+  ASSERT_EQ(
+      pack({"scramble", (folder / "plain.xml").string(), (folder / "setup.dat").string()}).code,
+      kPackOk);
+  const std::vector<std::uint8_t> scrambled = readAll(folder / "setup.dat");
+  ASSERT_GE(scrambled.size(), 4u);
+  EXPECT_EQ(scrambled[0], '<' ^ 'Q');
+  EXPECT_EQ(scrambled[3], 't' ^ 'K');
+  ASSERT_EQ(
+      pack({"unscramble", (folder / "setup.dat").string(), (folder / "back.xml").string()}).code,
+      kPackOk);
+  EXPECT_EQ(readAll(folder / "back.xml"), readAll(folder / "plain.xml"));
+}
+
+TEST(PackCommandLine, ReportsUsageAndFailuresByExitCode) {
+  const PackRun help = pack({"--help"});
+  EXPECT_EQ(help.code, kPackOk);
+  EXPECT_NE(help.out.find("inspect"), std::string::npos);
+  EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{}, kPackUsage, "subcommand"},
+      {{"frobnicate"}, kPackUsage, "subcommand"},
+      {{"kxk", "a"}, kPackUsage, "required"},
+      {{"kxk", "/nonexistent/body", "out", "-t", "1", "-v", "R01.00.00", "-n", "N"},
+       kPackFailed,
+       "cannot open /nonexistent/body"},
+      {{"kxk", "/dev/null", "out", "-t", "1", "-v", "1.0.0", "-n", "N"},
+       kPackFailed,
+       "--version must look like R01.03.00"},
+      {{"srec", "/dev/null", "out", "--start", "84400G"}, kPackFailed, "--start"},
+      {{"inspect", "/nonexistent/folder"}, kPackFailed, ""},
+  };
+  for (const Case& c : cases) {
+    const PackRun run = pack(c.args);
+    EXPECT_EQ(run.code, c.code) << run.err;
+    EXPECT_NE((run.err + run.out).find(c.message), std::string::npos) << run.err << run.out;
+  }
+}
+
+class DemoPackage : public testing::ErrorTextTest {
+ protected:
+  void SetUp() override {
+    testing::ErrorTextTest::SetUp();
+    ASSERT_EQ(pack({"demo", (folder_ / "data").string()}).code, kPackOk);
+  }
+  std::filesystem::path data() const { return folder_ / "data"; }
+  std::string decoded(const std::filesystem::path& path) const {
+    std::vector<std::uint8_t> bytes = readAll(path);
+    scrambleXml(bytes);
+    return {bytes.begin(), bytes.end()};
+  }
+
+  testing::TempFolder folder_;
+};
+
+TEST_F(DemoPackage, InspectFindsEveryFileValid) {
+  const PackRun run = pack({"inspect", data().string()});
+  EXPECT_EQ(run.code, kPackOk) << run.out;
+  EXPECT_NE(run.out.find("5 of 5 containers valid"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("REFUSED"), std::string::npos);
+  EXPECT_EQ(run.out.find("digest         bad"), std::string::npos);
+  EXPECT_NE(run.out.find("<fi name=\"LACR_FW\" ver=\"R01.03.00\"/>"), std::string::npos);
+}
+
+TEST_F(DemoPackage, InspectPointsAtADamagedFile) {
+  std::vector<std::uint8_t> bytes = readAll(data() / "addr_r010400.kxk");
+  bytes.back() ^= 0x20;
+  writeAll(data() / "addr_r010400.kxk", bytes);
+  const PackRun run = pack({"inspect", data().string()});
+  EXPECT_EQ(run.code, kPackFailed);
+  EXPECT_NE(run.out.find("digest         bad"), std::string::npos);
+  EXPECT_NE(run.out.find("REFUSED: Error:invalid file [addr_r010400.kxk]."), std::string::npos);
+  EXPECT_NE(run.out.find("4 of 5 containers valid"), std::string::npos);
+}
+
+TEST_F(DemoPackage, MatchesTheSimulatedRadio) {
+  const std::string config = decoded(data() / "config.xml");
+  for (const char* piece :
+       {"id=\"LACR\" name=\"LACR\"", "<kp name=\"keypad\" ver=\"R01.00.00\"/>",
+        "<ad name=\"ADDR_\" ver=\"R01.04.00\"/>", "<ad name=\"ADDR_\" ver=\"R01.03.00\"/>",
+        "name=\"LA26CKN9AR1\"", "addr=\"820000\" len=\"1000\""}) {
+    EXPECT_NE(config.find(piece), std::string::npos) << piece;
+  }
+  const std::string setup = decoded(folder_ / "demo-machine" / "data" / "setup.dat");
+  EXPECT_NE(setup.find("<setup id=\"LACR\" name=\"LACR\">"), std::string::npos) << setup;
+  EXPECT_NE(setup.find("<pwd cd1=\"demo1234\" cd2=\"\"/>"), std::string::npos);
+  EXPECT_NE(setup.find("<langs def=\"en_us\"/>"), std::string::npos);
+
+  // The tool's way in: the catalogue by internal name, then the loaders.
+  PackageCatalogue catalogue;
+  ASSERT_EQ(scanPackage((data() / "config.xml").string() + "/../*.*", catalogue), 5);
+  std::string path;
+  ASSERT_TRUE(findByInternalName(catalogue, "LACR_FW", path));
+  KxkFile file;
+  ASSERT_TRUE(loadKxkFile(path, file));
+  Flash flash;
+  ASSERT_TRUE(flash.loadImage(file.payload));
+  EXPECT_LE(flash.imageLength(), 0x70000u);  // the seven erased 64 KiB units
+  EXPECT_GE(flash.layout().sectionCount, 3);
+
+  for (const std::string version : {"R01.04.00", "R01.03.00"}) {
+    SCOPED_TRACE(version);
+    Cpg cpg;
+    ASSERT_TRUE(findByInternalName(catalogue, "ADDR_" + version, path));
+    ASSERT_TRUE(loadKxkFile(path, file));
+    ASSERT_TRUE(cpg.parseAddressMap(file.payload));
+    EXPECT_EQ(cpg.block(DEF).startAddress, 0x844000u);
+    EXPECT_EQ(cpg.block(DEF).size, 0x10000u);
+    EXPECT_EQ(cpg.block(DYN).startAddress, 0x820000u);
+    EXPECT_EQ(cpg.block(CON).startAddress, 0x830000u);
+
+    ASSERT_TRUE(findByInternalName(catalogue, "LA26CKN9AR1DEF" + version, path));
+    ASSERT_TRUE(loadKxkFile(path, file));
+    EXPECT_EQ(file.modelName, "LA26CKN9AR1");
+    ASSERT_TRUE(cpg.parseCodeplugStream(file.payload));
+    const auto& def = cpg.block(DEF).data;
+    const std::string marker = "LA26CKN9AR1 DEF " + version;
+    EXPECT_EQ(std::string(def.begin(), def.begin() + static_cast<long>(marker.size())), marker);
+    EXPECT_NE(def.back(), 0);  // filled to the block's end (the filler has no zero there)
+  }
+  EXPECT_TRUE(testing::errorLines().empty());
+}
+
+}  // namespace
+}  // namespace orvik
