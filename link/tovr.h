@@ -113,7 +113,14 @@ class TOVR {
     std::function<bool(int result, std::uint8_t opcode)> success;
     std::function<bool(int result, std::uint8_t opcode)> stop;
   };
+  // Repeats the attempt until the rule says success or stop, or the attempts are used up;
+  // the port-level lines of a failed attempt go before the next. Returns the last result.
   int retry(const RetryRule& rule, const std::function<int()>& attempt, std::uint8_t& opcode);
+  // retry() with one exchange of the request as the attempt.
+  int retryExchange(std::span<const std::uint8_t> request, const RetryRule& rule,
+                    std::uint32_t& address, std::uint8_t& opcode, std::span<std::uint8_t> answer);
+  int retryExchange(std::span<const std::uint8_t> request, const RetryRule& rule,
+                    std::uint8_t& opcode, std::span<std::uint8_t> answer);
   int parseResponse(std::uint32_t& address, std::uint8_t& opcode, std::span<std::uint8_t> data);
   void applyTiming(std::span<const std::uint8_t> request);
   void traceFrame(std::string_view direction, std::span<const std::uint8_t> bytes,

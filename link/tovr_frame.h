@@ -16,6 +16,23 @@ inline constexpr std::uint8_t kShortFrameStart = 0xF0;
 // What the engine reports as the response opcode when the first byte is not the
 // acknowledgement; the radio never sends it.
 inline constexpr std::uint8_t kNoAcknowledgeOpcode = 0x60;
+// Request opcodes.
+inline constexpr std::uint8_t kResetRequest = 0x10;
+inline constexpr std::uint8_t kMemReadRequest = 0x11;
+inline constexpr std::uint8_t kMemWriteRequest = 0x17;
+inline constexpr std::uint8_t kSerialNumberRequest = 0x18;
+inline constexpr std::uint8_t kParameterReadRequest = 0x20;
+inline constexpr std::uint8_t kTestModeRequest = 0x22;
+inline constexpr std::uint8_t kQueryRequest = 0x23;
+inline constexpr std::uint8_t kFlashModeFollowUpRequest = 0x24;
+inline constexpr std::uint8_t kParameterWriteRequest = 0x38;
+inline constexpr std::uint8_t kFlashRequest = 0x72;
+inline constexpr std::uint8_t kContactRequest = 0x9B;
+
+// Parameter (softpot) types with a meaning of their own.
+inline constexpr std::uint8_t kBaudRateParameter = 0x2A;
+inline constexpr std::uint8_t kResetAllBlocksParameter = 0x2E;
+
 // A short frame counts at most 14 bytes after its opcode, so it carries at most 13 payload
 // bytes.
 inline constexpr std::size_t kMaxShortPayload = 13;

@@ -9,19 +9,6 @@
 namespace orvik {
 namespace {
 
-constexpr std::uint8_t kResetOpcode = 0x10;
-constexpr std::uint8_t kMemReadOpcode = 0x11;
-constexpr std::uint8_t kMemWriteOpcode = 0x17;
-constexpr std::uint8_t kSerialNumberOpcode = 0x18;
-constexpr std::uint8_t kParameterReadOpcode = 0x20;
-constexpr std::uint8_t kTestModeOpcode = 0x22;
-constexpr std::uint8_t kQueryOpcode = 0x23;
-constexpr std::uint8_t kFollowUpOpcode = 0x24;
-constexpr std::uint8_t kParameterWriteOpcode = 0x38;
-constexpr std::uint8_t kFlashOpcode = 0x72;
-constexpr std::uint8_t kContactOpcode = 0x9B;
-
-constexpr std::uint8_t kBaudRateParameter = 0x2A;
 constexpr std::uint8_t kContactReadSubCode = 0x30;
 constexpr std::uint8_t kContactWriteSubCode = 0x31;
 constexpr std::uint8_t kContactWriteAnswered = 0x50;
@@ -69,18 +56,30 @@ int TOVR::retry(const RetryRule& rule, const std::function<int()>& attempt, std:
   return result;
 }
 
+int TOVR::retryExchange(std::span<const std::uint8_t> request, const RetryRule& rule,
+                        std::uint32_t& address, std::uint8_t& opcode,
+                        std::span<std::uint8_t> answer) {
+  return retry(
+      rule, [&] { return exchange(request, address, opcode, answer); }, opcode);
+}
+
+int TOVR::retryExchange(std::span<const std::uint8_t> request, const RetryRule& rule,
+                        std::uint8_t& opcode, std::span<std::uint8_t> answer) {
+  // The radio's answers to these requests carry no address worth keeping.
+  std::uint32_t address = 0;
+  return retryExchange(request, rule, address, opcode, answer);
+}
+
 int TOVR::memRead(int length, std::uint32_t& address, std::uint8_t& opcode,
                   std::span<std::uint8_t> answer) {
   if (!port_.usable() || length < 0 || length > maxDataLength_) {
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kMemReadOpcode).be16(5).u8(static_cast<std::uint8_t>(length));
+  w.u8(kLongFrameStart).u8(kMemReadRequest).be16(5).u8(static_cast<std::uint8_t>(length));
   put24(w, address);
   const std::vector<std::uint8_t> request = withChecksum(w);
-  const int result = retry(
-      {trials_, positive, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const int result = retryExchange(request, {trials_, positive, nullptr}, address, opcode, answer);
   if (result <= 0) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to do memRead after %d trials. Address is %d, length is %d, the "
@@ -97,15 +96,14 @@ int TOVR::memWrite(std::span<const std::uint8_t> data, std::uint32_t& address, s
   }
   const auto n = static_cast<std::uint8_t>(data.size());
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kMemWriteOpcode).be16(static_cast<std::uint16_t>(n + 5)).u8(0x01);
+  w.u8(kLongFrameStart).u8(kMemWriteRequest).be16(static_cast<std::uint16_t>(n + 5)).u8(0x01);
   put24(w, address);
   w.append(data);
   const std::vector<std::uint8_t> request = withChecksum(w);
   const auto accepted = nonNegativeWith(kMemoryWritten);
   // An answer of another kind is not something a repetition would change.
-  const int result = retry(
-      {kMemWriteAttempts, accepted, nonNegative},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const int result =
+      retryExchange(request, {kMemWriteAttempts, accepted, nonNegative}, address, opcode, answer);
   if (!accepted(result, opcode)) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to do memWrite after %d trials. Address is %d, length is %d, the "
@@ -120,12 +118,9 @@ int TOVR::resetDevice(std::uint8_t type, std::uint8_t& opcode, std::span<std::ui
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kResetOpcode).be16(2).u8(type);
+  w.u8(kLongFrameStart).u8(kResetRequest).be16(2).u8(type);
   const std::vector<std::uint8_t> request = withChecksum(w);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, nonNegative, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const int result = retryExchange(request, {trials_, nonNegative, nullptr}, opcode, answer);
   if (result < 0) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to reset device after %d trials. Reset type is %d, the status is %d, "
@@ -141,11 +136,9 @@ int TOVR::requestTestMode(std::uint8_t type, std::uint8_t p0, std::uint8_t p1, s
     return -1;
   }
   const std::array<std::uint8_t, 3> payload{type, p0, p1};
-  const std::vector<std::uint8_t> request = shortFrame(kTestModeOpcode, payload);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, nonNegativeWith(kAccepted), nullptr},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const std::vector<std::uint8_t> request = shortFrame(kTestModeRequest, payload);
+  const int result =
+      retryExchange(request, {trials_, nonNegativeWith(kAccepted), nullptr}, opcode, answer);
   if (opcode != kAccepted) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to request for test mode after %d trials. Test mode type is %d, the "
@@ -163,14 +156,12 @@ int TOVR::softpotWrite(std::uint8_t type, std::uint8_t index, std::span<const st
   }
   ByteWriter w;
   w.u8(kLongFrameStart)
-      .u8(kParameterWriteOpcode)
+      .u8(kParameterWriteRequest)
       .be16(static_cast<std::uint16_t>(value.size() + 5));
   w.u8(type).u8(0x00).u8(0x00).u8(index).append(value);
   const std::vector<std::uint8_t> request = withChecksum(w);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, nonNegativeWith(kAccepted), nullptr},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const int result =
+      retryExchange(request, {trials_, nonNegativeWith(kAccepted), nullptr}, opcode, answer);
   if (opcode != kAccepted) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to do softport write after %d trials. Softpot type is %d, the status "
@@ -185,12 +176,12 @@ int TOVR::softpotRead(std::uint8_t& opcode, std::span<std::uint8_t> answer) {
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kParameterReadOpcode).be16(4).u8(0x31).u8(0x00).u8(0x00);
+  w.u8(kLongFrameStart).u8(kParameterReadRequest).be16(4).u8(0x31).u8(0x00).u8(0x00);
   const std::vector<std::uint8_t> request = withChecksum(w);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, [](int r, std::uint8_t op) { return r > 0 && op == kParameterRead; }, nullptr},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const auto answered = [](int result, std::uint8_t op) {
+    return result > 0 && op == kParameterRead;
+  };
+  const int result = retryExchange(request, {trials_, answered, nullptr}, opcode, answer);
   if (opcode != kParameterRead) {
     appendError(ErrorCategory::TOVR, "Error:failed to do softport read.");
   }
@@ -202,11 +193,8 @@ int TOVR::statusQuery(std::uint8_t type, std::uint8_t& opcode, std::span<std::ui
     return -1;
   }
   const std::array<std::uint8_t, 1> payload{type};
-  const std::vector<std::uint8_t> request = shortFrame(kQueryOpcode, payload);
-  std::uint32_t address = 0;
-  return retry(
-      {trials_, positive, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const std::vector<std::uint8_t> request = shortFrame(kQueryRequest, payload);
+  return retryExchange(request, {trials_, positive, nullptr}, opcode, answer);
 }
 
 int TOVR::bootloadRequest() {
@@ -226,18 +214,15 @@ int TOVR::radioBaudSwitch(std::uint8_t index, std::uint8_t& opcode,
   if (port_.baudRate() == kLinkBaudRate) {
     return 0;
   }
-  int result = -1;
-  for (int attempt = 0; attempt < trials_; ++attempt) {
-    result = softpotWrite(kBaudRateParameter, index, kLinkBaudValue, opcode, answer);
-    if (result >= 0) {
-      // The radio has switched; follow it.
-      return port_.setBaudRate(kLinkBaudRate) ? result : -1;
-    }
-    if (attempt + 1 < trials_) {
-      removeErrors(ErrorCategory::PROT);
-    }
+  const int result = retry(
+      {trials_, nonNegative, nullptr},
+      [&] { return softpotWrite(kBaudRateParameter, index, kLinkBaudValue, opcode, answer); },
+      opcode);
+  if (result < 0) {
+    return result;
   }
-  return result;
+  // The radio has switched; follow it.
+  return port_.setBaudRate(kLinkBaudRate) ? result : -1;
 }
 
 int TOVR::updateSerialNumber(std::span<const std::uint8_t> serial, std::uint8_t& opcode,
@@ -248,11 +233,8 @@ int TOVR::updateSerialNumber(std::span<const std::uint8_t> serial, std::uint8_t&
   }
   std::vector<std::uint8_t> payload{0x01, 0x01};
   payload.insert(payload.end(), serial.begin(), serial.end());
-  const std::vector<std::uint8_t> request = shortFrame(kSerialNumberOpcode, payload);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, nonNegative, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const std::vector<std::uint8_t> request = shortFrame(kSerialNumberRequest, payload);
+  const int result = retryExchange(request, {trials_, nonNegative, nullptr}, opcode, answer);
   if (opcode != kAccepted) {
     appendError(ErrorCategory::TOVR, "Error:failed to request to update SN.");
   }
@@ -266,11 +248,9 @@ int TOVR::setProtectionMode(std::uint16_t mode, std::uint8_t& opcode,
   }
   const std::array<std::uint8_t, 4> payload{0x08, 0x00, static_cast<std::uint8_t>(mode >> 8),
                                             static_cast<std::uint8_t>(mode)};
-  const std::vector<std::uint8_t> request = shortFrame(kFlashOpcode, payload);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, nonNegativeWith(kFlashAccepted), nullptr},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const std::vector<std::uint8_t> request = shortFrame(kFlashRequest, payload);
+  const int result =
+      retryExchange(request, {trials_, nonNegativeWith(kFlashAccepted), nullptr}, opcode, answer);
   if (opcode != kFlashAccepted) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to request for protection model after %d trials. Mode type is %d, "
@@ -286,12 +266,11 @@ int TOVR::eraseFlash(std::uint8_t type, std::uint32_t& address, std::uint8_t& op
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kFlashOpcode).be16(5).u8(type);
+  w.u8(kLongFrameStart).u8(kFlashRequest).be16(5).u8(type);
   put24(w, address);
   const std::vector<std::uint8_t> request = withChecksum(w);
-  const int result = retry(
-      {trials_, nonNegativeWith(kFlashAccepted), nullptr},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const int result = retryExchange(request, {trials_, nonNegativeWith(kFlashAccepted), nullptr},
+                                   address, opcode, answer);
   if (opcode != kFlashAccepted) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to request for erase falsh after %d trials. Erase type is %d, the "
@@ -306,14 +285,12 @@ int TOVR::writeFlash(std::span<const std::uint8_t> data, std::uint32_t& address,
   // No usable-port check of its own: on a closed port every attempt fails and the line says so.
   const std::size_t n = std::min(data.size(), kMaxFlashPiece);
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kFlashOpcode).be16(static_cast<std::uint16_t>(n + 5)).u8(0x01);
+  w.u8(kLongFrameStart).u8(kFlashRequest).be16(static_cast<std::uint16_t>(n + 5)).u8(0x01);
   put24(w, address);
   w.append(data.first(n));
   const std::vector<std::uint8_t> request = withChecksum(w);
   const auto accepted = nonNegativeWith(kFlashAccepted);
-  const int result = retry(
-      {trials_, accepted, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const int result = retryExchange(request, {trials_, accepted, nullptr}, address, opcode, answer);
   if (!accepted(result, opcode)) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to request to write flash with %d bytes after %d trials. The address "
@@ -329,12 +306,10 @@ int TOVR::backupFactoryBlock(std::uint8_t& opcode, std::span<std::uint8_t> answe
     return -1;
   }
   const std::array<std::uint8_t, 4> payload{0x26, 0x00, 0x00, 0x00};
-  const std::vector<std::uint8_t> request = shortFrame(kParameterWriteOpcode, payload);
-  std::uint32_t address = 0;
+  const std::vector<std::uint8_t> request = shortFrame(kParameterWriteRequest, payload);
   opcode = kNoAcknowledgeOpcode;
-  const int result = retry(
-      {trials_, nonNegativeWith(kAccepted), nullptr},
-      [&] { return exchange(request, address, opcode, answer); }, opcode);
+  const int result =
+      retryExchange(request, {trials_, nonNegativeWith(kAccepted), nullptr}, opcode, answer);
   if (opcode != kAccepted) {
     appendError(ErrorCategory::TOVR, "Error:failed to request to do factory block backup.");
   }
@@ -355,8 +330,7 @@ int TOVR::contactCommand(std::uint8_t subCode, std::span<const std::uint8_t> dat
   std::vector<std::uint8_t> payload{subCode};
   payload.insert(payload.end(), data.begin(), data.end());
   const std::vector<std::uint8_t> request =
-      shortForm ? shortFrame(kContactOpcode, payload) : longFrame(kContactOpcode, payload);
-  std::uint32_t address = 0;
+      shortForm ? shortFrame(kContactRequest, payload) : longFrame(kContactRequest, payload);
   const auto answered = [&](int result, std::uint8_t op) {
     if (result <= 0 || op != kContactAnswered) {
       return false;
@@ -369,9 +343,7 @@ int TOVR::contactCommand(std::uint8_t subCode, std::span<const std::uint8_t> dat
     }
     return true;
   };
-  return retry(
-      {trials_, answered, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  return retryExchange(request, {trials_, answered, nullptr}, opcode, answer);
 }
 
 int TOVR::contactRestore(std::uint8_t& opcode, std::span<std::uint8_t> answer) {
@@ -379,11 +351,8 @@ int TOVR::contactRestore(std::uint8_t& opcode, std::span<std::uint8_t> answer) {
     return -1;
   }
   const std::array<std::uint8_t, 1> payload{0x36};
-  const std::vector<std::uint8_t> request = shortFrame(kContactOpcode, payload);
-  std::uint32_t address = 0;
-  const int result = retry(
-      {trials_, positive, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const std::vector<std::uint8_t> request = shortFrame(kContactRequest, payload);
+  const int result = retryExchange(request, {trials_, positive, nullptr}, opcode, answer);
   if (result < 0) {
     return -1;
   }
@@ -401,11 +370,8 @@ int TOVR::flashModeFollowUp(std::uint8_t& opcode, std::span<std::uint8_t> answer
     return -1;
   }
   const std::array<std::uint8_t, 2> payload{0x02, 0x00};
-  const std::vector<std::uint8_t> request = shortFrame(kFollowUpOpcode, payload);
-  std::uint32_t address = 0;
-  return retry(
-      {trials_, nonNegative, nullptr}, [&] { return exchange(request, address, opcode, answer); },
-      opcode);
+  const std::vector<std::uint8_t> request = shortFrame(kFlashModeFollowUpRequest, payload);
+  return retryExchange(request, {trials_, nonNegative, nullptr}, opcode, answer);
 }
 
 }  // namespace orvik

@@ -8,13 +8,6 @@
 namespace orvik {
 namespace {
 
-constexpr std::uint8_t kResetOpcode = 0x10;
-constexpr std::uint8_t kQueryOpcode = 0x23;
-constexpr std::uint8_t kParameterWriteOpcode = 0x38;
-constexpr std::uint8_t kFlashOpcode = 0x72;
-constexpr std::uint8_t kBaudRateParameter = 0x2A;
-constexpr std::uint8_t kResetBlocksParameter = 0x2E;
-
 constexpr std::array<std::uint8_t, 3> kProbeFrame{0xF1, 0x40, 0xCE};
 constexpr std::uint32_t kProbeReadTimeout = 20;
 constexpr std::uint32_t kProbeWriteTimeout = 300;
@@ -101,18 +94,18 @@ int TOVR::writeBytes(const std::uint8_t* src, int n) {
 
 void TOVR::applyTiming(std::span<const std::uint8_t> request) {
   const std::uint8_t opcode = requestOpcode(request);
-  if (opcode == kResetOpcode) {
+  if (opcode == kResetRequest) {
     trials_ = 500;
     responseTrials_ = 4;
     port_.setTimeouts(600, 200);
-  } else if (opcode == kQueryOpcode) {
+  } else if (opcode == kQueryRequest) {
     responseTrials_ = 1;
     port_.setTimeouts(100, 300);
-  } else if (opcode == kParameterWriteOpcode && request.size() > 4 &&
-             (request[4] == kResetBlocksParameter || request[4] == kBaudRateParameter)) {
+  } else if (opcode == kParameterWriteRequest && request.size() > 4 &&
+             (request[4] == kResetAllBlocksParameter || request[4] == kBaudRateParameter)) {
     // The radio takes its time over these; the time-outs stay as they are.
     responseTrials_ = 100;
-  } else if (opcode == kFlashOpcode) {
+  } else if (opcode == kFlashRequest) {
     port_.setTimeouts(300, 3000);
   } else {
     port_.setTimeouts(250, 300);
