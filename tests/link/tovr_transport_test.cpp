@@ -34,6 +34,10 @@ struct ResponseCase {
   Bytes data;
 };
 
+void PrintTo(const ResponseCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class TovrResponse : public testing::TovrTest,
                      public ::testing::WithParamInterface<ResponseCase> {};
 

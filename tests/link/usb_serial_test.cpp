@@ -69,6 +69,10 @@ struct ListingRetryCase {
   int firstCable;
 };
 
+void PrintTo(const ListingRetryCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class CablePortListingRetry : public CablePort,
                               public ::testing::WithParamInterface<ListingRetryCase> {};
 
@@ -119,6 +123,10 @@ struct OpenFailureCase {
   FT_STATUS status;
   int closes;  // the handle a good open gave is handed back
 };
+
+void PrintTo(const OpenFailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class CablePortOpenFailure : public CablePort,
                              public ::testing::WithParamInterface<OpenFailureCase> {};
@@ -177,6 +185,10 @@ struct SettingFailureCase {
   std::function<bool(USBSerial&)> apply;
   const char* line;
 };
+
+void PrintTo(const SettingFailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class CablePortSettingFailure : public CablePort,
                                 public ::testing::WithParamInterface<SettingFailureCase> {};
