@@ -1,11 +1,10 @@
 #include "pack/kxk_builder.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 
 #include "base/byte_reader.h"
 #include "base/text.h"
+#include "base/version_record.h"
 #include "package/kxk_file.h"
 #include "package/md5.h"
 
@@ -19,33 +18,11 @@ std::span<const std::uint8_t> bytesOf(const std::string& text) {
 }  // namespace
 
 std::optional<PackVersion> parsePackVersion(const std::string& text) {
-  if (text.size() < 6 || !std::isalpha(static_cast<unsigned char>(text[0]))) {
+  const std::optional<VersionRecord> record = parseVersionRecord(text);
+  if (!record) {
     return std::nullopt;
   }
-  PackVersion version;
-  version.letter = text[0];
-  std::uint8_t* fields[3] = {&version.major, &version.minor, &version.patch};
-  const char* p = text.data() + 1;
-  const char* end = text.data() + text.size();
-  for (int i = 0; i < 3; ++i) {
-    if (i > 0) {
-      if (p == end || *p != '.') {
-        return std::nullopt;
-      }
-      ++p;
-    }
-    unsigned value = 0;
-    const auto [next, error] = std::from_chars(p, end, value);
-    if (error != std::errc() || next == p || value > 255) {
-      return std::nullopt;
-    }
-    *fields[i] = static_cast<std::uint8_t>(value);
-    p = next;
-  }
-  if (p != end) {
-    return std::nullopt;
-  }
-  return version;
+  return PackVersion{static_cast<char>((*record)[0]), (*record)[1], (*record)[2], (*record)[3]};
 }
 
 std::string packVersionText(const PackVersion& version) {

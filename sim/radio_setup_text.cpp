@@ -1,7 +1,6 @@
 #include "sim/radio_setup_text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <string>
 
 namespace orvik {
@@ -37,34 +36,6 @@ std::optional<std::array<std::uint8_t, 11>> modelFromText(std::string_view text)
     }
   }
   return model;
-}
-
-std::optional<SimVersionRecord> versionRecordFromText(std::string_view text) {
-  if (text.empty() || !isLetter(text[0])) {
-    return std::nullopt;
-  }
-  SimVersionRecord record{static_cast<std::uint8_t>(text[0]), 0, 0, 0};
-  const char* p = text.data() + 1;
-  const char* end = text.data() + text.size();
-  for (std::size_t i = 1; i < record.size(); ++i) {
-    if (i > 1) {
-      if (p == end || *p != '.') {
-        return std::nullopt;
-      }
-      ++p;
-    }
-    unsigned value = 0;
-    auto [next, ec] = std::from_chars(p, end, value);
-    if (ec != std::errc() || next == p || value > 255) {
-      return std::nullopt;
-    }
-    record[i] = static_cast<std::uint8_t>(value);
-    p = next;
-  }
-  if (p != end) {
-    return std::nullopt;
-  }
-  return record;
 }
 
 std::optional<std::vector<std::uint8_t>> serialFromText(std::string_view text) {

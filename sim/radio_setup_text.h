@@ -17,9 +17,6 @@ namespace orvik {
 // letters or digits; a shorter model is padded with spaces, which end the display text.
 std::optional<std::array<std::uint8_t, 11>> modelFromText(std::string_view text);
 
-// "R01.02.03" -> 'R',1,2,3: a letter, then three numbers of 0 to 255 separated by dots.
-std::optional<SimVersionRecord> versionRecordFromText(std::string_view text);
-
 // 1 to 11 characters of 8 bits.
 std::optional<std::vector<std::uint8_t>> serialFromText(std::string_view text);
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "base/version_record.h"
 #include "sim/fault_plan.h"
 #include "sim/pty_radio_server.h"
 #include "sim/radio_setup_text.h"
@@ -152,7 +153,7 @@ int main(int argc, char** argv) {
     if (option.text.empty()) {
       continue;
     }
-    const auto record = versionRecordFromText(option.text);
+    const auto record = parseVersionRecord(option.text);
     if (!record) {
       std::cerr << option.name << ": a version such as R01.02.03 expected, got '" << option.text
                 << "'\n";

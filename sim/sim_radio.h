@@ -10,13 +10,14 @@
 #include <span>
 #include <vector>
 
+#include "base/version_record.h"
 #include "sim/fault_plan.h"
 #include "sim/request_assembler.h"
 #include "sim/request_kind.h"
 
 namespace orvik {
 
-using SimVersionRecord = std::array<std::uint8_t, 4>;
+using SimVersionRecord = VersionRecord;
 
 // What a radio is, as the identity read and the update sequence see it. Everything a test
 // or orvik-radio-sim may want to choose before the radio is first spoken to.

@@ -17,15 +17,6 @@ TEST(RadioSetupText, ModelTextBecomesModelBytes) {
   }
 }
 
-TEST(RadioSetupText, VersionTextBecomesARecord) {
-  EXPECT_EQ(versionRecordFromText("R01.02.03"), (SimVersionRecord{'R', 1, 2, 3}));
-  EXPECT_EQ(versionRecordFromText("r1.255.0"), (SimVersionRecord{'r', 1, 255, 0}));
-  for (const char* bad :
-       {"", "R01.02", "R01.02.03.04", "101.02.03", "R01.256.03", "R01..03", "R01.02.03x"}) {
-    EXPECT_FALSE(versionRecordFromText(bad).has_value()) << bad;
-  }
-}
-
 TEST(RadioSetupText, SerialTextIsOneToElevenBytes) {
   EXPECT_EQ(serialFromText("987"), (Bytes{'9', '8', '7'}));
   EXPECT_FALSE(serialFromText("").has_value());
