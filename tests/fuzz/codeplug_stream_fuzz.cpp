@@ -6,16 +6,12 @@
 
 #include "codeplug/cpg.h"
 #include "errors/error_text.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace orvik;
-
-void check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using fuzzing::check;
 
 Cpg& codeplug() {
   static Cpg cpg = [] {

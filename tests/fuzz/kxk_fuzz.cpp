@@ -12,16 +12,12 @@
 #include "package/kxk_file.h"
 #include "package/kxk_header.h"
 #include "package/md5.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace orvik;
-
-void check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
+using fuzzing::check;
 
 }  // namespace
 

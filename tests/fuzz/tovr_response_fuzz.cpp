@@ -8,10 +8,12 @@
 #include "base/clock.h"
 #include "errors/error_text.h"
 #include "link/tovr.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using namespace orvik;
+using fuzzing::check;
 
 class FuzzCable : public CableDriver {
  public:
@@ -76,12 +78,6 @@ class FuzzCable : public CableDriver {
   VirtualClock& clock_;
   std::uint32_t readTimeout_ = 0;
 };
-
-void check(bool condition) {
-  if (!condition) {
-    std::abort();
-  }
-}
 
 }  // namespace
 
