@@ -1,5 +1,6 @@
 #include "base/clock.h"
 
+#include <condition_variable>
 #include <thread>
 
 namespace orvik {
@@ -13,6 +14,13 @@ void SystemClock::sleep(std::chrono::milliseconds duration) {
   if (duration.count() > 0) {
     std::this_thread::sleep_for(duration);
   }
+}
+
+void SystemClock::sleep(std::chrono::milliseconds duration, std::stop_token stop) {
+  std::mutex mutex;
+  std::condition_variable_any wake;
+  std::unique_lock lock(mutex);
+  wake.wait_for(lock, stop, duration, [] { return false; });
 }
 
 Clock& systemClock() {
@@ -29,6 +37,12 @@ void VirtualClock::sleep(std::chrono::milliseconds duration) {
   std::lock_guard lock(mutex_);
   sleeps_.push_back(duration);
   now_ += duration;
+}
+
+void VirtualClock::sleep(std::chrono::milliseconds duration, std::stop_token stop) {
+  if (!stop.stop_requested()) {
+    sleep(duration);
+  }
 }
 
 void VirtualClock::advance(std::chrono::milliseconds duration) {

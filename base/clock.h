@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <stop_token>
 #include <vector>
 
 namespace orvik {
@@ -15,12 +16,16 @@ class Clock {
   // Monotonic time since an arbitrary origin.
   virtual std::chrono::milliseconds now() = 0;
   virtual void sleep(std::chrono::milliseconds duration) = 0;
+  // A wait that ends early when a stop is requested, so that background threads waiting
+  // between passes end at once instead of after their full wait.
+  virtual void sleep(std::chrono::milliseconds duration, std::stop_token stop) = 0;
 };
 
 class SystemClock final : public Clock {
  public:
   std::chrono::milliseconds now() override;
   void sleep(std::chrono::milliseconds duration) override;
+  void sleep(std::chrono::milliseconds duration, std::stop_token stop) override;
 };
 
 // The process's real clock.
@@ -32,6 +37,7 @@ class VirtualClock final : public Clock {
  public:
   std::chrono::milliseconds now() override;
   void sleep(std::chrono::milliseconds duration) override;
+  void sleep(std::chrono::milliseconds duration, std::stop_token stop) override;
   void advance(std::chrono::milliseconds duration);
   std::vector<std::chrono::milliseconds> sleeps() const;
   void clearSleeps();

@@ -4,7 +4,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/report.h"
-#include "exec/radio_info.h"
+#include "exec/radio_manager.h"
 
 namespace orvik {
 namespace {
@@ -15,9 +15,9 @@ void printField(std::ostream& out, const char* name, const std::optional<std::st
 
 }  // namespace
 
-int runInfoCommand(RadioInfo& radio, std::ostream& out, std::ostream& err) {
-  int selected = -1;
-  if (!connectRadio(radio, selected)) {
+int runInfoCommand(RadioManager& manager, std::ostream& out, std::ostream& err) {
+  RadioInfo& radio = *manager.radioInfo();
+  if (!manager.connect(true)) {
     reportFailure(err, "Failed to connect radio.");
     return kExitRadioFailure;
   }
@@ -37,7 +37,7 @@ int runInfoCommand(RadioInfo& radio, std::ostream& out, std::ostream& err) {
     reportFailure(err, "Failed to connect radio.");
     code = kExitRadioFailure;
   }
-  disconnectRadio(radio);
+  manager.disconnect();
   if (code != kExitOk) {
     return code;
   }

@@ -8,7 +8,7 @@
 #include "cli/info_command.h"
 #include "cli/radio_session.h"
 #include "errors/error_log.h"
-#include "exec/radio_info.h"
+#include "exec/radio_manager.h"
 #include "link/frame_trace.h"
 
 int main(int argc, char** argv) {
@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
 
   errorLog().setLogDirectory(machineDataDir(dataDir).string());
   RadioSession session(link);
-  RadioInfo radio(session.driver(), session.clock());
+  RadioManager manager(session.driver(), session.clock());
+  RadioInfo& radio = *manager.radioInfo();
   FrameTrace frameTrace;
   if (trace) {
     if (frameTrace.enable(defaultTracePath())) {
@@ -49,5 +50,5 @@ int main(int argc, char** argv) {
       std::cerr << "Cannot write the frame trace to " << defaultTracePath() << '\n';
     }
   }
-  return runInfoCommand(radio, std::cout, std::cerr);
+  return runInfoCommand(manager, std::cout, std::cerr);
 }

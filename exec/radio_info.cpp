@@ -17,7 +17,7 @@ constexpr std::uint32_t kInitialWriteTimeout = 300;
 // than the field holds; returns how many were copied.
 std::size_t copyItem(std::span<const std::uint8_t> answer, int result,
                      std::span<std::uint8_t> field) {
-  if (result <= 2) {
+  if (result < 2) {
     return 0;
   }
   const std::size_t available =
@@ -80,18 +80,25 @@ bool RadioInfo::readIdentity() {
     return engine_.statusQuery(item, opcode, answer);
   };
 
+  // An answer shorter than the item's two leading bytes carries no data and stores nothing.
+  const auto hasData = [](int result) { return result >= 2; };
+
   int result = query(kKeypadKindItem);
   if (result < 0) {
     return identityValid = false;
   }
-  keypadKind = answer[2];
+  if (hasData(result)) {
+    keypadKind = answer[2];
+  }
 
   result = query(kModelItem);
   if (result < 0) {
     return identityValid = false;
   }
-  std::copy_n(answer.begin() + 2, kModelSize, modelNumber.begin());
-  regionCode = modelNumber[6] == 'N' ? 0 : 1;
+  if (hasData(result)) {
+    std::copy_n(answer.begin() + 2, kModelSize, modelNumber.begin());
+    regionCode = modelNumber[6] == 'N' ? 0 : 1;
+  }
 
   const std::pair<std::uint8_t, VersionRecord*> versions[] = {
       {kFirmwareItem, &firmwareVersionRecord},
@@ -103,7 +110,9 @@ bool RadioInfo::readIdentity() {
     if (result < 0) {
       return identityValid = false;
     }
-    std::copy_n(answer.begin() + 2, kVersionRecordSize, record->begin());
+    if (hasData(result)) {
+      std::copy_n(answer.begin() + 2, kVersionRecordSize, record->begin());
+    }
   }
 
   answer.fill(0);
@@ -111,15 +120,19 @@ bool RadioInfo::readIdentity() {
   if (result <= 0) {
     return identityValid = false;
   }
-  privateId.fill(0);
-  copyItem(answer, result, privateId);
+  if (hasData(result)) {
+    privateId.fill(0);
+    copyItem(answer, result, privateId);
+  }
 
   result = query(kSerialItem);
   if (result < 0) {
     return identityValid = false;
   }
-  serialNumber.fill(0);
-  serialLength = static_cast<std::int32_t>(copyItem(answer, result, serialNumber));
+  if (hasData(result)) {
+    serialNumber.fill(0);
+    serialLength = static_cast<std::int32_t>(copyItem(answer, result, serialNumber));
+  }
   return identityValid;
 }
 
@@ -176,20 +189,6 @@ std::optional<std::string> RadioInfo::privateIdText(std::span<const std::uint8_t
     return std::nullopt;
   }
   return formatText("%lld", static_cast<long long>(value));
-}
-
-bool connectRadio(RadioInfo& radio, int& selectedIndex) {
-  radio.closeCable();
-  int first = -1;
-  if (radio.port().countCables(first) == 0 || first < 0) {
-    return false;
-  }
-  selectedIndex = first;
-  return radio.openCable(first);
-}
-
-bool disconnectRadio(RadioInfo& radio) {
-  return radio.closeCable();
 }
 
 }  // namespace orvik

@@ -1,19 +1,23 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "base/clock.h"
+#include "codeplug/cpg.h"
 #include "link/tovr.h"
 #include "link/usb_serial.h"
+#include "package/flash.h"
 
 namespace orvik {
 
 // The one record of the connected radio: what was read from it, whether the cable is open,
-// and the cable port and TOVR engine through which everything reaches it.
+// the cable port and TOVR engine through which everything reaches it, and the readers of the
+// firmware image and codeplug blocks that an update programs.
 class RadioInfo {
  public:
   static constexpr std::size_t kSerialSize = 11;
@@ -60,6 +64,10 @@ class RadioInfo {
 
   USBSerial& port() { return port_; }
   TOVR& engine() { return engine_; }
+  Flash& flash() { return flash_; }
+  Cpg& cpg() { return cpg_; }
+  // Every fixed wait of a radio command goes through this clock.
+  Clock& clock() { return port_.clock(); }
 
   std::int8_t regionCode = -1;
   std::array<std::uint8_t, kSerialSize> serialNumber{};
@@ -71,18 +79,14 @@ class RadioInfo {
   std::int32_t serialLength = kSerialSize;
   std::uint8_t keypadKind = 0;
   std::int32_t portIndex = -1;
-  bool connected = false;
+  std::atomic<bool> connected{false};  // also read by the cable monitor
   bool identityValid = false;
 
  private:
   USBSerial port_;
   TOVR engine_;
+  Flash flash_;
+  Cpg cpg_;
 };
-
-// Connects to the one programming cable: closes whatever was open, counts the cables and
-// opens the first. selectedIndex takes the cable's index when one was found.
-bool connectRadio(RadioInfo& radio, int& selectedIndex);
-// Closes the cable when connected; true when nothing was open or the close succeeded.
-bool disconnectRadio(RadioInfo& radio);
 
 }  // namespace orvik

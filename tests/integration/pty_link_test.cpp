@@ -6,7 +6,7 @@
 #include <numeric>
 #include <thread>
 
-#include "exec/radio_info.h"
+#include "exec/radio_manager.h"
 #include "link/tty_cable_driver.h"
 #include "sim/pty_radio_server.h"
 #include "sim/sim_radio.h"
@@ -24,10 +24,11 @@ class PtyLinkTest : public testing::ErrorTextTest {
     ASSERT_TRUE(server.open()) << server.error();
     serving = std::jthread([this](std::stop_token stop) { server.serve(stop); });
     driver = makeTtyCableDriver(server.slavePath());
-    info = std::make_unique<RadioInfo>(*driver, systemClock());
+    manager = std::make_unique<RadioManager>(*driver, systemClock());
+    info = manager->radioInfo();
   }
   void TearDown() override {
-    info.reset();
+    manager.reset();
     serving.request_stop();
     serving.join();
     ErrorTextTest::TearDown();
@@ -37,29 +38,28 @@ class PtyLinkTest : public testing::ErrorTextTest {
   PtyRadioServer server{radio};
   std::jthread serving;
   std::unique_ptr<CableDriver> driver;
-  std::unique_ptr<RadioInfo> info;
+  std::unique_ptr<RadioManager> manager;
+  RadioInfo* info = nullptr;
   std::array<std::uint8_t, TOVR::kReceiveBufferSize> data{};
   std::uint8_t opcode = 0;
 };
 
 TEST_F(PtyLinkTest, ReadsTheIdentityThroughTheTtyPath) {
-  int selected = -1;
-  ASSERT_TRUE(connectRadio(*info, selected));
-  EXPECT_EQ(selected, 0);
+  ASSERT_TRUE(manager->connect(true));
+  EXPECT_EQ(manager->selectedIndex(), 0);
   EXPECT_FALSE(info->engine().echoOn());
   ASSERT_TRUE(info->readIdentity());
   EXPECT_EQ(RadioInfo::modelText(info->modelNumber), "LA26CKN9AR1");
   EXPECT_EQ(RadioInfo::serialText(info->serialBytes()), "1234ABC5678");
   EXPECT_EQ(RadioInfo::versionRecordText(info->codeplugVersionRecord), "R01.02.00");
-  EXPECT_TRUE(disconnectRadio(*info));
+  EXPECT_TRUE(manager->disconnect());
   // The radio is still there for the next connection.
-  ASSERT_TRUE(connectRadio(*info, selected));
+  ASSERT_TRUE(manager->connect(true));
   EXPECT_TRUE(info->readIdentity());
 }
 
 TEST_F(PtyLinkTest, LargeFramesAndRetriesCrossThePty) {
-  int selected = -1;
-  ASSERT_TRUE(connectRadio(*info, selected));
+  ASSERT_TRUE(manager->connect(true));
   TOVR& tovr = info->engine();
   ASSERT_GE(tovr.requestTestMode(8, 0, 0, opcode, data), 0);
   std::uint32_t address = 0x20000;
@@ -81,8 +81,7 @@ TEST_F(PtyLinkTest, LargeFramesAndRetriesCrossThePty) {
 
 TEST_F(PtyLinkTest, EchoingCableOverThePty) {
   server.setEcho(true);
-  int selected = -1;
-  ASSERT_TRUE(connectRadio(*info, selected));
+  ASSERT_TRUE(manager->connect(true));
   EXPECT_TRUE(info->engine().echoOn());
   EXPECT_TRUE(info->readIdentity());
 }

@@ -4,7 +4,7 @@
 
 #include <numeric>
 
-#include "exec/radio_info.h"
+#include "exec/radio_manager.h"
 #include "sim/sim_cable_driver.h"
 #include "sim/sim_radio.h"
 #include "tests/support/error_text_fixture.h"
@@ -19,24 +19,23 @@ using testing::errorLines;
 class RadioLinkTest : public testing::ErrorTextTest {
  protected:
   void connect() {
-    int selected = -1;
-    ASSERT_TRUE(connectRadio(info, selected));
-    EXPECT_EQ(selected, 0);
+    ASSERT_TRUE(manager.connect(true));
+    EXPECT_EQ(manager.selectedIndex(), 0);
     removeErrors(ErrorCategory::OK);
   }
 
   SimRadio radio;
   VirtualClock clock;
   SimCableDriver cable{radio, clock};
-  RadioInfo info{cable, clock};
+  RadioManager manager{cable, clock};
+  RadioInfo& info = *manager.radioInfo();
   TOVR& tovr = info.engine();
   std::array<std::uint8_t, TOVR::kReceiveBufferSize> data{};
   std::uint8_t opcode = 0;
 };
 
 TEST_F(RadioLinkTest, ConnectsProbesAndReadsTheIdentity) {
-  int selected = -1;
-  ASSERT_TRUE(connectRadio(info, selected));
+  ASSERT_TRUE(manager.connect(true));
   EXPECT_TRUE(info.connected);
   EXPECT_EQ(info.portIndex, 0);
   EXPECT_EQ(cable.baudRate(), 57600u);
@@ -60,7 +59,7 @@ TEST_F(RadioLinkTest, ConnectsProbesAndReadsTheIdentity) {
                                       RequestKind::StatusQuery, RequestKind::SoftpotRead,
                                       RequestKind::StatusQuery}));
 
-  EXPECT_TRUE(disconnectRadio(info));
+  EXPECT_TRUE(manager.disconnect());
   EXPECT_FALSE(info.connected);
   EXPECT_FALSE(info.identityValid);
   EXPECT_EQ(info.portIndex, -1);
@@ -77,9 +76,8 @@ TEST_F(RadioLinkTest, EchoingCableIsRecognisedAndStillCarriesExchanges) {
 
 TEST_F(RadioLinkTest, NoCableAttached) {
   cable.setDevices({});
-  int selected = 7;
-  EXPECT_FALSE(connectRadio(info, selected));
-  EXPECT_EQ(selected, 7);
+  EXPECT_FALSE(manager.connect(true));
+  EXPECT_EQ(manager.selectedIndex(), -1);
   EXPECT_TRUE(errorLines().empty());
 }
 
