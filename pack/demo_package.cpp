@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "base/text.h"
+#include "config/scramble.h"
 #include "pack/image_builder.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_files.h"
 #include "pack/srec_writer.h"
-#include "pack/xml_scramble.h"
 #include "package/kxk_file.h"
 
 namespace orvik {
@@ -95,7 +95,7 @@ std::string setupText() {
 bool writeScrambledXml(const std::filesystem::path& path, const std::string& text,
                        std::ostream& out, std::string& error) {
   std::vector<std::uint8_t> bytes = textBytes(text);
-  scrambleXml(bytes);
+  Scramble(bytes);
   if (!writePackFile(path, bytes, error)) {
     return false;
   }

@@ -9,10 +9,10 @@
 #include "base/byte_reader.h"
 #include "base/text.h"
 #include "codeplug/cpg.h"
+#include "config/scramble.h"
 #include "errors/error_text.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_files.h"
-#include "pack/xml_scramble.h"
 #include "package/flash.h"
 #include "package/kxk_file.h"
 #include "package/kxk_header.h"
@@ -149,7 +149,7 @@ bool inspectContainer(const std::filesystem::path& path, const std::vector<std::
 }
 
 bool showDecodedXml(const std::string& name, std::vector<std::uint8_t> bytes, std::ostream& out) {
-  scrambleXml(bytes);
+  Scramble(bytes);
   const std::string text(bytes.begin(), bytes.end());
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos || text[first] != '<') {

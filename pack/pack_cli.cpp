@@ -6,13 +6,13 @@
 #include <optional>
 #include <sstream>
 
+#include "config/scramble.h"
 #include "pack/demo_package.h"
 #include "pack/image_builder.h"
 #include "pack/inspect.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_files.h"
 #include "pack/srec_writer.h"
-#include "pack/xml_scramble.h"
 
 namespace orvik {
 namespace {
@@ -184,7 +184,7 @@ int runPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       writeOutput(kxkOut, *bytes);
     } else if (scramble->parsed() || unscramble->parsed()) {
       std::vector<std::uint8_t> bytes = readInput(xmlIn);
-      scrambleXml(bytes);
+      Scramble(bytes);
       writeOutput(xmlOut, bytes);
     } else if (image->parsed()) {
       ImageOptions options;

@@ -4,12 +4,12 @@
 #include <sstream>
 
 #include "codeplug/cpg.h"
+#include "config/scramble.h"
 #include "pack/demo_package.h"
 #include "pack/image_builder.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_cli.h"
 #include "pack/srec_writer.h"
-#include "pack/xml_scramble.h"
 #include "package/flash.h"
 #include "package/kxk_file.h"
 #include "package/kxk_header.h"
@@ -308,7 +308,7 @@ class DemoPackage : public testing::ErrorTextTest {
   std::filesystem::path data() const { return folder_ / "data"; }
   std::string decoded(const std::filesystem::path& path) const {
     std::vector<std::uint8_t> bytes = readAll(path);
-    scrambleXml(bytes);
+    Scramble(bytes);
     return {bytes.begin(), bytes.end()};
   }
 
