@@ -1,0 +1,656 @@
+#include "commands/cmd_program.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+
+#include "codeplug/cpg.h"
+#include "commands/personality_file.h"
+#include "commands/personality_phases.h"
+#include "exec/radio_info.h"
+
+namespace orvik {
+namespace {
+
+using Failure = UpdateFailure;
+using Category = ErrorCategory;
+
+constexpr UpdateFailureLine kFailureLines[] = {
+    {Failure::NotConnected, Category::PROT, "Error:no port is connected (0x001)."},
+    {Failure::FlashTestMode, Category::UPDATE,
+     "Error:failed to put radio in FLASH test mode [%d] (0x002)."},
+    {Failure::UnknownFlashLayout, Category::UPDATE,
+     "Error:the flash layout [%d] of the radio is not known (0x003)."},
+    {Failure::FirstBaudSwitch, Category::UPDATE, "Error:failed to set baud rate to [%d] (0x006)."},
+    {Failure::AddressMap, Category::INI, "Error:failed to parse address file [%s] (0x007)."},
+    {Failure::DynBlockPlace, Category::INI,
+     "Error:the address or length of block [%s] configured is not matched to the address map "
+     "(0x008)."},
+    {Failure::DynRead, Category::UPDATE, "Error:failed to memRead block [%s] (0x00a)."},
+    {Failure::ContactRead, Category::UPDATE, "Error:failed to read contact index [%d] (0x00b)."},
+    {Failure::FirmwareFile, Category::INI, "Error:failed to parse firmware file [%s] (0x00d)."},
+    {Failure::FirmwareProtection, Category::UPDATE,
+     "Error:failed to enter in protection mode [%d] (0x00e)."},
+    {Failure::FirmwareErase, Category::UPDATE,
+     "Error:failed to erase flash at address [%d] (0x00f)."},
+    {Failure::FirmwarePiece, Category::UPDATE,
+     "Error:failed to program flash at address [%d] (0x010)."},
+    {Failure::FirmwareMagic, Category::UPDATE,
+     "Error:failed to program flash at address [%d] (0x011)."},
+    {Failure::DefaultBlockProtection, Category::UPDATE,
+     "Error:failed to enter in protection mode [%d] (0x012)."},
+    {Failure::CodeplugFile, Category::INI, "Error:failed to parse codeplug file [%s] (0x013)."},
+    {Failure::DefaultBlockErase, Category::UPDATE,
+     "Error:failed to erase Default block at address [%d] (0x014)."},
+    {Failure::DefaultBlockPiece, Category::UPDATE,
+     "Error:failed to program flash at address [%d] (0x015)."},
+    {Failure::DynErase, Category::UPDATE, "Error:failed to erase DYNAMIC block (0x016)."},
+    {Failure::FinalizeBaudSwitch, Category::UPDATE,
+     "Error:failed to set baud rate to [%d] (0x01a)."},
+    {Failure::HardReset, Category::UPDATE, "Error:failed to Hard reset radio (0x01b)."},
+    {Failure::DefaultBlockCorrupted, Category::UPDATE, "Error:default block is corrupted (0x01c)."},
+    {Failure::TovrTestMode, Category::UPDATE,
+     "Error:failed to put radio in TOVR test mode (0x01d)."},
+    {Failure::ResetAllBlocks, Category::UPDATE, "Error:failed to reset all blocks (0x01e)."},
+    {Failure::RestoreFactoryBlock, Category::UPDATE,
+     "Error:failed to restore factory block (0x01f)."},
+    {Failure::DynWrite, Category::UPDATE, "Error:failed to memWrite block [%s] (0x020)."},
+    {Failure::ContactWrite, Category::UPDATE, "Error:failed to write contact index [%d] (0x021)."},
+    {Failure::MasterResetContacts, Category::UPDATE,
+     "Error:failed to restore contact in PerformMasterReset (0x022)."},
+    {Failure::ReprotectFlashTestMode, Category::UPDATE,
+     "Error:failed to put radio in FLASH test mode [%d] (0x029)."},
+    {Failure::FinalProtection, Category::UPDATE,
+     "Error:failed to enter in protection mode [%d] (0x02a)."},
+    {Failure::LastBaudSwitch, Category::UPDATE, "Error:failed to set baud rate to [%d] (0x02b)."},
+    {Failure::SoftReset, Category::UPDATE, "Error:failed to soft reset radio (0x02c)."},
+    {Failure::BackupNotSaved, Category::UPDATE,
+     "Error:failed to save the personality backup [%s]."},
+    {Failure::IdentityNotRead, Category::UPDATE, "Error:failed to read radio information."},
+    {Failure::BackupOfAnotherRadio, Category::UPDATE,
+     "Error:the backup file [%s] belongs to another radio [%s]."},
+};
+
+const UpdateFailureLine& lineOf(UpdateFailure failure) {
+  const auto found = std::find_if(std::begin(kFailureLines), std::end(kFailureLines),
+                                  [failure](const auto& line) { return line.failure == failure; });
+  // Every enumerator has a row.
+  return *found;
+}
+
+// Weights are fixed; a step that was not requested weighs nothing.
+struct StepWeight {
+  UpdateStep step;
+  unsigned weight;
+};
+constexpr StepWeight kStepWeights[] = {
+    {UpdateStep::PersonalityBackup, 1}, {UpdateStep::ContactBackup, 1},
+    {UpdateStep::FirmwareErase, 1},     {UpdateStep::FirmwareProgramming, 5},
+    {UpdateStep::DefaultBlock, 1},      {UpdateStep::PersonalityRestore, 1},
+    {UpdateStep::ContactRestore, 1},
+};
+
+unsigned weightOf(std::uint32_t step) {
+  for (const StepWeight& row : kStepWeights) {
+    if (static_cast<std::uint32_t>(row.step) == step) {
+      return row.weight;
+    }
+  }
+  return 0;
+}
+
+constexpr FlashLayoutRow kFlashLayouts[] = {
+    {0x64000, 0x70000, 0x0800, 0x0840, 0x0440},
+    {0x84000, 0xE0000, 0x1000, 0x3000, 0x0840},
+    {0x84000, 0x180000, 0x3040, 0x3000, 0x1040},
+};
+constexpr FlashLayoutRow kUnknownFlashLayout{std::nullopt, std::nullopt, 0x0800, 0x0840, 0x0440};
+
+// Flash geometry of the firmware stage: seven 64 KiB units from 0x10000, the image from
+// 0x10000 with its first two bytes (the image magic) written last.
+constexpr std::uint32_t kFirmwareStart = 0x10000;
+constexpr std::array<std::uint32_t, 7> kFirmwareEraseUnits = {0x10000, 0x20000, 0x30000, 0x40000,
+                                                              0x50000, 0x60000, 0x70000};
+constexpr std::uint32_t kImageHeadSize = 2;
+constexpr std::uint8_t kErase64K = 6;
+constexpr std::uint8_t kErase4K = 4;
+constexpr std::uint32_t kDefEraseUnit = 0x1000;
+constexpr std::uint32_t kFlashPiece = TOVR::kMaxFlashPiece;
+constexpr std::size_t kFollowUpBufferSize = 512;
+
+constexpr std::uint8_t kFlashTestMode = 8;
+constexpr std::uint8_t kTovrTestMode = 1;
+constexpr std::uint8_t kHardReset = 1;
+constexpr std::uint8_t kSoftReset = 0;
+constexpr std::uint8_t kResetAllBlocks = 0x2E;
+constexpr std::uint8_t kRestoreFactoryBlock = 0x27;
+// Status word of the hard reset: either of these says the default block did not take; the
+// other says the radio kept its factory block, which then needs no restore.
+constexpr std::uint16_t kDefaultBlockBad = 0x0280;
+constexpr std::uint16_t kFactoryBlockKept = 0x0040;
+
+constexpr unsigned kAfterFirmwareEraseMs = 100;
+constexpr unsigned kBeforeDefaultBlockMs = 100;
+constexpr unsigned kBeforeHardResetMs = 200;
+constexpr unsigned kAfterHardResetMs = 1000;
+constexpr unsigned kAfterBlockResetMs = 100;
+constexpr unsigned kBeforeProgressResetMs = 100;
+
+const std::string kLinkBaudText = std::to_string(TOVR::kLinkBaudRate);
+
+// The operation's own rule for an answer that did what was asked: an answer of another kind
+// (a refusal) is a failure too, not only a missing answer.
+bool accepted(int result, std::uint8_t opcode, std::uint8_t expected) {
+  return result >= 0 && opcode == expected;
+}
+
+unsigned piecesOf(std::uint32_t bytes, std::uint32_t piece) {
+  return (bytes + piece - 1) / piece;
+}
+
+}  // namespace
+
+std::string updateFailureText(UpdateFailure failure, std::initializer_list<std::string> arguments) {
+  const std::string format = lineOf(failure).format;
+  std::string text;
+  auto argument = arguments.begin();
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    const bool placeholder =
+        format[i] == '%' && i + 1 < format.size() && (format[i + 1] == 'd' || format[i + 1] == 's');
+    if (!placeholder) {
+      text += format[i];
+      continue;
+    }
+    if (argument != arguments.end()) {
+      text += *argument++;
+    }
+    ++i;
+  }
+  return text;
+}
+
+ErrorCategory updateFailureCategory(UpdateFailure failure) {
+  return lineOf(failure).category;
+}
+
+void appendUpdateFailure(UpdateFailure failure, std::initializer_list<std::string> arguments) {
+  appendError(updateFailureCategory(failure), "%s", updateFailureText(failure, arguments).c_str());
+}
+
+bool knownFlashLayout(int flashLayout) {
+  return flashLayout >= 0 && flashLayout < static_cast<int>(std::size(kFlashLayouts));
+}
+
+const FlashLayoutRow& flashLayoutRow(int flashLayout) {
+  return knownFlashLayout(flashLayout) ? kFlashLayouts[flashLayout] : kUnknownFlashLayout;
+}
+
+// What one run holds, created at its start and released at its end.
+struct CmdProgram::Run {
+  std::vector<std::uint8_t> dataBuffer = std::vector<std::uint8_t>(kDataBufferSize);
+  std::array<std::uint8_t, kFollowUpBufferSize> followUpBuffer{};
+  std::uint8_t opcode = 0;
+  int flashLayout = -1;
+  std::string stepText;
+  unsigned startBase = 0;
+  std::uint16_t statusWord = 0;
+  // The step the personality phase in progress reports against.
+  UpdateStep personalityStep = UpdateStep::PersonalityBackup;
+  std::optional<PersonalityPhases> personality;
+
+  std::span<std::uint8_t> data() { return dataBuffer; }
+  const FlashLayoutRow& layout() const { return flashLayoutRow(flashLayout); }
+};
+
+CmdProgram::CmdProgram() = default;
+CmdProgram::~CmdProgram() = default;
+
+bool CmdProgram::setCodeplugFile(const std::filesystem::path& path) {
+  codeplugFile_ = path;
+  return true;
+}
+
+bool CmdProgram::setFirmwareFile(const std::filesystem::path& path) {
+  firmwareFile_ = path;
+  return true;
+}
+
+bool CmdProgram::setAddressMapFile(const std::filesystem::path& path) {
+  addressMapFile_ = path;
+  return true;
+}
+
+void CmdProgram::requestFirmwareSteps() {
+  selection_ |= kProgramFirmware;
+  steps_.insert(static_cast<std::uint32_t>(UpdateStep::FirmwareErase));
+  steps_.insert(static_cast<std::uint32_t>(UpdateStep::FirmwareProgramming));
+}
+
+void CmdProgram::requestCodeplugStep() {
+  selection_ |= kProgramCodeplug;
+  steps_.insert(static_cast<std::uint32_t>(UpdateStep::DefaultBlock));
+}
+
+void CmdProgram::requestPersonalitySteps() {
+  steps_.insert(static_cast<std::uint32_t>(UpdateStep::PersonalityBackup));
+  steps_.insert(static_cast<std::uint32_t>(UpdateStep::PersonalityRestore));
+}
+
+bool CmdProgram::setPersonalityBlocks(std::span<const PersonalityBlock> records) {
+  personalityBlocks_.assign(records.begin(), records.end());
+  return true;
+}
+
+void CmdProgram::fail(UpdateFailure failure, std::initializer_list<std::string> arguments) {
+  appendUpdateFailure(failure, arguments);
+  resultFlag = false;
+}
+
+unsigned CmdProgram::stepWeight(UpdateStep step) const {
+  const auto number = static_cast<std::uint32_t>(step);
+  if (!steps_.contains(number)) {
+    return 0;
+  }
+  return static_cast<unsigned>(static_cast<float>(weightOf(number)) * progressScale_);
+}
+
+void CmdProgram::stepProgress(UpdateStep step, unsigned done, unsigned total) {
+  sendProgress(scaledProgress(done, total, stepWeight(step), progressBase));
+}
+
+void CmdProgram::completeStep(UpdateStep step) {
+  progressBase += stepWeight(step);
+}
+
+void CmdProgram::wait(unsigned milliseconds) {
+  if (radioInfo != nullptr) {
+    radioInfo->clock().sleep(std::chrono::milliseconds(milliseconds));
+  }
+}
+
+bool CmdProgram::execute() {
+  start();
+  enterFlashMode();
+  switchBaudRate();
+  loadAddressMap();
+  backupPersonality();
+  saveBackupFile();
+  eraseFirmwareRegion();
+  programFirmware();
+  programDefaultBlock();
+  finalize();
+  restorePersonality();
+  reprotect();
+  end();
+  return resultFlag;
+}
+
+void CmdProgram::start() {
+  resultFlag = true;
+  backupFile_.clear();
+  run_ = std::make_unique<Run>();
+  run_->stepText = "Update";
+  run_->startBase = progressBase;
+  unsigned sum = 0;
+  for (const std::uint32_t step : steps_) {
+    sum += weightOf(step);
+  }
+  if (sum != 0) {
+    // A base already past the span leaves nothing to share out.
+    const float left =
+        progressSpan > progressBase ? static_cast<float>(progressSpan - progressBase) : 0.0F;
+    progressScale_ = left / static_cast<float>(sum);
+  }
+  if (radioInfo != nullptr) {
+    PersonalityPhases::Hooks hooks;
+    hooks.progress = [this](unsigned done, unsigned total) {
+      stepProgress(run_->personalityStep, done, total);
+    };
+    hooks.fail = [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
+      fail(failure, arguments);
+    };
+    run_->personality.emplace(radioInfo->engine(), run_->data(), std::move(hooks));
+  }
+  notifyStarted();
+}
+
+void CmdProgram::enterFlashMode() {
+  if (radioInfo == nullptr || !radioInfo->connected) {
+    fail(Failure::NotConnected);
+    return;
+  }
+  TOVR& tovr = radioInfo->engine();
+  Run& run = *run_;
+  const int result = tovr.requestTestMode(kFlashTestMode, 0, 0, run.opcode, run.data());
+  if (!accepted(result, run.opcode, TOVR::kAccepted)) {
+    fail(Failure::FlashTestMode, {std::to_string(kFlashTestMode)});
+    return;
+  }
+  // An answer too short to tell the layout leaves it unknown.
+  run.flashLayout = result >= 2 ? run.dataBuffer[1] : -1;
+  tovr.flashModeFollowUp(run.opcode, run.followUpBuffer);
+  // Every run erases the dynamic block at the layout's address: a radio whose layout has no
+  // row, or that did not tell it, must not be touched at all.
+  if (!knownFlashLayout(run.flashLayout)) {
+    fail(Failure::UnknownFlashLayout, {std::to_string(run.flashLayout)});
+  }
+}
+
+void CmdProgram::switchBaudRate() {
+  if (!succeeding()) {
+    return;
+  }
+  if (radioInfo->engine().radioBaudSwitch(0, run_->opcode, run_->data()) < 0) {
+    fail(Failure::FirstBaudSwitch, {kLinkBaudText});
+  }
+}
+
+void CmdProgram::loadAddressMap() {
+  run_->stepText = "Load address map.";
+  if (!succeeding()) {
+    return;
+  }
+  Cpg& cpg = radioInfo->cpg();
+  if (!loadKxkFile(addressMapFile_, file_) || file_.payload.empty() ||
+      !cpg.parseAddressMap(std::span<const std::uint8_t>(file_.payload))) {
+    fail(Failure::AddressMap, {addressMapFile_.string()});
+    return;
+  }
+  const std::uint32_t dynStart = cpg.block(DYN).startAddress;
+  for (const PersonalityBlock& block : personalityBlocks_) {
+    if (block.blockType == PersonalityPhases::kDynBlockType && block.address < dynStart) {
+      fail(Failure::DynBlockPlace, {kCpgBlocks[DYN].name});
+      return;
+    }
+  }
+}
+
+void CmdProgram::backupPersonality() {
+  PersonalityPhases* personality = run_->personality ? &*run_->personality : nullptr;
+  if (succeeding() && keepPersonality) {
+    run_->stepText = "Keep user-infor";
+    run_->personalityStep = UpdateStep::PersonalityBackup;
+    personality->backupDynBlocks(personalityBlocks_);
+  }
+  completeStep(UpdateStep::PersonalityBackup);
+  if (succeeding() && keepPersonality) {
+    run_->personalityStep = UpdateStep::ContactBackup;
+    personality->backupContacts();
+  }
+  if (!succeeding() && personality != nullptr) {
+    personality->release();
+  }
+  completeStep(UpdateStep::ContactBackup);
+}
+
+void CmdProgram::saveBackupFile() {
+  if (!succeeding() || !keepPersonality) {
+    return;
+  }
+  // The backup leaves memory before anything is erased, so that a failed restore, a crash or
+  // a pulled cable cannot take the owner's data with it.
+  PersonalityBackup& backup = run_->personality->backup();
+  backup.model = RadioInfo::modelText(radioInfo->modelNumber).value_or("");
+  backup.serial = RadioInfo::serialText(radioInfo->serialBytes()).value_or("");
+  backup.firmwareVersion = radioInfo->firmwareVersionRecord;
+  backup.codeplugVersion = radioInfo->codeplugVersionRecord;
+  if (backupFolder.empty()) {
+    fail(Failure::BackupNotSaved, {""});
+    return;
+  }
+  std::filesystem::path path =
+      personalityBackupPath(backupFolder, backup.serial, std::chrono::system_clock::now());
+  // A second run within the same second must not replace the first one's file: the earlier
+  // backup may be the only copy of what the radio held before a failed restore.
+  const std::filesystem::path first = path;
+  std::error_code unreadable;  // a folder that cannot be looked into fails at the write
+  for (int n = 2; std::filesystem::exists(path, unreadable); ++n) {
+    path = first.parent_path() /
+           (first.stem().string() + "-" + std::to_string(n) + first.extension().string());
+  }
+  if (!writePersonalityFile(path, backup)) {
+    fail(Failure::BackupNotSaved, {path.string()});
+    return;
+  }
+  backupFile_ = path;
+}
+
+void CmdProgram::eraseFirmwareRegion() {
+  const bool firmware = (selection_ & kProgramFirmware) != 0;
+  if (succeeding() && firmware) {
+    run_->stepText = "Update FW.";
+    if (!loadKxkFile(firmwareFile_, file_) || file_.payload.empty() ||
+        !radioInfo->flash().loadImage(file_.payload)) {
+      fail(Failure::FirmwareFile, {firmwareFile_.string()});
+    }
+  }
+  if (succeeding()) {
+    // Also without firmware: the radio expects the firmware stage's mode before the rest.
+    const std::uint16_t mode = run_->layout().firmwareMode;
+    const int result = radioInfo->engine().setProtectionMode(mode, run_->opcode, run_->data());
+    if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+      fail(Failure::FirmwareProtection, {std::to_string(mode)});
+    }
+  }
+  if (succeeding() && firmware) {
+    for (const std::uint32_t unit : kFirmwareEraseUnits) {
+      std::uint32_t address = unit;
+      const int result =
+          radioInfo->engine().eraseFlash(kErase64K, address, run_->opcode, run_->data());
+      if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+        fail(Failure::FirmwareErase, {std::to_string(unit)});
+        break;
+      }
+    }
+    wait(kAfterFirmwareEraseMs);
+  }
+  completeStep(UpdateStep::FirmwareErase);
+}
+
+void CmdProgram::programFirmware() {
+  if (succeeding() && (selection_ & kProgramFirmware) != 0) {
+    TOVR& tovr = radioInfo->engine();
+    const std::span<const std::uint8_t> image = radioInfo->flash().image();
+    const auto length = static_cast<std::uint32_t>(image.size());
+    std::uint32_t remaining = length > kImageHeadSize ? length - kImageHeadSize : 0;
+    std::uint32_t address = kFirmwareStart + kImageHeadSize;
+    const unsigned pieces = piecesOf(remaining, kFlashPiece);
+    unsigned done = 0;
+    // Straight from the image, no copies: the rest of the image first, then its head.
+    while (remaining != 0) {
+      const std::uint32_t n = std::min(remaining, kFlashPiece);
+      std::uint32_t target = address;
+      const int result =
+          tovr.writeFlash(image.subspan(length - remaining, n), target, run_->opcode, run_->data());
+      if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+        fail(Failure::FirmwarePiece, {std::to_string(address)});
+        break;
+      }
+      address += n;
+      remaining -= n;
+      stepProgress(UpdateStep::FirmwareProgramming, ++done, pieces);
+    }
+    // The magic goes in last, so that an image cut off anywhere is never taken for a whole
+    // one.
+    if (succeeding() && length != 0) {
+      std::uint32_t target = kFirmwareStart;
+      const int result = tovr.writeFlash(image.first(std::min(length, kImageHeadSize)), target,
+                                         run_->opcode, run_->data());
+      if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+        fail(Failure::FirmwareMagic, {std::to_string(kFirmwareStart)});
+      }
+    }
+  }
+  completeStep(UpdateStep::FirmwareProgramming);
+}
+
+void CmdProgram::programDefaultBlock() {
+  const bool codeplug = (selection_ & kProgramCodeplug) != 0;
+  // A run that is still succeeding here has a layout with a row (see enterFlashMode).
+  const FlashLayoutRow& layout = run_->layout();
+  if (succeeding() && codeplug) {
+    run_->stepText = "Begin to update default block.";
+    const int result =
+        radioInfo->engine().setProtectionMode(layout.defaultBlockMode, run_->opcode, run_->data());
+    if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+      fail(Failure::DefaultBlockProtection, {std::to_string(layout.defaultBlockMode)});
+    }
+  }
+  if (succeeding() && codeplug) {
+    run_->stepText = "Update default block.";
+    if (!loadKxkFile(codeplugFile_, file_) || file_.payload.empty() ||
+        !radioInfo->cpg().parseCodeplugStream(std::span<const std::uint8_t>(file_.payload))) {
+      fail(Failure::CodeplugFile, {codeplugFile_.string()});
+    }
+  }
+  if (succeeding() && codeplug) {
+    const CpgBlock& def = radioInfo->cpg().block(DEF);
+    const unsigned units = piecesOf(def.size, kDefEraseUnit);
+    for (unsigned i = 0; i < units; ++i) {
+      const std::uint32_t unit = *layout.defAddress + i * kDefEraseUnit;
+      std::uint32_t address = unit;
+      const int result =
+          radioInfo->engine().eraseFlash(kErase4K, address, run_->opcode, run_->data());
+      if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+        fail(Failure::DefaultBlockErase, {std::to_string(unit)});
+        break;
+      }
+    }
+  }
+  if (succeeding() && codeplug) {
+    wait(kBeforeDefaultBlockMs);
+    const CpgBlock& def = radioInfo->cpg().block(DEF);
+    // The whole block, also the parts the stream left at zero.
+    const std::span<const std::uint8_t> block =
+        std::span(def.data).first(std::min<std::size_t>(def.size, def.data.size()));
+    const auto size = static_cast<std::uint32_t>(block.size());
+    const unsigned pieces = piecesOf(size, kFlashPiece);
+    unsigned done = 0;
+    for (std::uint32_t offset = 0; offset < size; offset += kFlashPiece) {
+      const std::uint32_t n = std::min(size - offset, kFlashPiece);
+      const std::uint32_t pieceAddress = *layout.defAddress + offset;
+      std::uint32_t address = pieceAddress;
+      const int result = radioInfo->engine().writeFlash(block.subspan(offset, n), address,
+                                                        run_->opcode, run_->data());
+      if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+        fail(Failure::DefaultBlockPiece, {std::to_string(pieceAddress)});
+        break;
+      }
+      stepProgress(UpdateStep::DefaultBlock, ++done, pieces);
+    }
+  }
+  if (succeeding()) {
+    // Also without a codeplug: the new firmware starts from an empty dynamic block.
+    std::uint32_t address = *layout.dynAddress;
+    const int result =
+        radioInfo->engine().eraseFlash(kErase64K, address, run_->opcode, run_->data());
+    if (!accepted(result, run_->opcode, TOVR::kFlashAccepted)) {
+      fail(Failure::DynErase);
+    }
+  }
+  completeStep(UpdateStep::DefaultBlock);
+}
+
+void CmdProgram::finalize() {
+  Run& run = *run_;
+  run.stepText = "Finalize flashing data.";
+  run.statusWord = 0;
+  // Whatever the state of the run: the link goes back to its own rate if it left it.
+  if (radioInfo == nullptr || radioInfo->engine().radioBaudSwitch(1, run.opcode, run.data()) < 0) {
+    fail(Failure::FinalizeBaudSwitch, {kLinkBaudText});
+  }
+  const bool codeplug = (selection_ & kProgramCodeplug) != 0;
+  const bool flashed = (selection_ & (kProgramFirmware | kProgramCodeplug)) != 0;
+  if (succeeding() && flashed) {
+    wait(kBeforeHardResetMs);
+    // A short answer must not pass off an earlier answer's bytes as the status word.
+    run.dataBuffer[0] = 0;
+    run.dataBuffer[1] = 0;
+    if (radioInfo->engine().resetDevice(kHardReset, run.opcode, run.data()) < 0) {
+      fail(Failure::HardReset);
+    } else {
+      run.statusWord = static_cast<std::uint16_t>(run.dataBuffer[0] << 8 | run.dataBuffer[1]);
+      if ((run.statusWord & kDefaultBlockBad) != 0) {
+        fail(Failure::DefaultBlockCorrupted);
+      }
+      wait(kAfterHardResetMs);
+    }
+  }
+  if (succeeding() && (codeplug || keepPersonality)) {
+    const int result =
+        radioInfo->engine().requestTestMode(kTovrTestMode, 0, 0, run.opcode, run.data());
+    if (!accepted(result, run.opcode, TOVR::kAccepted)) {
+      fail(Failure::TovrTestMode);
+    }
+  }
+  if (succeeding() && codeplug) {
+    TOVR& tovr = radioInfo->engine();
+    const int reset = tovr.softpotWrite(kResetAllBlocks, 0, {}, run.opcode, run.data());
+    if (!accepted(reset, run.opcode, TOVR::kAccepted)) {
+      fail(Failure::ResetAllBlocks);
+    } else if ((run.statusWord & kFactoryBlockKept) == 0) {
+      const int restore = tovr.softpotWrite(kRestoreFactoryBlock, 0, {}, run.opcode, run.data());
+      if (!accepted(restore, run.opcode, TOVR::kAccepted)) {
+        fail(Failure::RestoreFactoryBlock);
+      }
+    }
+    wait(kAfterBlockResetMs);
+  }
+}
+
+void CmdProgram::restorePersonality() {
+  if (succeeding() && keepPersonality) {
+    run_->stepText = "Restore user-infor.";
+    run_->personalityStep = UpdateStep::PersonalityRestore;
+    run_->personality->restoreDynBlocks();
+  }
+  completeStep(UpdateStep::PersonalityRestore);
+  if (succeeding() && keepPersonality) {
+    run_->personalityStep = UpdateStep::ContactRestore;
+    run_->personality->restoreContacts();
+  }
+  completeStep(UpdateStep::ContactRestore);
+}
+
+void CmdProgram::reprotect() {
+  if (!succeeding()) {
+    return;
+  }
+  TOVR& tovr = radioInfo->engine();
+  Run& run = *run_;
+  const int flashMode = tovr.requestTestMode(kFlashTestMode, 0, 0, run.opcode, run.data());
+  if (!accepted(flashMode, run.opcode, TOVR::kAccepted)) {
+    fail(Failure::ReprotectFlashTestMode, {std::to_string(kFlashTestMode)});
+    return;
+  }
+  const std::uint16_t mode = run.layout().finalMode;
+  const int protection = tovr.setProtectionMode(mode, run.opcode, run.data());
+  if (!accepted(protection, run.opcode, TOVR::kFlashAccepted)) {
+    fail(Failure::FinalProtection, {std::to_string(mode)});
+    return;
+  }
+  if (tovr.radioBaudSwitch(0, run.opcode, run.data()) < 0) {
+    fail(Failure::LastBaudSwitch, {kLinkBaudText});
+    return;
+  }
+  if (tovr.resetDevice(kSoftReset, run.opcode, run.data()) < 0) {
+    fail(Failure::SoftReset);
+  }
+}
+
+void CmdProgram::end() {
+  progressBase = progressSpan + run_->startBase;
+  sendProgress(progressBase);
+  wait(kBeforeProgressResetMs);
+  sendProgress(0);
+  notifyFinished();
+  const std::string stepText = run_->stepText;
+  run_.reset();
+  selection_ = 0;
+  steps_.clear();
+  if (!resultFlag) {
+    appendError(ErrorCategory::UPDATE, "%s", stepText.c_str());
+  }
+}
+
+}  // namespace orvik

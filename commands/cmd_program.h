@@ -1,0 +1,181 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "errors/error_text.h"
+#include "exec/command.h"
+#include "package/kxk_file.h"
+
+namespace orvik {
+
+// A block of radio memory that an update keeps: its codeplug block index (0 is DYN, the only
+// kind backed up through memory reads), its address and its size.
+struct PersonalityBlock {
+  std::int32_t blockType = 0;
+  std::uint32_t address = 0;
+  std::uint32_t size = 0;
+};
+
+// The failure lines of the update sequence (and of the personality restore that shares its
+// phases). Where a line has a code, the value is the code the line ends with.
+enum class UpdateFailure : std::uint16_t {
+  NotConnected = 0x001,
+  FlashTestMode = 0x002,
+  UnknownFlashLayout = 0x003,
+  FirstBaudSwitch = 0x006,
+  AddressMap = 0x007,
+  DynBlockPlace = 0x008,
+  DynRead = 0x00a,
+  ContactRead = 0x00b,
+  FirmwareFile = 0x00d,
+  FirmwareProtection = 0x00e,
+  FirmwareErase = 0x00f,
+  FirmwarePiece = 0x010,
+  FirmwareMagic = 0x011,
+  DefaultBlockProtection = 0x012,
+  CodeplugFile = 0x013,
+  DefaultBlockErase = 0x014,
+  DefaultBlockPiece = 0x015,
+  DynErase = 0x016,
+  FinalizeBaudSwitch = 0x01a,
+  HardReset = 0x01b,
+  DefaultBlockCorrupted = 0x01c,
+  TovrTestMode = 0x01d,
+  ResetAllBlocks = 0x01e,
+  RestoreFactoryBlock = 0x01f,
+  DynWrite = 0x020,
+  ContactWrite = 0x021,
+  MasterResetContacts = 0x022,
+  ReprotectFlashTestMode = 0x029,
+  FinalProtection = 0x02a,
+  LastBaudSwitch = 0x02b,
+  SoftReset = 0x02c,
+  // Lines without a code: the saved personality and the command that writes it back.
+  BackupNotSaved = 0x1000,
+  IdentityNotRead = 0x1001,
+  BackupOfAnotherRadio = 0x1002,
+};
+
+struct UpdateFailureLine {
+  UpdateFailure failure;
+  ErrorCategory category;
+  // Each %d or %s takes the next argument, already in text form.
+  const char* format;
+};
+
+// The line of a failure with its arguments put in; numbers are given in decimal.
+std::string updateFailureText(UpdateFailure failure, std::initializer_list<std::string> arguments);
+ErrorCategory updateFailureCategory(UpdateFailure failure);
+void appendUpdateFailure(UpdateFailure failure, std::initializer_list<std::string> arguments = {});
+
+// The step numbers of the run that take part in progress weighting.
+enum class UpdateStep : std::uint32_t {
+  PersonalityBackup = 1,
+  ContactBackup = 2,
+  FirmwareErase = 4,
+  FirmwareProgramming = 5,
+  DefaultBlock = 6,
+  PersonalityRestore = 9,
+  ContactRestore = 10,
+};
+
+// Where a radio keeps its default and dynamic blocks in flash, and the protection modes of
+// the three stages of an update, by the flash layout the radio reports.
+struct FlashLayoutRow {
+  std::optional<std::uint32_t> defAddress;
+  std::optional<std::uint32_t> dynAddress;
+  std::uint16_t firmwareMode;
+  std::uint16_t defaultBlockMode;
+  std::uint16_t finalMode;
+};
+const FlashLayoutRow& flashLayoutRow(int flashLayout);
+bool knownFlashLayout(int flashLayout);
+
+// The update of one connected radio: firmware image, default codeplug block, dynamic block
+// reset, and the radio's personality kept across all of that. The caller configures it,
+// then runs execute on the worker; the result is one flag.
+class CmdProgram : public Command {
+ public:
+  static constexpr std::uint16_t kProgramFirmware = 0x0002;
+  static constexpr std::uint16_t kProgramCodeplug = 0x0040;
+  static constexpr std::size_t kDataBufferSize = 4109;
+
+  CmdProgram();
+  ~CmdProgram() override;
+
+  bool execute() override;
+
+  bool setCodeplugFile(const std::filesystem::path& path);
+  bool setFirmwareFile(const std::filesystem::path& path);
+  bool setAddressMapFile(const std::filesystem::path& path);
+  void requestFirmwareSteps();
+  void requestCodeplugStep();
+  // Steps 1 and 9; the caller sets keepPersonality itself.
+  void requestPersonalitySteps();
+  // Replaces the list of blocks to keep.
+  bool setPersonalityBlocks(std::span<const PersonalityBlock> records);
+
+  const std::filesystem::path& codeplugFile() const { return codeplugFile_; }
+  const std::filesystem::path& firmwareFile() const { return firmwareFile_; }
+  const std::filesystem::path& addressMapFile() const { return addressMapFile_; }
+  std::uint16_t selection() const { return selection_; }
+  const std::set<std::uint32_t>& steps() const { return steps_; }
+  const std::vector<PersonalityBlock>& personalityBlocks() const { return personalityBlocks_; }
+  float progressScale() const { return progressScale_; }
+  // The personality backup file the last run wrote; empty when it wrote none.
+  const std::filesystem::path& backupFile() const { return backupFile_; }
+
+  // Back up the personality before and restore it after the update.
+  bool keepPersonality = true;
+  // Where the personality backup files go (normally <data-dir>/backup); the run refuses to
+  // erase anything when it cannot save the backup there.
+  std::filesystem::path backupFolder;
+
+ private:
+  struct Run;
+
+  bool succeeding() const { return resultFlag; }
+  void fail(UpdateFailure failure, std::initializer_list<std::string> arguments = {});
+  unsigned stepWeight(UpdateStep step) const;
+  // The progress of done units out of total within the step; sent at once.
+  void stepProgress(UpdateStep step, unsigned done, unsigned total);
+  void completeStep(UpdateStep step);
+  void wait(unsigned milliseconds);
+
+  // The phases of a run, in order.
+  void start();
+  void enterFlashMode();
+  void switchBaudRate();
+  void loadAddressMap();
+  void backupPersonality();
+  void saveBackupFile();
+  void eraseFirmwareRegion();
+  void programFirmware();
+  void programDefaultBlock();
+  void finalize();
+  void restorePersonality();
+  void reprotect();
+  void end();
+
+  std::filesystem::path codeplugFile_;
+  std::filesystem::path firmwareFile_;
+  std::filesystem::path addressMapFile_;
+  std::uint16_t selection_ = 0;
+  float progressScale_ = 1.0F;
+  std::set<std::uint32_t> steps_;
+  std::vector<PersonalityBlock> personalityBlocks_;
+  std::filesystem::path backupFile_;
+  // One container reader for every load; its buffer is reused between runs.
+  KxkFile file_;
+  std::unique_ptr<Run> run_;
+};
+
+}  // namespace orvik

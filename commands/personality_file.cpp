@@ -1,0 +1,285 @@
+// The personality backup file ("<serial>_<YYYYMMDD-HHMMSS>.orvp"), big-endian throughout:
+//
+//   4   magic "ORVP"
+//   2   format version (1)
+//   2+n model text
+//   2+n serial number text
+//   4   firmware version record
+//   4   codeplug version record
+//   2   number of blocks, then per block:
+//         1 block type (codeplug block index 0 to 8), 4 address, 4 size n, n bytes
+//   4 × (one per contact list kind 1 to 4):
+//         2 number of records, then per record: 2 length n, n bytes (byte 7 is the kind)
+//   16  MD5 of everything before it
+//
+// The file is read whole and must end exactly after the digest, so there is one way to write
+// each backup and a reader can tell a damaged or cut-off file from a good one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+#include <system_error>
+
+#include "base/byte_reader.h"
+#include "codeplug/cpg.h"
+#include "commands/personality_file.h"
+#include "commands/personality_file_bytes.h"
+#include "errors/error_text.h"
+#include "package/file_bytes.h"
+#include "package/md5.h"
+
+namespace orvik {
+namespace {
+
+constexpr std::array<std::uint8_t, 4> kMagic = {'O', 'R', 'V', 'P'};
+constexpr std::size_t kMaxText = 255;
+constexpr std::size_t kMaxRecord = 0xFFFF;
+constexpr std::size_t kMaxCount = 0xFFFF;
+// Byte 7 of a contact record tells its list kind.
+constexpr std::size_t kContactKindByte = 7;
+constexpr std::size_t kMaxSerialInName = 32;
+
+bool validBlockType(std::int32_t type) {
+  return type >= 0 && type < kCpgBlockCount;
+}
+
+bool validContact(std::span<const std::uint8_t> record, std::size_t listIndex) {
+  return record.size() > kContactKindByte && record.size() <= kMaxRecord &&
+         record[kContactKindByte] == listIndex + 1;
+}
+
+std::span<const std::uint8_t> textBytes(const std::string& text) {
+  return std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+std::optional<std::string> readText(ByteReader& reader) {
+  const std::size_t length = reader.be16();
+  if (!reader.ok() || length > kMaxText) {
+    return std::nullopt;
+  }
+  const auto bytes = reader.bytes(length);
+  if (!reader.ok()) {
+    return std::nullopt;
+  }
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Writes all of the bytes, riding out interrupted and partial writes.
+bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// The rename is only durable once the folder's entry is on disk; a folder that cannot be
+// synced does not undo a complete file that is already in place.
+void syncFolder(const std::filesystem::path& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool writeThroughTemporary(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+  const std::filesystem::path folder = path.parent_path();
+  std::error_code error;
+  if (!folder.empty()) {
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+      return false;
+    }
+  }
+  // In the same folder, so that the rename cannot cross file systems. mkstemp makes it
+  // readable by the owner only, which suits the owner's contacts.
+  std::string temporary = path.string() + ".tmp-XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) {
+    ok = ::rename(temporary.c_str(), path.c_str()) == 0;
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  syncFolder(folder);
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> encodePersonalityBackup(const PersonalityBackup& backup) {
+  if (backup.model.size() > kMaxText || backup.serial.size() > kMaxText ||
+      backup.blocks.size() > kMaxCount) {
+    return std::nullopt;
+  }
+  ByteWriter w;
+  w.append(kMagic).be16(kPersonalityFormatVersion);
+  w.be16(static_cast<std::uint16_t>(backup.model.size())).append(textBytes(backup.model));
+  w.be16(static_cast<std::uint16_t>(backup.serial.size())).append(textBytes(backup.serial));
+  w.append(backup.firmwareVersion).append(backup.codeplugVersion);
+  w.be16(static_cast<std::uint16_t>(backup.blocks.size()));
+  for (const PersonalityBackup::Block& block : backup.blocks) {
+    if (!validBlockType(block.blockType) || block.bytes.size() > kMaxPersonalityFileSize) {
+      return std::nullopt;
+    }
+    w.u8(static_cast<std::uint8_t>(block.blockType)).be32(block.address);
+    w.be32(static_cast<std::uint32_t>(block.bytes.size())).append(block.bytes);
+  }
+  for (std::size_t list = 0; list < backup.contactLists.size(); ++list) {
+    const auto& records = backup.contactLists[list];
+    if (records.size() > kMaxCount) {
+      return std::nullopt;
+    }
+    w.be16(static_cast<std::uint16_t>(records.size()));
+    for (const auto& record : records) {
+      if (!validContact(record, list)) {
+        return std::nullopt;
+      }
+      w.be16(static_cast<std::uint16_t>(record.size())).append(record);
+    }
+  }
+  if (w.bytes().size() + kPersonalityDigestSize > kMaxPersonalityFileSize) {
+    return std::nullopt;
+  }
+  const Md5Digest digest = md5Digest(w.bytes());
+  w.append(digest);
+  return w.take();
+}
+
+std::optional<PersonalityBackup> decodePersonalityBackup(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kMagic.size() + 2 + kPersonalityDigestSize ||
+      bytes.size() > kMaxPersonalityFileSize) {
+    return std::nullopt;
+  }
+  const auto body = bytes.first(bytes.size() - kPersonalityDigestSize);
+  const Md5Digest digest = md5Digest(body);
+  if (!std::equal(digest.begin(), digest.end(), bytes.begin() + body.size())) {
+    return std::nullopt;
+  }
+
+  ByteReader r(body);
+  const auto magic = r.bytes(kMagic.size());
+  if (!r.ok() || !std::equal(magic.begin(), magic.end(), kMagic.begin()) ||
+      r.be16() != kPersonalityFormatVersion) {
+    return std::nullopt;
+  }
+  PersonalityBackup backup;
+  std::optional<std::string> model = readText(r);
+  std::optional<std::string> serial = readText(r);
+  if (!model || !serial) {
+    return std::nullopt;
+  }
+  backup.model = std::move(*model);
+  backup.serial = std::move(*serial);
+  const auto firmware = r.bytes(4);
+  const auto codeplug = r.bytes(4);
+  if (!r.ok()) {
+    return std::nullopt;
+  }
+  std::copy(firmware.begin(), firmware.end(), backup.firmwareVersion.begin());
+  std::copy(codeplug.begin(), codeplug.end(), backup.codeplugVersion.begin());
+
+  // Every count and length is checked against the bytes left before anything is allocated.
+  const std::size_t blockCount = r.be16();
+  for (std::size_t i = 0; i < blockCount && r.ok(); ++i) {
+    PersonalityBackup::Block block;
+    block.blockType = r.u8();
+    block.address = r.be32();
+    const std::size_t size = r.be32();
+    const auto data = r.bytes(size);
+    if (!r.ok() || !validBlockType(block.blockType)) {
+      return std::nullopt;
+    }
+    block.bytes.assign(data.begin(), data.end());
+    backup.blocks.push_back(std::move(block));
+  }
+  for (std::size_t list = 0; list < backup.contactLists.size() && r.ok(); ++list) {
+    const std::size_t count = r.be16();
+    for (std::size_t i = 0; i < count && r.ok(); ++i) {
+      const std::size_t length = r.be16();
+      const auto record = r.bytes(length);
+      if (!r.ok() || !validContact(record, list)) {
+        return std::nullopt;
+      }
+      backup.contactLists[list].emplace_back(record.begin(), record.end());
+    }
+  }
+  if (!r.ok() || r.remaining() != 0) {
+    return std::nullopt;
+  }
+  return backup;
+}
+
+std::filesystem::path personalityBackupPath(const std::filesystem::path& folder,
+                                            const std::string& serial,
+                                            std::chrono::system_clock::time_point when) {
+  // The serial number comes from the radio: only letters, digits and '-' reach the name, so
+  // that it can neither leave the folder nor hide the file.
+  std::string name;
+  for (const char c : serial.substr(0, kMaxSerialInName)) {
+    const bool safe =
+        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+    name += safe ? c : '_';
+  }
+  if (name.empty()) {
+    name = "unknown";
+  }
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  char stamp[32] = "00000000-000000";
+  if (::localtime_r(&seconds, &local) != nullptr) {
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  }
+  return folder / (name + "_" + stamp + ".orvp");
+}
+
+bool writePersonalityFile(const std::filesystem::path& path, const PersonalityBackup& backup) {
+  const std::optional<std::vector<std::uint8_t>> bytes = encodePersonalityBackup(backup);
+  if (!bytes || !writeThroughTemporary(path, *bytes)) {
+    appendError(ErrorCategory::FILE, "Error:failed to write personality backup file [%s].",
+                path.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::optional<PersonalityBackup> readPersonalityFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  std::vector<std::uint8_t> bytes;
+  // A file too large to be a backup is refused before it is read into memory.
+  const bool tooLarge = !error && size > kMaxPersonalityFileSize;
+  if (!tooLarge && (error || readWholeFile(path, bytes) != FileReadResult::Ok)) {
+    appendError(ErrorCategory::FILE, "Error:failed to read personality backup file [%s].",
+                path.c_str());
+    return std::nullopt;
+  }
+  std::optional<PersonalityBackup> backup;
+  if (!tooLarge) {
+    backup = decodePersonalityBackup(bytes);
+  }
+  if (!backup) {
+    appendError(ErrorCategory::FILE, "Error:invalid personality backup file [%s].", path.c_str());
+  }
+  return backup;
+}
+
+}  // namespace orvik
