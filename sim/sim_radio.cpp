@@ -1,10 +1,12 @@
 #include "sim/sim_radio.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iterator>
 #include <utility>
 
 #include "base/byte_reader.h"
+#include "base/version_record.h"
 #include "link/tovr_frame.h"
 
 namespace orvik {
@@ -253,6 +255,9 @@ std::optional<SimRadio::Answer> SimRadio::carryOut(RequestKind kind,
       }
       state_.testMode = SimTestMode::Normal;
       state_.pendingBaud = kDefaultBaud;
+      if (payload[0] == 1) {
+        takeVersionsFromFlash();
+      }
       const std::uint16_t status = state_.config.resetStatusWord;
       return Answer{kAccepted,
                     {static_cast<std::uint8_t>(status >> 8), static_cast<std::uint8_t>(status)}};
@@ -586,6 +591,36 @@ int SimRadio::blockResetCount() const {
 int SimRadio::contactRestoreCount() const {
   std::lock_guard lock(mutex_);
   return state_.contactRestores;
+}
+
+// The simulated radio has no firmware of its own to ask for its version, so after a hard
+// reset it takes the versions from what is programmed: the firmware version from the header
+// value of an image at 0x10000 (the version word: letter, major, minor, patch from its low
+// byte up, as orvik-pack writes it), the codeplug version from a "<model> DEF Rnn.nn.nn"
+// marker at the start of the default block. Flash without them leaves the versions alone.
+void SimRadio::takeVersionsFromFlash() {
+  const std::vector<std::uint8_t>& flash = state_.flash;
+  constexpr std::uint32_t kImage = 0x10000;
+  if (flash.size() >= kImage + 6 && flash[kImage] == 0x09 && flash[kImage + 1] == 0xAA) {
+    const std::uint8_t letter = flash[kImage + 5];
+    if (std::isalpha(letter) != 0) {
+      state_.config.firmwareVersion = {letter, flash[kImage + 4], flash[kImage + 3],
+                                       flash[kImage + 2]};
+    }
+  }
+  const std::uint32_t def = state_.config.flashLayout == 0 ? 0x64000 : 0x84000;
+  if (flash.size() < def + 64) {
+    return;
+  }
+  const std::string head(flash.begin() + def, flash.begin() + def + 64);
+  const std::size_t marker = head.find(" DEF ");
+  if (marker == std::string::npos) {
+    return;
+  }
+  const std::string text = head.substr(marker + 5, 9);
+  if (const auto record = parseVersionRecord(text)) {
+    state_.config.codeplugVersion = *record;
+  }
 }
 
 std::vector<std::uint8_t> SimRadio::flashBytes(std::uint32_t address, std::size_t count) const {

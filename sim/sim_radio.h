@@ -152,6 +152,8 @@ class SimRadio {
   std::optional<Answer> writeContact(std::uint8_t index, std::uint8_t total,
                                      std::span<const std::uint8_t> record);
   void fillDyn(std::uint8_t value);
+  // A hard reset starts whatever was programmed; see takeVersionsFromFlash in the .cpp.
+  void takeVersionsFromFlash();
 
   std::uint8_t memoryByte(std::uint32_t address) const;
   void setMemoryByte(std::uint32_t address, std::uint8_t value);
