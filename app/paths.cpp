@@ -4,23 +4,40 @@
 #include <system_error>
 
 namespace orvik {
+namespace {
 
-std::filesystem::path machineDataDir(const std::optional<std::string>& override) {
+std::optional<std::filesystem::path> dataHome() {
+  // A relative XDG_DATA_HOME is to be ignored, as the XDG rules say.
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
+    return std::filesystem::path(xdg);
+  }
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    return std::filesystem::path(home) / ".local" / "share";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> findMachineDataDir(
+    const std::optional<std::string>& override) {
   if (override && !override->empty()) {
-    return *override;
+    return std::filesystem::path(*override);
   }
   if (const char* env = std::getenv("ORVIK_DATA_DIR"); env != nullptr && *env != '\0') {
-    return env;
+    return std::filesystem::path(env);
   }
-  std::filesystem::path base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    base = std::filesystem::path(home) / ".local" / "share";
-  } else {
-    base = std::filesystem::temp_directory_path();
+  if (const auto home = dataHome()) {
+    return *home / kMakerFolder / kToolFolder;
   }
-  return base / kMakerFolder / kToolFolder;
+  return std::nullopt;
+}
+
+std::filesystem::path machineDataDir(const std::optional<std::string>& override) {
+  if (auto found = findMachineDataDir(override)) {
+    return *found;
+  }
+  return std::filesystem::temp_directory_path() / kMakerFolder / kToolFolder;
 }
 
 std::filesystem::path installDir() {

@@ -11,6 +11,11 @@ inline constexpr const char* kToolFolder = "Orvik Update Tool";
 
 // The per-machine folder (error log, setup file): the given folder, else ORVIK_DATA_DIR, else
 // the XDG data home ($XDG_DATA_HOME or ~/.local/share) + "Corvane Solutions/Orvik Update Tool".
+// Nothing when none of them is set: no override, no XDG_DATA_HOME and no HOME.
+std::optional<std::filesystem::path> findMachineDataDir(const std::optional<std::string>& override);
+
+// As findMachineDataDir, with the system's temporary folder standing in for the data home
+// when there is none.
 std::filesystem::path machineDataDir(const std::optional<std::string>& override);
 
 // The folder the tool is installed in: the parent of the executable's folder (bin/..).

@@ -3,7 +3,7 @@
 namespace orvik {
 
 RadioManager::RadioManager(CableDriver& driver, Clock& clock)
-    : clock_(clock), radioInfo_(std::make_unique<RadioInfo>(driver, clock)) {}
+    : monitorClock_(&clock), radioInfo_(std::make_unique<RadioInfo>(driver, clock)) {}
 
 RadioManager::~RadioManager() {
   stopMonitor();
@@ -75,7 +75,7 @@ bool RadioManager::waitWhileSuspended(std::stop_token stop) {
 void RadioManager::monitor(std::stop_token stop) {
   USBSerial& port = radioInfo_->port();
   while (!stop.stop_requested()) {
-    clock_.sleep(kMonitorPeriod, stop);
+    monitorClock_->sleep(kMonitorPeriod, stop);
     if (stop.stop_requested()) {
       break;
     }

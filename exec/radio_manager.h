@@ -25,6 +25,10 @@ class RadioManager : public Event {
 
   // Creates the window on the calling thread and starts the cable monitor.
   WindowHandle create() override;
+  // The clock that paces the monitor, when it is not the link's (a simulated link answers
+  // at once on a virtual clock, but its monitor still counts once a real second). Set it
+  // before create.
+  void setMonitorClock(Clock& clock) { monitorClock_ = &clock; }
 
   // true connects: closes what was open, counts the cables and opens the first one found.
   // false disconnects: true when nothing was open or the cable was closed.
@@ -54,7 +58,7 @@ class RadioManager : public Event {
   // Waits while suspended; false when a stop was requested meanwhile.
   bool waitWhileSuspended(std::stop_token stop);
 
-  Clock& clock_;
+  Clock* monitorClock_;
   std::unique_ptr<RadioInfo> radioInfo_;
   int selectedIndex_ = -1;
   std::atomic<std::uint8_t> cableCount_{0};

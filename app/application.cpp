@@ -1,0 +1,141 @@
+#include "app/application.h"
+
+#include "app/paths.h"
+#include "app/string_table.h"
+#include "base/text.h"
+#include "errors/error_log.h"
+#include "errors/error_text.h"
+
+namespace orvik {
+namespace {
+
+// Letter case is ignored for ASCII only, whatever the process locale says.
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string instanceName() {
+  return std::string(kInstanceNamePrefix) + kToolRegionCode;
+}
+
+Application::Application(CableDriver& driver, Clock& clock, StartupView& view,
+                         StartupOptions options)
+    : view_(view), options_(std::move(options)), manager_(driver, clock) {}
+
+Application::~Application() {
+  exitInstance();
+}
+
+bool Application::startUp() {
+  return PrepareEnvironment() && LoadSettings() && EnsureSingleInstance();
+}
+
+std::filesystem::path Application::configPath() const {
+  return packageDir_ / kConfigFileName;
+}
+
+std::filesystem::path Application::setupPath() const {
+  return dataDir_ / kPackageFolder / kSetupFileName;
+}
+
+bool Application::PrepareEnvironment() {
+  title_ = truncateUtf8(stringText(kStringProductName) + " " + stringText(kStringUpdateTool),
+                        kMaxTitleChars);
+  baseDir_ = installDir();
+  packageDir_ = options_.packageDir && !options_.packageDir->empty()
+                    ? std::filesystem::path(*options_.packageDir)
+                    : baseDir_ / kPackageFolder;
+
+  const std::optional<std::filesystem::path> machine = findMachineDataDir(options_.dataDir);
+  if (!machine) {
+    // The log has no folder yet, so in a real run this line reaches no file.
+    errorLog().logLine(
+        "Error:Failed to retrieve the common application data path due to the error [%s].",
+        "neither HOME nor XDG_DATA_HOME is set");
+    return false;
+  }
+  dataDir_ = *machine;
+  errorLog().setLogDirectory(dataDir_.string());
+
+  // The locale stays "C": paths are UTF-8 throughout, and the user's locale would change how
+  // numbers are formatted in the log and on the wire. There is no COM to initialise either;
+  // the XML document needs no per-thread set-up.
+
+  // The windows belong to the calling thread, so their messages are handled on it.
+  if (task_.create() == kNoWindow || manager_.create() == kNoWindow ||
+      !CreateXmlDocument(config_.xmlDocument)) {
+    errorLog().logLine("Error:failed to initialize component.");
+    return false;
+  }
+  return true;
+}
+
+bool Application::LoadSettings() {
+  if (!config_.LoadConfig(configPath().string(), setupPath().string())) {
+    // A path in the line may hold a "%", so the line is written as it stands.
+    errorLog().logText(firstErrorText());
+    removeErrors(ErrorCategory::OK);
+    view_.showMessage(stringText(kStringFileMissing), StartupView::kErrorStyle);
+    return false;
+  }
+  if (!sameIgnoringCase(config_.regionName, kToolRegionCode)) {
+    errorLog().logLine("Error:invalid config file.The the applicatio only supportes region [%s]",
+                       kToolRegionCode);
+    view_.showMessage(stringText(kStringFileMissing), StartupView::kErrorStyle);
+    return false;
+  }
+  return true;
+}
+
+bool Application::EnsureSingleInstance() {
+  // The window exists before the lock is taken, since a request may come at once.
+  if (raiseWindow_ == kNoWindow) {
+    raiseWindow_ = createMessageWindow([this](const Message& message) {
+      if (message.message == MSG_RAISE_WINDOW) {
+        view_.raiseWindow();
+      }
+    });
+  }
+  const WindowHandle window = raiseWindow_;
+  instance_ = std::make_unique<SingleInstance>();
+  const SingleInstance::State state =
+      instance_->acquire(instanceRuntimeDir(options_.runtimeDir), instanceName(),
+                         [window] { postMessage(window, MSG_RAISE_WINDOW, 0, 0); });
+  switch (state) {
+    case SingleInstance::State::Owner:
+      return true;
+    case SingleInstance::State::OtherRunning:
+      // Whether the request reached the other instance or not, this start ends here.
+      instance_->askOwnerToRaise();
+      return false;
+    case SingleInstance::State::None:
+    case SingleInstance::State::Failed:
+      break;
+  }
+  errorLog().logLine("Error:failed to create mutex.");
+  return false;
+}
+
+void Application::exitInstance() {
+  config_.xmlDocument.reset();
+  manager_.stopMonitor();
+  // The listener goes before the window it posts to.
+  instance_.reset();
+  if (raiseWindow_ != kNoWindow) {
+    destroyMessageWindow(raiseWindow_);
+    raiseWindow_ = kNoWindow;
+  }
+}
+
+}  // namespace orvik

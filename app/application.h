@@ -1,0 +1,97 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/single_instance.h"
+#include "app/startup_view.h"
+#include "base/clock.h"
+#include "config/config.h"
+#include "exec/message_window.h"
+#include "exec/radio_manager.h"
+#include "exec/task.h"
+#include "link/cable_driver.h"
+
+namespace orvik {
+
+// The region the tool is made for; a package of another region is refused.
+inline constexpr const char* kToolRegionCode = "LACR";
+inline constexpr const char* kPackageFolder = "data";
+inline constexpr const char* kConfigFileName = "config.xml";
+inline constexpr const char* kSetupFileName = "setup.dat";
+// The single-instance lock is named after this, followed by the region code.
+inline constexpr const char* kInstanceNamePrefix =
+    "B5562DD0-F56D-4608-8F97-8118EFEC84BFOSTREL_FLASH_TOOL_";
+inline constexpr std::size_t kMaxTitleChars = 259;
+
+// Posted to the application's own window when a later start asks this one to come forward,
+// so that the front end's raiseWindow runs on the start-up (user-interface) thread.
+inline constexpr unsigned MSG_RAISE_WINDOW = 1400;
+
+// "B5562DD0-...FLASH_TOOL_LACR".
+std::string instanceName();
+
+// What the front end's command line chose; each is optional.
+struct StartupOptions {
+  std::optional<std::string> dataDir;     // --data-dir: the per-machine folder
+  std::optional<std::string> packageDir;  // --package: the update package (default <base>/data)
+  std::optional<std::string> runtimeDir;  // where the instance lock lies
+};
+
+// The application: the folders, the run's long-lived objects (worker task, radio manager,
+// configuration with its document, instance lock) and the steps that start and end a run.
+// Start-up and exit run on the user-interface thread, which then owns the task's and the
+// manager's windows.
+//
+// Every run ends in exitInstance, whatever start-up reached; the destructor calls it too.
+class Application {
+ public:
+  Application(CableDriver& driver, Clock& clock, StartupView& view, StartupOptions options = {});
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // PrepareEnvironment, LoadSettings and EnsureSingleInstance in this order, up to the first
+  // that fails. When this is true the front end shows its splash and main window.
+  bool startUp();
+
+  // Title, folders, error log, the task's and the manager's windows and the XML document.
+  bool PrepareEnvironment();
+  // Loads the configuration and the setup file and checks the region.
+  bool LoadSettings();
+  // True when no other instance runs; otherwise the running one is asked to come forward.
+  bool EnsureSingleInstance();
+  // Releases the document, stops the cable monitor and gives up the instance lock; copes
+  // with whatever was never created and may run more than once.
+  void exitInstance();
+
+  const std::string& title() const { return title_; }
+  const std::filesystem::path& baseDir() const { return baseDir_; }
+  const std::filesystem::path& dataDir() const { return dataDir_; }
+  const std::filesystem::path& packageDir() const { return packageDir_; }
+  std::filesystem::path configPath() const;
+  std::filesystem::path setupPath() const;
+
+  Task& task() { return task_; }
+  RadioManager& radioManager() { return manager_; }
+  Config& config() { return config_; }
+  // The instance lock; none until EnsureSingleInstance has run.
+  const SingleInstance* instanceLock() const { return instance_.get(); }
+
+ private:
+  StartupView& view_;
+  StartupOptions options_;
+  std::string title_;
+  std::filesystem::path baseDir_;
+  std::filesystem::path dataDir_;
+  std::filesystem::path packageDir_;
+  Task task_;
+  RadioManager manager_;
+  Config config_;
+  WindowHandle raiseWindow_ = kNoWindow;
+  std::unique_ptr<SingleInstance> instance_;
+};
+
+}  // namespace orvik

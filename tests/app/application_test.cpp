@@ -1,0 +1,270 @@
+// Start-up and exit of the application: folders, settings with the region check, the single
+// instance, and a clean end whatever start-up reached.
+#include "app/application.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/paths.h"
+#include "app/string_table.h"
+#include "errors/error_log.h"
+#include "pack/pack_cli.h"
+#include "tests/package/temp_folder.h"
+#include "tests/support/error_text_fixture.h"
+#include "tests/support/scripted_cable_driver.h"
+
+namespace orvik {
+namespace {
+
+const std::string kFileMissingText = stringText(112);
+
+class RecordingView : public StartupView {
+ public:
+  void showMessage(const std::string& text, unsigned style) override {
+    messages.push_back(std::to_string(style) + ":" + text);
+  }
+  void raiseWindow() override { ++raises; }
+
+  std::vector<std::string> messages;
+  int raises = 0;
+};
+
+// The cable monitor's wait ends only when the monitor is stopped, so it never counts cables
+// behind the test's back.
+class HoldClock final : public Clock {
+ public:
+  std::chrono::milliseconds now() override { return std::chrono::milliseconds(0); }
+  void sleep(std::chrono::milliseconds) override {}
+  void sleep(std::chrono::milliseconds, std::stop_token stop) override {
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock lock(mutex);
+    stopped.wait(lock, stop, [] { return false; });
+  }
+};
+
+// Sets or removes environment variables for one test and puts them back afterwards.
+class EnvironmentGuard {
+ public:
+  void unset(const char* name) {
+    remember(name);
+    ::unsetenv(name);
+  }
+  ~EnvironmentGuard() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  void remember(const char* name) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+std::string setupXml(const std::string& region) {
+  return "<setup id=\"LACR\" name=\"" + region + "\"><pwd cd1=\"d\" cd2=\"\"/></setup>";
+}
+
+class ApplicationTest : public testing::ErrorTextTest {
+ protected:
+  void SetUp() override {
+    ErrorTextTest::SetUp();
+    std::filesystem::create_directories(packageDir());
+    std::filesystem::create_directories(machineDir() / "data");
+  }
+
+  std::filesystem::path packageDir() const { return folder_ / "package"; }
+  std::filesystem::path machineDir() const { return folder_ / "machine"; }
+  StartupOptions options() const {
+    return {machineDir().string(), packageDir().string(), (folder_ / "run").string()};
+  }
+
+  // A package of the given region without sections, and the machine's matching setup file.
+  void writeFiles(const std::string& region) {
+    writeScrambled(packageDir() / "config.xml", "<package id=\"LACR\" name=\"" + region + "\"/>");
+    writeScrambled(machineDir() / "data" / "setup.dat", setupXml(region));
+  }
+  void writeScrambled(const std::filesystem::path& path, const std::string& xml) {
+    const std::filesystem::path plain = folder_ / "plain.xml";
+    std::ofstream(plain, std::ios::binary) << xml;
+    std::ostringstream out, err;
+    ASSERT_EQ(runPack({"scramble", plain.string(), path.string()}, out, err), kPackOk) << err.str();
+  }
+
+  // The error log's lines written since the last call, without their time stamps.
+  std::vector<std::string> newLogLines() {
+    std::ifstream in(machineDir() / "log" / "err.log");
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t index = 0;
+    while (std::getline(in, line)) {
+      if (index++ >= logLinesSeen_) {
+        lines.push_back(line.substr(line.find("] ") + 2));
+      }
+    }
+    logLinesSeen_ = index;
+    return lines;
+  }
+
+  // Runs this thread's messages until the view has been raised or the deadline has passed.
+  static bool raisedWithin(RecordingView& view, std::chrono::seconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+      currentThreadQueue().processPending();
+      if (view.raises > 0) {
+        return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          end - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !currentThreadQueue().waitForMessage(left)) {
+        return false;
+      }
+    }
+  }
+
+  testing::TempFolder folder_;
+  VirtualClock virtualClock_;
+  testing::ScriptedCableDriver driver_{virtualClock_};
+  HoldClock clock_;
+  std::size_t logLinesSeen_ = 0;
+};
+
+TEST_F(ApplicationTest, PreparesTitleFoldersLogAndComponents) {
+  RecordingView view;
+  Application app(driver_, clock_, view, options());
+  ASSERT_TRUE(app.PrepareEnvironment());
+  EXPECT_EQ(app.title(), "Orvik Update Tool");
+  EXPECT_EQ(app.configPath(), packageDir() / "config.xml");
+  EXPECT_EQ(app.setupPath(), machineDir() / "data" / "setup.dat");
+  EXPECT_EQ(errorLog().path(), machineDir() / "log" / "err.log");
+  EXPECT_TRUE(app.task().created());
+  EXPECT_TRUE(app.radioManager().created());
+  EXPECT_NE(app.config().xmlDocument, nullptr);
+
+  // Without --package the package is the data folder beside the executable's folder.
+  Application installed(driver_, clock_, view, {machineDir().string(), {}, {}});
+  ASSERT_TRUE(installed.PrepareEnvironment());
+  EXPECT_EQ(installed.packageDir(), installDir() / "data");
+}
+
+TEST_F(ApplicationTest, ThePackageMustBeOfTheToolsRegionInAnyLetterCase) {
+  struct Case {
+    const char* region;
+    bool accepted;
+  };
+  for (const Case c : {Case{"LACR", true}, Case{"lacr", true}, Case{"LACX", false}}) {
+    SCOPED_TRACE(c.region);
+    writeFiles(c.region);
+    RecordingView view;
+    Application app(driver_, clock_, view, options());
+    ASSERT_TRUE(app.PrepareEnvironment());
+    EXPECT_EQ(app.LoadSettings(), c.accepted);
+    if (c.accepted) {
+      EXPECT_TRUE(view.messages.empty());
+      EXPECT_TRUE(newLogLines().empty());
+    } else {
+      EXPECT_EQ(view.messages, std::vector<std::string>{"16:" + kFileMissingText});
+      EXPECT_EQ(newLogLines(),
+                std::vector<std::string>{
+                    "Error:invalid config file.The the applicatio only supportes region [LACR]"});
+    }
+  }
+}
+
+TEST_F(ApplicationTest, AMissingSetupFileIsLoggedShownAndEndsTheStart) {
+  writeScrambled(packageDir() / "config.xml", "<package id=\"LACR\" name=\"LACR\"/>");
+  RecordingView view;
+  Application app(driver_, clock_, view, options());
+  EXPECT_FALSE(app.startUp());
+  // The oldest line of the error text, written as it stands, then the error text is empty.
+  EXPECT_EQ(newLogLines(), std::vector<std::string>{"Error:failed to open the specified file [" +
+                                                    app.setupPath().string() + "]."});
+  EXPECT_TRUE(testing::errorLines().empty());
+  EXPECT_EQ(view.messages, std::vector<std::string>{"16:" + kFileMissingText});
+  EXPECT_EQ(app.instanceLock(), nullptr);
+}
+
+TEST_F(ApplicationTest, ASecondStartRaisesTheFirstUnlessItsOwnFilesAreBroken) {
+  writeFiles("LACR");
+  RecordingView firstView;
+  Application first(driver_, clock_, firstView, options());
+  ASSERT_TRUE(first.startUp());
+  ASSERT_EQ(first.instanceLock()->state(), SingleInstance::State::Owner);
+
+  // A start whose package is broken says so and never looks for the first instance.
+  StartupOptions broken = options();
+  broken.packageDir = (folder_ / "nothing").string();
+  RecordingView brokenView;
+  Application brokenStart(driver_, clock_, brokenView, broken);
+  EXPECT_FALSE(brokenStart.startUp());
+  EXPECT_EQ(brokenView.messages, std::vector<std::string>{"16:" + kFileMissingText});
+  EXPECT_EQ(brokenStart.instanceLock(), nullptr);
+
+  RecordingView secondView;
+  Application second(driver_, clock_, secondView, options());
+  EXPECT_FALSE(second.startUp());
+  EXPECT_TRUE(secondView.messages.empty());
+  EXPECT_EQ(second.instanceLock()->state(), SingleInstance::State::OtherRunning);
+  // The request reaches the first instance's view on this (its start-up) thread.
+  EXPECT_TRUE(raisedWithin(firstView, std::chrono::seconds(10)));
+  EXPECT_EQ(firstView.raises, 1);
+  EXPECT_EQ(secondView.raises, 0);
+}
+
+TEST_F(ApplicationTest, ExitReleasesEverythingSoTheNextStartOwnsTheLock) {
+  writeFiles("LACR");
+  RecordingView view;
+  Application first(driver_, clock_, view, options());
+  ASSERT_TRUE(first.startUp());
+  const std::filesystem::path socket = first.instanceLock()->socketPath();
+  EXPECT_TRUE(std::filesystem::exists(socket));
+
+  first.exitInstance();
+  EXPECT_EQ(first.config().xmlDocument, nullptr);
+  EXPECT_EQ(first.instanceLock(), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(socket));
+
+  Application next(driver_, clock_, view, options());
+  EXPECT_TRUE(next.startUp());
+  EXPECT_EQ(next.instanceLock()->state(), SingleInstance::State::Owner);
+}
+
+TEST_F(ApplicationTest, ALockThatCannotBeTakenIsLoggedAndEndsTheStart) {
+  writeFiles("LACR");
+  std::ofstream(folder_ / "run") << "a file where the runtime folder should be";
+  RecordingView view;
+  Application app(driver_, clock_, view, options());
+  EXPECT_FALSE(app.startUp());
+  EXPECT_EQ(newLogLines(), std::vector<std::string>{"Error:failed to create mutex."});
+  EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(ApplicationTest, ExitAfterAFailedPrepareRunsCleanly) {
+  EnvironmentGuard environment;
+  environment.unset("ORVIK_DATA_DIR");
+  environment.unset("XDG_DATA_HOME");
+  environment.unset("HOME");
+  RecordingView view;
+  Application app(driver_, clock_, view, {std::nullopt, packageDir().string(), std::nullopt});
+  EXPECT_FALSE(app.startUp());
+  EXPECT_FALSE(app.task().created());
+  EXPECT_FALSE(app.radioManager().created());
+  EXPECT_EQ(app.config().xmlDocument, nullptr);
+  EXPECT_EQ(app.instanceLock(), nullptr);
+  app.exitInstance();
+  app.exitInstance();  // and once more from the destructor
+  EXPECT_TRUE(view.messages.empty());
+}
+
+}  // namespace
+}  // namespace orvik
