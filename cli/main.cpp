@@ -1,35 +1,167 @@
 // orvik-cli: the update tool's work in a terminal.
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <iostream>
 
+#include "app/application.h"
 #include "app/paths.h"
+#include "cli/console_client.h"
 #include "cli/exit_codes.h"
-#include "cli/info_command.h"
 #include "cli/radio_session.h"
+#include "cli/terminal_view.h"
 #include "errors/error_log.h"
-#include "exec/radio_manager.h"
 #include "link/frame_trace.h"
+#include "pack/demo_package.h"
+#include "workflow/console_server.h"
+#include "workflow/main_controller.h"
+#include "workflow/update_history.h"
+
+namespace orvik {
+namespace {
+
+std::atomic<bool> stopRequested{false};
+
+extern "C" void onStopSignal(int) {
+  stopRequested = true;
+}
+
+struct Labelled {
+  const char* label;
+  const std::string* value;
+};
+
+std::vector<Labelled> panelFields(const RadioPanel& panel) {
+  return {{"Radio Type", &panel.radioType},
+          {"Regional Code", &panel.regionalCode},
+          {"Model", &panel.model},
+          {"Serial Number", &panel.serialNumber},
+          {"Firmware Version", &panel.firmwareVersion},
+          {"Keypad Version", &panel.keypadVersion},
+          {"Codeplug Version", &panel.codeplugVersion},
+          {"Unit Private ID", &panel.privateId}};
+}
+
+const char* styleName(unsigned style) {
+  switch (style) {
+    case kStyleInformation:
+      return "information";
+    case kStyleWarning:
+      return "warning";
+    case kStyleError:
+      return "error";
+    default:
+      return "question";
+  }
+}
+
+// Prints the panel and the result of the action; returns the exit status it stands for.
+int printResult(const MainController& controller, const TerminalView& view, bool json) {
+  const ActionOutcome& outcome = controller.lastOutcome();
+  const int status = outcome.cancelled || view.declined()
+                         ? kExitDeclined
+                         : (outcome.style == kStyleInformation ? kExitOk : kExitRadioFailure);
+  if (json) {
+    std::cout << '{';
+    for (const Labelled& field : panelFields(controller.panel())) {
+      std::cout << jsonString(field.label) << ':' << jsonString(*field.value) << ',';
+    }
+    std::cout << "\"Result\":" << jsonString(outcome.text) << ",\"Style\":"
+              << jsonString(outcome.cancelled ? "cancelled" : styleName(outcome.style))
+              << ",\"Exit\":" << status << "}\n";
+  } else {
+    for (const Labelled& field : panelFields(controller.panel())) {
+      std::cout << field.label << ": " << *field.value << '\n';
+    }
+    if (!outcome.text.empty()) {
+      std::cout << outcome.text << '\n';
+    }
+  }
+  if (status == kExitRadioFailure) {
+    std::cerr << "Details are in " << errorLog().path() << '\n';
+  }
+  return status;
+}
+
+// A headless station: updates run when a console asks, until the process is told to stop.
+int serve(MainController& controller, const std::filesystem::path& socket) {
+  ConsoleServer server;
+  if (!server.listen(socket, [&](ConsoleMessage message, WParam wParam, LParam lParam) {
+        return controller.onConsoleMessage(message, wParam, lParam);
+      })) {
+    std::cerr << server.error() << '\n';
+    return kExitRadioFailure;
+  }
+  controller.setConsoleChannel(&server);
+  std::signal(SIGINT, onStopSignal);
+  std::signal(SIGTERM, onStopSignal);
+  std::cerr << "Listening on " << socket.string() << '\n' << std::flush;
+  while (!stopRequested) {
+    currentThreadQueue().waitForMessage(std::chrono::milliseconds(200));
+    currentThreadQueue().processPending();
+  }
+  controller.setConsoleChannel(nullptr);
+  server.stop();
+  return kExitOk;
+}
+
+}  // namespace
+}  // namespace orvik
 
 int main(int argc, char** argv) {
   using namespace orvik;
   CLI::App app{
-      "Orvik Update Tool in a terminal: reads and updates a radio through the USB "
+      "Orvik Update Tool in a terminal: reads, updates and serialises a radio through the USB "
       "programming cable."};
-  app.set_version_flag("--version", "orvik-cli 0.1");
+  app.set_version_flag("--version", "orvik-cli 0.2");
   LinkChoice link;
-  std::optional<std::string> dataDir;
+  StartupOptions startup;
   bool trace = false;
+  bool json = false;
+  std::optional<std::string> consoleSocket;
   auto* simulate = app.add_flag("--simulate", link.simulate,
-                                "Use the built-in simulated radio instead of a cable");
+                                "Use the built-in simulated radio (with the demo package unless "
+                                "--package is given)");
   app.add_option("--port", link.port,
-                 "Use this tty or pty as the one programming cable (also ORVIK_PORT)")
+                 "Use the serial device PATH (any tty or pty) as the one programming cable")
       ->excludes(simulate);
-  app.add_option("--data-dir", dataDir,
-                 "Per-machine folder for the error log (also ORVIK_DATA_DIR; default "
-                 "$XDG_DATA_HOME/Corvane Solutions/Orvik Update Tool)");
+  app.add_option("--package", startup.packageDir,
+                 "The update package folder (default: <executable's folder>/../data)");
+  app.add_option("--data-dir", startup.dataDir,
+                 "The per-machine folder: data/setup.dat and log/err.log (also ORVIK_DATA_DIR)");
   app.add_flag("--trace", trace, "Write every frame sent and received to log/trace.log");
-  app.add_subcommand("info", "Read and show the radio's identity (the default)");
+  app.add_flag("--json", json, "Print the result as one JSON object");
+  app.add_option("--console-socket", consoleSocket,
+                 "The console protocol's socket (default: $XDG_RUNTIME_DIR or /tmp, "
+                 "orvik-update-tool-LACR.console)");
+
+  auto* cables = app.add_subcommand("cables", "Print the number of attached programming cables");
+  app.add_subcommand("info", "Get radio information; print it (the default)");
+  auto* update = app.add_subcommand("update", "The Update workflow");
+  bool noKeep = false;
+  bool yes = false;
+  update->add_flag("--no-keep-personality", noKeep,
+                   "Do not back up and restore the radio's personality");
+  update->add_flag("--yes", yes, "Answer Yes to every question, as test mode does");
+  auto* serial = app.add_subcommand("serial", "Write a new serial number (only in dealer mode)");
+  std::string newSerial;
+  serial->add_option("NEW", newSerial, "The new serial number")->required();
+  auto* login = app.add_subcommand("login", "Dealer login: asks for the password and remembers it");
+  auto* restore = app.add_subcommand("restore-personality",
+                                     "Write a personality backup file back to the radio");
+  std::string backupFile;
+  restore->add_option("FILE", backupFile, "The backup file")->required()->check(CLI::ExistingFile);
+  auto* serveCommand = app.add_subcommand(
+      "serve", "Headless test station: listen on the console socket, run updates on START");
+  auto* console = app.add_subcommand("console", "Act as a console client against a running tool");
+  std::string consoleAction;
+  console->add_option("ACTION", consoleAction, "enter, exit or start")
+      ->required()
+      ->check(CLI::IsMember({"enter", "exit", "start"}));
+  auto* history = app.add_subcommand("history", "Print the update history");
   app.require_subcommand(0, 1);
   try {
     app.parse(argc, argv);
@@ -38,17 +170,125 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
 
-  errorLog().setLogDirectory(machineDataDir(dataDir).string());
+  const std::filesystem::path socket =
+      consoleSocket ? std::filesystem::path(*consoleSocket) : ConsoleServer::defaultSocketPath();
+  if (console->parsed()) {
+    return runConsoleClient(socket, consoleAction, std::cout, std::cerr);
+  }
+  if (history->parsed()) {
+    const auto folder = findMachineDataDir(startup.dataDir);
+    if (!folder) {
+      std::cerr << "No per-machine folder: set --data-dir, ORVIK_DATA_DIR or HOME\n";
+      return kExitRadioFailure;
+    }
+    printHistory(std::cout, readHistory(historyPath(*folder)));
+    return kExitOk;
+  }
+
   RadioSession session(link);
-  RadioManager manager(session.driver(), session.clock());
-  RadioInfo& radio = *manager.radioInfo();
+  TerminalStartupView startupView(std::cerr);
+  Application application(session.driver(), session.clock(), startupView, startup);
+  // The monitor counts once a real second even when the simulated link answers at once.
+  application.radioManager().setMonitorClock(systemClock());
+  if (!application.PrepareEnvironment()) {
+    std::cerr << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
+    return kExitRadioFailure;
+  }
+  if (link.simulate && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
+    // The simulated machine comes with the demo package's setup file.
+    std::ostringstream written;
+    std::string error;
+    if (!writeDemoSetup(application.setupPath(), written, error)) {
+      std::cerr << error << '\n';
+    }
+  }
+  if (!application.LoadSettings()) {
+    std::cerr << "See " << errorLog().path() << '\n';
+    return kExitRadioFailure;
+  }
+  if (serveCommand->parsed()) {
+    if (!application.EnsureSingleInstance()) {
+      std::cerr << "Another update tool is running on this machine.\n";
+      return kExitRadioFailure;
+    }
+  } else {
+    application.radioManager().stopMonitor();  // nothing listens to it in a one-shot run
+  }
+
+  RadioManager& manager = application.radioManager();
   FrameTrace frameTrace;
   if (trace) {
     if (frameTrace.enable(defaultTracePath())) {
-      radio.engine().setTrace(&frameTrace);
+      manager.radioInfo()->engine().setTrace(&frameTrace);
     } else {
       std::cerr << "Cannot write the frame trace to " << defaultTracePath() << '\n';
     }
   }
-  return runInfoCommand(manager, std::cout, std::cerr);
+
+  TerminalView::Options viewOptions;
+  viewOptions.answerYes = yes || serveCommand->parsed();  // a test station has nobody to ask
+  viewOptions.progressBar = ::isatty(STDERR_FILENO) == 1;
+  TerminalView view(std::cin, std::cout, std::cerr, viewOptions);
+  MainController controller(manager, application.task(), application.config(), view);
+  controller.setBaseFolder(application.baseDir());
+  controller.setBackupFolder(application.dataDir() / "backup");
+  const std::filesystem::path historyFile = historyPath(application.dataDir());
+  auto started = std::chrono::system_clock::now();
+  controller.setUpdateObserver([&](const UpdateRecord& record, const ActionOutcome& outcome) {
+    HistoryEntry entry;
+    entry.kind = serial->parsed() ? "serial" : "update";
+    entry.started = started;
+    entry.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now() - started);
+    entry.record = record;
+    entry.outcome = outcome;
+    if (!appendHistory(historyFile, entry)) {
+      std::cerr << "Cannot append to " << historyFile.string() << '\n';
+    }
+  });
+  controller.initialize();
+
+  if (cables->parsed()) {
+    int first = -1;
+    std::cout << manager.radioInfo()->port().countCables(first) << '\n';
+    return kExitOk;
+  }
+  if (serveCommand->parsed()) {
+    return serve(controller, socket);
+  }
+  if (login->parsed()) {
+    std::string password, saved;
+    if (controller.dealerMode()) {
+      std::cout << "Dealer mode is on.\n";
+      return kExitOk;
+    }
+    if (!application.config().GetDealerPasswords(password, saved)) {
+      std::cerr << "This machine has no dealer password.\n";
+      return kExitRadioFailure;
+    }
+    controller.onDealerLogin();
+    if (!controller.dealerMode()) {
+      return kExitRadioFailure;
+    }
+    std::cout << "Dealer mode is on.\n";
+    return kExitOk;
+  }
+
+  started = std::chrono::system_clock::now();
+  if (update->parsed()) {
+    view.setKeepPersonality(!noKeep);
+    controller.onUpdate();
+  } else if (serial->parsed()) {
+    if (!controller.dealerMode()) {
+      std::cerr << "Writing a serial number needs a dealer login first (orvik-cli login).\n";
+      return kExitRadioFailure;
+    }
+    view.setTypedSerialNumber(newSerial);
+    controller.onUpdateSerialNumber();
+  } else if (restore->parsed()) {
+    controller.onRestorePersonality(backupFile);
+  } else {
+    controller.onGetRadioInfo();
+  }
+  return printResult(controller, view, json);
 }

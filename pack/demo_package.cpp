@@ -182,4 +182,8 @@ bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem
          writeScrambledXml(setupPath, setupText(), out, error);
 }
 
+bool writeDemoSetup(const std::filesystem::path& setupPath, std::ostream& out, std::string& error) {
+  return writeScrambledXml(setupPath, setupText(), out, error);
+}
+
 }  // namespace orvik

@@ -18,4 +18,7 @@ inline constexpr const char* kDemoDealerPassword = "demo1234";
 bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem::path& setupPath,
                       std::ostream& out, std::string& error);
 
+// Writes only the setup file that matches the demo package (the simulated machine's).
+bool writeDemoSetup(const std::filesystem::path& setupPath, std::ostream& out, std::string& error);
+
 }  // namespace orvik

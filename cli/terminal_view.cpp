@@ -1,0 +1,117 @@
+#include "cli/terminal_view.h"
+
+#include <istream>
+#include <ostream>
+
+#include "exec/message_window.h"
+
+namespace orvik {
+namespace {
+
+constexpr int kBarWidth = 40;
+
+bool isYes(std::string answer) {
+  while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r')) {
+    answer.pop_back();
+  }
+  for (char& c : answer) {
+    c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+TerminalView::TerminalView(std::istream& in, std::ostream& out, std::ostream& err, Options options)
+    : in_(in), out_(out), err_(err), options_(options) {}
+
+std::optional<std::string> TerminalView::readLine() {
+  std::string line;
+  if (!std::getline(in_, line)) {
+    return std::nullopt;
+  }
+  return line;
+}
+
+int TerminalView::showMessage(const std::string& text, unsigned style) {
+  endProgressLine();
+  if (style == kStyleQuestion) {
+    if (options_.answerYes) {
+      return kAnswerYes;
+    }
+    err_ << text << "\n[y/N] " << std::flush;
+    const auto answer = readLine();
+    if (!answer) {
+      err_ << '\n';
+    }
+    if (answer && isYes(*answer)) {
+      return kAnswerYes;
+    }
+    declined_ = true;
+    return kAnswerNo;
+  }
+  last_ = std::make_pair(text, style);
+  return kAnswerOk;
+}
+
+bool TerminalView::confirmTestMode(const std::string& text) {
+  return showMessage(text, kStyleQuestion) == kAnswerYes;
+}
+
+std::optional<std::string> TerminalView::askPassword(bool wrongPassword) {
+  if (wrongPassword) {
+    err_ << "The password is not correct. Please check it!\n";
+  }
+  err_ << "Password: " << std::flush;
+  const auto typed = readLine();
+  if (!typed) {
+    err_ << '\n';
+  }
+  return typed;
+}
+
+void TerminalView::setProgress(unsigned position) {
+  if (position == 0 && !lastProgress_) {
+    return;
+  }
+  if (lastProgress_ == position) {
+    return;
+  }
+  lastProgress_ = position;
+  if (options_.progressBar) {
+    const int filled = static_cast<int>(position > 100 ? 100 : position) * kBarWidth / 100;
+    err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+         << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << position
+         << "% " << step_ << std::flush;
+    progressLineOpen_ = true;
+    if (position == 0) {
+      endProgressLine();
+    }
+  } else {
+    err_ << position << "%\n" << std::flush;
+  }
+}
+
+void TerminalView::endProgressLine() {
+  if (progressLineOpen_) {
+    err_ << '\n' << std::flush;
+    progressLineOpen_ = false;
+  }
+}
+
+void TerminalView::runModal(const std::string& text, const std::function<bool()>& ended) {
+  step_ = text;
+  lastProgress_.reset();
+  if (!options_.progressBar) {
+    err_ << text << '\n' << std::flush;
+  }
+  currentThreadQueue().runUntil(ended);
+  endProgressLine();
+  step_.clear();
+}
+
+void TerminalStartupView::showMessage(const std::string& text, unsigned) {
+  err_ << text << '\n';
+}
+
+}  // namespace orvik

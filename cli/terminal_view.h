@@ -1,0 +1,88 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "app/startup_view.h"
+#include "workflow/main_view.h"
+
+namespace orvik {
+
+// The main window drawn in a terminal: questions on standard error answered by a line on
+// standard input, progress as a bar on a terminal and as percentage lines otherwise, and the
+// panel and the result printed when the command is over.
+class TerminalView final : public MainView, public WaitView {
+ public:
+  struct Options {
+    bool answerYes = false;    // every question is answered Yes without asking
+    bool progressBar = false;  // standard error is a terminal
+  };
+
+  TerminalView(std::istream& in, std::ostream& out, std::ostream& err, Options options);
+
+  // The last message shown and whether a question was answered No.
+  const std::optional<std::pair<std::string, unsigned>>& lastMessage() const { return last_; }
+  bool declined() const { return declined_; }
+  // A serial number to hand to the workflow as typed.
+  void setTypedSerialNumber(std::string text) { typed_ = std::move(text); }
+  void setKeepPersonality(bool checked) override { keep_ = checked; }
+  // Messages from here on are only remembered, not printed; the caller prints the result.
+  void setQuiet(bool quiet) { quiet_ = quiet; }
+  const RadioPanel& panel() const { return panel_; }
+
+  // MainView
+  int showMessage(const std::string& text, unsigned style) override;
+  bool confirmTestMode(const std::string& text) override;
+  void setBusyCursor(bool) override {}
+  void enableControl(Control, bool) override {}
+  bool controlEnabled(Control) override { return true; }
+  void focusControl(Control) override {}
+  void showPanel(const RadioPanel& panel) override { panel_ = panel; }
+  std::string typedSerialNumber() override { return typed_; }
+  void selectSerialNumber() override {}
+  bool keepPersonality() override { return keep_; }
+  void setCableStatus(bool) override {}
+  void setProgress(unsigned position) override;
+  void setStatusText(const std::string&) override {}
+  void setTitle(const std::string&) override {}
+  void flashWindow() override {}
+  void layoutForDealerMode(bool) override {}
+  void enableDealerLogin(bool) override {}
+  std::optional<std::string> askPassword(bool wrongPassword) override;
+  WaitView& waitView() override { return *this; }
+
+  // WaitView: runs the messages of the command and draws its progress.
+  void runModal(const std::string& text, const std::function<bool()>& ended) override;
+
+ private:
+  std::optional<std::string> readLine();
+  void endProgressLine();
+
+  std::istream& in_;
+  std::ostream& out_;
+  std::ostream& err_;
+  Options options_;
+  std::optional<std::pair<std::string, unsigned>> last_;
+  bool declined_ = false;
+  bool keep_ = true;
+  bool quiet_ = false;
+  std::string typed_;
+  RadioPanel panel_;
+  std::string step_;
+  std::optional<unsigned> lastProgress_;
+  bool progressLineOpen_ = false;
+};
+
+// Start-up's messages in a terminal: printed on standard error.
+class TerminalStartupView final : public StartupView {
+ public:
+  explicit TerminalStartupView(std::ostream& err) : err_(err) {}
+  void showMessage(const std::string& text, unsigned style) override;
+  void raiseWindow() override {}
+
+ private:
+  std::ostream& err_;
+};
+
+}  // namespace orvik

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# orvik-cli end to end: the simulated radio in process, a radio served by orvik-radio-sim on a
+# pseudo-terminal, and the console protocol against "orvik-cli serve".
+set -euo pipefail
+cli=$1
+sim=$2
+build=$(cd "$(dirname "$cli")/.." && pwd)
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export ORVIK_RUNTIME_DIR="$work/run"
+mkdir -p "$ORVIK_RUNTIME_DIR"
+
+fail() { echo "FAILED: $*" >&2; exit 1; }
+field() { grep -q "^$1: $2\$" <<<"$3" || fail "expected '$1: $2' in: $3"; }
+
+# In process, with the demo package and the simulated machine's setup file.
+out=$("$cli" --simulate --data-dir "$work/sim" info)
+field "Model" "LA26 Portable" "$out"
+field "Serial Number" "1234ABC5678" "$out"
+field "Firmware Version" "R01.02.03" "$out"
+tail -n1 <<<"$out" | grep -qx "Successfully get radio information." || fail "info result"
+
+out=$("$cli" --simulate --data-dir "$work/sim" --json info)
+grep -q '"Serial Number":"1234ABC5678"' <<<"$out" || fail "json: $out"
+
+# Without --yes and with nothing on standard input the question is answered No.
+status=0
+"$cli" --simulate --data-dir "$work/sim" update </dev/null >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 3 ] || fail "a declined update exits 3, not $status"
+grep -q "Do you want to continue?" "$work/err" || fail "the question goes to standard error"
+
+# A radio on a pty, served by the simulator.
+start_sim() {
+  local fifo="$work/sim.out.$1"
+  mkfifo "$fifo"
+  "$sim" "${@:2}" >"$fifo" &
+  pids+=($!)
+  exec {simfd}<"$fifo"
+  read -r -t 10 -u "$simfd" pty || fail "the simulator printed no pty"
+}
+start_sim 1
+mkdir -p "$work/machine/data"
+cp "$build/demo-machine/data/setup.dat" "$work/machine/data/setup.dat"
+
+out=$("$cli" --port "$pty" --data-dir "$work/machine" --trace info)
+field "Codeplug Version" "R01.02.00" "$out"
+grep -q 'TX F2 23 00 EA' "$work/machine/log/trace.log" || fail "trace"
+
+out=$("$cli" --port "$pty" --data-dir "$work/machine" update --yes 2>/dev/null)
+tail -n1 <<<"$out" | grep -qx "Update successful." || fail "update: $out"
+field "Firmware Version" "R01.03.00" "$out"
+field "Codeplug Version" "R01.04.00" "$out"
+ls "$work/machine/backup/"*.orvp >/dev/null || fail "no personality backup"
+
+# Serial numbers need the dealer's login, which is then remembered.
+status=0
+"$cli" --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null || status=$?
+[ "$status" -eq 1 ] || fail "serial without login exits 1, not $status"
+echo demo1234 | "$cli" --port "$pty" --data-dir "$work/machine" login >/dev/null 2>&1 ||
+  fail "login"
+out=$("$cli" --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null)
+tail -n1 <<<"$out" | grep -qx "Update serial number successful." || fail "serial: $out"
+field "Serial Number" "123ABCD5678" "$out"
+status=0
+out=$("$cli" --port "$pty" --data-dir "$work/machine" serial 123ABID5678 2>/dev/null) || status=$?
+[ "$status" -eq 1 ] && tail -n1 <<<"$out" | grep -qx "The serial number is incorrect." ||
+  fail "a serial number against the rule: $out"
+
+"$cli" --data-dir "$work/machine" history | grep -q "123ABCD5678" || fail "history"
+[ "$(wc -l <"$work/machine/log/history.jsonl")" -eq 3 ] || fail "history lines"
+
+# No cable at all: a clear failure, exit status 1, and the report in the log.
+status=0
+"$cli" --port "$work/no-such-port" --data-dir "$work/machine" info >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 1 ] || fail "no cable exits 1, not $status"
+grep -q "Failed to connect radio." "$work/out" || fail "no cable message"
+
+# A failed update leaves its report line in err.log.
+start_sim 2 --fault mem-write:every:no-ack
+status=0
+"$cli" --port "$pty" --data-dir "$work/machine" update --yes >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 1 ] || fail "a failed update exits 1, not $status: $(cat "$work/out")"
+grep -q "Update failed." "$work/out" || fail "failed update message"
+grep -q "Update radio failed (Model:LA26CKN9AR1,SN:1234ABC5678" "$work/machine/log/err.log" ||
+  fail "failure report"
+
+# The console protocol against a headless station.
+socket="$work/console"
+mkfifo "$work/serve.err"
+"$cli" --simulate --data-dir "$work/sim" --console-socket "$socket" serve 2>"$work/serve.err" &
+pids+=($!)
+exec {servefd}<"$work/serve.err"
+read -r -t 10 -u "$servefd" line || fail "serve did not start"
+grep -q "^Listening on" <<<"$line" || fail "serve: $line"
+out=$("$cli" --console-socket "$socket" console enter) || fail "enter: $out"
+grep -q "^WM_TOOL_UPDATE_ENTER_TEST_MODE [0-9]* 8$" <<<"$out" || fail "enter ack: $out"
+out=$("$cli" --console-socket "$socket" console start) || fail "start: $out"
+grep -qx "WM_TOOL_UPDATE_END 8 1" <<<"$out" || fail "start end: $out"
+out=$("$cli" --console-socket "$socket" console exit) || fail "exit: $out"
+grep -qx "ANSWER 1" <<<"$out" || fail "exit answer: $out"
+echo "ok"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "workflow/console_channel.h"
+
+namespace orvik {
+
+// The tool's end of the console protocol: a Unix-domain stream socket on which each console
+// sends one line "NAME WPARAM LPARAM" per message and gets "ANSWER N" back; the tool's own
+// messages to a console go to it as lines of the same form. A console is known by the handle
+// it sends as wParam: the first message of a connection claims it.
+class ConsoleServer final : public ConsoleChannel {
+ public:
+  // Runs on the thread that called listen, one message at a time; returns the answer.
+  using Handler = std::function<int(ConsoleMessage, WParam, LParam)>;
+
+  ConsoleServer() = default;
+  ~ConsoleServer() override;
+  ConsoleServer(const ConsoleServer&) = delete;
+  ConsoleServer& operator=(const ConsoleServer&) = delete;
+
+  // <runtime dir>/orvik-update-tool-LACR.console, the runtime dir being XDG_RUNTIME_DIR or
+  // /tmp.
+  static std::filesystem::path defaultSocketPath();
+
+  // Listens on the path (a stale socket file left by a crashed run is replaced; a live one
+  // is not) and hands messages to the handler on the calling thread. False with a reason in
+  // error() when it cannot listen.
+  bool listen(const std::filesystem::path& path, Handler handler);
+  void stop();
+  const std::string& error() const { return error_; }
+
+  bool isConsole(WParam handle) override;
+  bool post(WParam console, ConsoleMessage message, WParam wParam, LParam lParam) override;
+
+ private:
+  struct Connection;
+  struct Request {
+    std::shared_ptr<Connection> from;
+    std::optional<ConsoleMessage> message;
+    WParam wParam = 0;
+    LParam lParam = 0;
+  };
+
+  void serve();
+  void readFrom(const std::shared_ptr<Connection>& connection);
+  void handleLine(const std::shared_ptr<Connection>& connection, const std::string& line);
+  void onRequest(std::uint64_t id);
+  std::shared_ptr<Connection> claimedBy(WParam handle);
+
+  std::filesystem::path path_;
+  std::string error_;
+  Handler handler_;
+  int listenFd_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
+  WindowHandle window_ = kNoWindow;
+  std::thread thread_;
+
+  std::mutex mutex_;
+  std::vector<std::shared_ptr<Connection>> connections_;
+  std::map<std::uint64_t, Request> requests_;
+  std::uint64_t nextRequest_ = 0;
+};
+
+}  // namespace orvik

@@ -1,0 +1,842 @@
+#include "workflow/main_controller.h"
+
+#include <array>
+
+#include "app/string_table.h"
+#include "base/text.h"
+#include "errors/error_log.h"
+#include "errors/error_text.h"
+
+namespace orvik {
+namespace {
+
+constexpr unsigned kProgressRange = 100;
+constexpr const char* kCodeplugBlock = "DEF";
+constexpr const char* kConsoleUnreachable = "Failed to connect to console.";
+constexpr const char* kTestModeQuestion =
+    "Update flash tool is entering test mode, \t\r\ndo you want to continue?";
+constexpr const char* kTestModeTitle = " [Test mode]";
+constexpr int kConsolePostAttempts = 11;
+constexpr const char* kRestoreSucceeded = "The radio's personality was restored.";
+constexpr const char* kRestoreFailed = "Failed to restore the radio's personality.";
+
+std::string str(int id) {
+  return stringText(id);
+}
+
+std::string orNotAvailable(const std::optional<std::string>& text) {
+  return text && !text->empty() ? *text : str(175);
+}
+
+bool fileCategory(ErrorCategory category) {
+  switch (category) {
+    case ErrorCategory::FILE:
+    case ErrorCategory::CPG:
+    case ErrorCategory::FLASH:
+    case ErrorCategory::INI:
+    case ErrorCategory::KXK:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The even-minor (new family) and odd-minor (old family) versions of a list, the later one of
+// each parity winning; the first text that does not parse ends the list.
+struct Families {
+  std::string newVersion;
+  std::string oldVersion;
+  std::optional<VersionTriple> lastParsed;
+};
+
+template <typename Next>
+Families pickFamilies(Next next) {
+  Families families;
+  std::string version;
+  bool ended = false;
+  while (next(version)) {
+    if (ended) {
+      continue;  // let the cursor run to its end so the next pass starts afresh
+    }
+    const auto triple = parseVersion(version);
+    if (!triple) {
+      ended = true;
+      continue;
+    }
+    families.lastParsed = triple;
+    (triple->minor % 2 == 0 ? families.newVersion : families.oldVersion) = version;
+  }
+  return families;
+}
+
+}  // namespace
+
+struct MainController::UpdateRun {
+  bool ok = true;
+  ActionOutcome outcome;
+  // Fails the run with a message; a log line goes to the error log as well.
+  void fail(std::string text, unsigned style, const char* logText = nullptr) {
+    ok = false;
+    outcome.text = std::move(text);
+    outcome.style = style;
+    if (logText != nullptr) {
+      errorLog().logText(logText);
+    }
+  }
+};
+
+MainController::MainController(RadioManager& manager, Task& task, Config& config, MainView& view)
+    : manager_(manager), task_(task), config_(config), view_(view), now_([] {
+        return std::time(nullptr);
+      }) {
+  serial_.resultFlag = true;
+  keypad_.resultFlag = true;
+  keypad_.progressSpan = kProgressRange;
+  keypad_.progressBase = 0;
+}
+
+MainController::~MainController() {
+  close();
+}
+
+std::string MainController::title() const {
+  std::string text = str(126) + " " + str(134);
+  if (testMode_ != 0) {
+    text += kTestModeTitle;
+  }
+  return text;
+}
+
+void MainController::initialize() {
+  create();
+  view_.setTitle(title());
+  std::string password;
+  std::string saved;
+  dealerMode_ = config_.GetDealerPasswords(password, saved) && password == saved;
+  view_.enableDealerLogin(!dealerMode_);
+  view_.layoutForDealerMode(dealerMode_);
+  manager_.addListener(window());
+  manager_.enableMonitor(true);
+  updateControls();
+  fillRadioPanel();
+  view_.setKeepPersonality(true);
+  view_.setStatusText(str(108));
+}
+
+void MainController::close() {
+  if (created()) {
+    manager_.removeListener(window());
+    manager_.enableMonitor(false);
+  }
+}
+
+void MainController::onMessage(const Message& message) {
+  switch (message.message) {
+    case MSG_PROGRESS:
+      view_.setProgress(static_cast<unsigned>(message.wParam));
+      break;
+    case MSG_CABLE_COUNT:
+      onCableCount(message.lParam);
+      break;
+    default:
+      break;  // started and finished need nothing
+  }
+}
+
+std::string MainController::modelNumberText() {
+  return RadioInfo::modelText(radio().modelNumber).value_or(std::string());
+}
+
+void MainController::closeIfOpen() {
+  radio().closeCable();
+}
+
+bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) {
+  const auto failWith = [&](int id, unsigned style) {
+    outcome.text = str(id);
+    outcome.style = style;
+    return false;
+  };
+  if (!manager_.connect(true)) {
+    return failWith(143, kStyleError);
+  }
+  USBSerial& port = radio().port();
+  int mode = TOVR::kProbeUndecided;
+  if (port.isOpen()) {
+    port.setBaudRate(TOVR::kProbeBaudRate);
+    mode = radio().engine().probeCableMode();
+    port.setBaudRate(TOVR::kLinkBaudRate);
+  }
+  if (mode == TOVR::kProbeEcho) {
+    return failWith(forUpdate ? 119 : 4, kStyleWarning);
+  }
+  if (mode == TOVR::kProbeUndecided) {
+    return failWith(136, kStyleError);
+  }
+  if (!radio().readIdentity()) {
+    return failWith(143, kStyleError);
+  }
+  if (!config_.HasModel(modelNumberText())) {
+    return failWith(145, kStyleError);
+  }
+  return true;
+}
+
+void MainController::finish(ActionOutcome outcome) {
+  lastOutcome_ = std::move(outcome);
+}
+
+void MainController::onGetRadioInfo() {
+  view_.setBusyCursor(true);
+  ActionOutcome outcome{str(171), kStyleInformation, false};
+  busyOperation_ = kReadingInfo;
+  view_.enableControl(Control::GetRadioInfo, false);
+  checkSingleCable();
+  const bool ok = connectAndIdentify(false, outcome);
+  closeIfOpen();
+  if (ok) {
+    infoValid_ = true;
+    fillRadioPanel();
+  }
+  view_.showMessage(outcome.text, outcome.style);
+  finish(outcome);
+  updateControls();
+  busyOperation_ = kIdle;
+  view_.setBusyCursor(false);
+}
+
+void MainController::onUpdate() {
+  view_.setBusyCursor(true);
+  busyOperation_ = kUpdating;
+  view_.enableControl(Control::Update, false);
+  view_.enableControl(Control::KeepPersonality, false);
+  checkSingleCable();
+
+  UpdateRun run;
+  run.outcome = {str(114), kStyleInformation, false};
+  UpdateRecord record;
+  const bool keep = view_.keepPersonality();
+  record.keepPersonality = keep;
+  bool cancelled = false;
+  bool commandRan = false;
+
+  const auto endSilently = [&] {
+    cancelled = true;
+    busyOperation_ = kIdle;
+  };
+
+  // The radio.
+  if (!connectAndIdentify(true, run.outcome)) {
+    run.ok = false;
+  }
+
+  // The tool's codeplug versions for the radio's model, one per family.
+  Families codeplug;
+  std::optional<VersionTriple> toolCodeplugTriple;
+  std::string toolCodeplugVersion;
+  if (run.ok) {
+    const std::string model = modelNumberText();
+    codeplug = pickFamilies([&](std::string& version) {
+      return config_.NextBlockVersion(version, model, kCodeplugBlock);
+    });
+    toolCodeplugTriple = codeplug.lastParsed;
+    if (!codeplug.newVersion.empty()) {
+      codeplug.oldVersion = upperCase(codeplug.newVersion);
+      toolCodeplugVersion = codeplug.oldVersion;
+    } else if (!codeplug.oldVersion.empty()) {
+      codeplug.newVersion = upperCase(codeplug.oldVersion);
+      toolCodeplugVersion = codeplug.newVersion;
+    } else {
+      run.fail(str(112), kStyleError, "The tool CP version is invalid.");
+    }
+  }
+
+  // The tool's firmware and keypad versions.
+  std::string toolFirmwareVersion;
+  std::optional<VersionTriple> toolFirmwareTriple;
+  if (!config_.firmwareFile.empty()) {
+    toolFirmwareVersion = upperCase(config_.firmwareVersion);
+    toolFirmwareTriple = parseVersion(toolFirmwareVersion);
+    if (run.ok && !toolFirmwareTriple) {
+      run.fail(str(112), kStyleError, "The tool FW version is invalid.");
+    }
+  }
+  toolKeypadVersion_.clear();
+  if (!toolFirmwareVersion.empty()) {
+    toolKeypadVersion_ = upperCase(config_.keypadVersion);
+    if (run.ok && !parseVersion(toolKeypadVersion_)) {
+      run.fail(str(112), kStyleError, "The tool KP version is invalid.");
+    }
+  }
+  record.toolFirmware = toolFirmwareVersion;
+  record.toolCodeplug = toolCodeplugVersion;
+
+  // The user's go-ahead.
+  if (testMode_ == 0 && run.ok) {
+    const std::string question =
+        formatText(str(116).c_str(), toolFirmwareVersion.c_str(), toolCodeplugVersion.c_str(),
+                   toolKeypadVersion_.c_str());
+    if (view_.showMessage(question, kStyleQuestion) != kAnswerYes) {
+      endSilently();
+    }
+  }
+
+  // The radio's versions.
+  std::string radioFirmware;
+  std::string radioKeypad;
+  std::string radioCodeplug;
+  std::string radioSerial;
+  std::optional<VersionTriple> radioFirmwareTriple;
+  std::optional<VersionTriple> radioCodeplugTriple;
+  if (!cancelled && run.ok) {
+    if (!config_.HasModel(modelNumberText())) {
+      run.fail(str(145), kStyleError);
+    } else {
+      radioFirmware = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
+      radioKeypad = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
+      radioCodeplug = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
+      radioFirmwareTriple = parseVersion(radioFirmware);
+      radioCodeplugTriple = parseVersion(radioCodeplug);
+      if (!radioFirmwareTriple) {
+        run.fail(str(112), kStyleError, "The radio FW version is invalid.");
+      } else if (!parseVersion(radioKeypad)) {
+        run.fail(str(112), kStyleError, "The radio KP version is invalid.");
+      } else if (!radioCodeplugTriple) {
+        run.fail(str(112), kStyleError, "The radio CP version is invalid.");
+      }
+      radioSerial = RadioInfo::serialText(radio().serialBytes()).value_or("");
+    }
+  }
+  record.model = modelNumberText();
+  record.serialBefore = radioSerial;
+  record.firmwareBefore = radioFirmware;
+  record.codeplugBefore = radioCodeplug;
+  record.keypadBefore = radioKeypad;
+
+  // The package files of both codeplug families.
+  std::string newCodeplugFile;
+  std::string oldCodeplugFile;
+  if (!cancelled && run.ok) {
+    const std::string model = modelNumberText();
+    if (!config_.GetBlockFile(model, kCodeplugBlock, codeplug.newVersion, newCodeplugFile)) {
+      run.fail(str(112), kStyleError, "New CP file is lost.");
+    }
+    if (!config_.GetBlockFile(model, kCodeplugBlock, codeplug.oldVersion, oldCodeplugFile)) {
+      run.fail(str(112), kStyleError, "Old CP file is lost.");
+    }
+  }
+  std::string newAddressFile;
+  std::string oldAddressFile;
+  if (!cancelled && run.ok) {
+    Families address =
+        pickFamilies([&](std::string& version) { return config_.NextAddressVersion(version); });
+    if (!address.newVersion.empty()) {
+      address.oldVersion = address.newVersion;
+    }
+    if (!address.oldVersion.empty()) {
+      address.newVersion = address.oldVersion;
+    }
+    if (!config_.GetAddressFile(address.newVersion, newAddressFile)) {
+      run.fail(str(112), kStyleError, "New ADDR file is lost.");
+    } else if (!config_.GetAddressFile(address.oldVersion, oldAddressFile)) {
+      run.fail(str(112), kStyleError, "Old ADDR file is lost.");
+    }
+  }
+
+  // The keypad, when its version differs.
+  if (!cancelled && run.ok && toolKeypadVersion_ != radioKeypad) {
+    keypadUpdatedThisRun_ = true;
+    run.ok = runKeypadUpdate();
+    run.outcome = run.ok ? ActionOutcome{str(114), kStyleInformation, false}
+                         : ActionOutcome{str(8), kStyleError, false};
+  }
+
+  // What to program.
+  bool withFirmware = false;
+  bool program = false;
+  const auto downgradeAllowed = [&] {
+    if (testMode_ == 0 && view_.showMessage(str(120), kStyleQuestion) != kAnswerYes) {
+      endSilently();
+      return false;
+    }
+    return true;
+  };
+  if (!cancelled && run.ok) {
+    if (toolFirmwareVersion.substr(0, 1) != radioFirmware.substr(0, 1)) {
+      if (toolFirmwareTriple && radioFirmwareTriple &&
+          toolFirmwareTriple->major < radioFirmwareTriple->major) {
+        program = withFirmware = downgradeAllowed();
+      } else {
+        program = withFirmware = true;
+      }
+    } else if (toolFirmwareVersion != radioFirmware) {
+      if (compareVersions(*toolFirmwareTriple, *radioFirmwareTriple) >= 0) {
+        program = withFirmware = true;
+      } else {
+        program = withFirmware = downgradeAllowed();
+      }
+    } else {
+      const bool evenFamily = radioCodeplugTriple->minor % 2 == 0;
+      const std::string& familyVersion = evenFamily ? codeplug.newVersion : codeplug.oldVersion;
+      toolCodeplugTriple = parseVersion(familyVersion);
+      if (!toolCodeplugTriple) {
+        run.fail(str(112), kStyleError, "The tool version is invalid.");
+      } else if (toolCodeplugTriple->major == radioCodeplugTriple->major &&
+                 familyVersion != radioCodeplug) {
+        if (familyVersion.substr(0, 1) != radioCodeplug.substr(0, 1) ||
+            compareVersions(*toolCodeplugTriple, *radioCodeplugTriple) >= 0) {
+          program = true;
+        } else {
+          program = downgradeAllowed();
+        }
+      } else {
+        run.ok = false;
+        if (!keypadUpdatedThisRun_) {
+          run.outcome = toolCodeplugTriple->major == radioCodeplugTriple->major
+                            ? ActionOutcome{str(174), kStyleInformation, false}
+                            : ActionOutcome{str(173), kStyleWarning, false};
+        }
+      }
+    }
+  }
+
+  // The update itself.
+  if (!cancelled && run.ok && program) {
+    if (withFirmware) {
+      program_.setFirmwareFile(config_.firmwareFile);
+      program_.requestFirmwareSteps();
+    }
+    const bool evenFamily = radioCodeplugTriple->minor % 2 == 0;
+    program_.setAddressMapFile(evenFamily ? newAddressFile : oldAddressFile);
+    program_.setCodeplugFile(evenFamily ? newCodeplugFile : oldCodeplugFile);
+    program_.requestCodeplugStep();
+    if (keep) {
+      program_.keepPersonality = true;
+      program_.requestPersonalitySteps();
+      std::vector<PersonalityBlock> blocks;
+      std::int32_t type = 0;
+      const std::uint8_t toolMajor = toolCodeplugTriple ? toolCodeplugTriple->major : 0;
+      while (config_.NextBackupType(type)) {
+        std::int32_t address = 0;
+        std::int32_t length = 0;
+        config_.GetBackupBlock(static_cast<std::uint32_t>(type), radioCodeplugTriple->major,
+                               toolMajor, address, length);
+        blocks.push_back(PersonalityBlock{type, static_cast<std::uint32_t>(address),
+                                          static_cast<std::uint32_t>(length)});
+      }
+      program_.setPersonalityBlocks(blocks);
+    } else {
+      program_.keepPersonality = false;
+    }
+    program_.radioInfo = &radio();
+    program_.notifyWindow = window();
+    program_.progressSpan = kProgressRange;
+    program_.progressBase = 0;
+    view_.enableControl(Control::Update, false);
+
+    CTaskDialog dialog(task_, view_.waitView());
+    dialog.addCommand(&program_);
+    dialog.run();
+    commandRan = true;
+    record.backupFile = program_.backupFile();
+    if (!program_.resultFlag) {
+      const std::string errors = joinedErrorText();
+      record.errorLines = errors;
+      errorLog().logLine(
+          "Update radio failed (Model:%s,SN:%s,Firmware:%s,Codeplug:%s,Restore:%d), "
+          "this's caused by:\n%s",
+          record.model.c_str(), radioSerial.c_str(), radioFirmware.c_str(), radioCodeplug.c_str(),
+          keep ? 1 : 0, errors.c_str());
+      if (!program_.backupFile().empty()) {
+        errorLog().logLine("The radio's personality is saved in [%s].",
+                           program_.backupFile().string().c_str());
+      }
+      run.outcome = {fileCategory(firstErrorCategory()) ? str(112) : str(115), kStyleError, false};
+      removeErrors(ErrorCategory::OK);
+      run.ok = false;
+    } else if (!radio().readIdentity()) {
+      run.outcome = {str(143), kStyleError, false};
+      run.ok = false;
+    } else {
+      infoValid_ = true;
+    }
+    program_.radioInfo = nullptr;
+    program_.notifyWindow = kNoWindow;
+  }
+
+  if (!cancelled) {
+    record.serialAfter = RadioInfo::serialText(radio().serialBytes()).value_or("");
+    record.firmwareAfter = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
+    record.codeplugAfter = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
+    record.keypadAfter = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
+    manager_.disconnect();
+    if (run.ok) {
+      fillRadioPanel();
+    }
+    if (testMode_ != 0) {
+      if (!reportToConsole(run.ok)) {
+        view_.showMessage(kConsoleUnreachable, kStyleInformation);
+      }
+    } else {
+      view_.showMessage(run.outcome.text, run.outcome.style);
+    }
+    if (!run.ok && run.outcome.style == kStyleInformation) {
+      // "Nothing to program" is told as information but is not a success for a console.
+    }
+    finish(run.outcome);
+    if (updateObserver_ && (commandRan || keypadUpdatedThisRun_ || !run.ok)) {
+      updateObserver_(record, run.outcome);
+    }
+  } else {
+    finish(ActionOutcome{std::string(), 0, true});
+  }
+
+  closeIfOpen();
+  updateControls();
+  busyOperation_ = kIdle;
+  keypadUpdatedThisRun_ = false;
+  view_.setBusyCursor(false);
+}
+
+bool MainController::reportToConsole(bool success) {
+  for (int attempt = 0; attempt < kConsolePostAttempts; ++attempt) {
+    if (console_ != nullptr &&
+        console_->post(consoleWindow_, ConsoleMessage::End, kUpdateEndTag, success ? 1 : 0)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool MainController::runKeypadUpdate() {
+  if (radio().engine().bootloadRequest() < 0) {
+    appendError(ErrorCategory::UPDATE, "Error:failed to put radio in bootload mode.");
+    return false;
+  }
+  closeIfOpen();
+  manager_.suspendMonitor();
+  keypad_.radioInfo = &radio();
+  keypad_.notifyWindow = window();
+  keypad_.progressSpan = kProgressRange;
+  keypad_.progressBase = 0;
+  view_.enableControl(Control::Update, false);
+  CTaskDialog dialog(task_, view_.waitView());
+  dialog.setText(str(9));
+  dialog.addCommand(&keypad_);
+  dialog.run();
+  const bool result = keypad_.resultFlag;
+  keypad_.notifyWindow = kNoWindow;
+  manager_.resumeMonitor();
+  manager_.connect(true);
+  return result;
+}
+
+void MainController::onUpdateSerialNumber() {
+  view_.setBusyCursor(true);
+  ActionOutcome outcome{str(131), kStyleInformation, false};
+  bool ok = true;
+  busyOperation_ = kWritingSerial;
+  view_.enableControl(Control::SerialNumberEdit, false);
+  view_.enableControl(Control::UpdateSerialNumber, false);
+  checkSingleCable();
+  const auto fail = [&](int id) {
+    ok = false;
+    outcome = {str(id), kStyleError, false};
+  };
+
+  UpdateRecord record;
+  if (!manager_.connect(true) || !radio().readIdentity()) {
+    fail(143);
+  } else if (!config_.HasModel(modelNumberText())) {
+    fail(145);
+  }
+  std::string current;
+  std::string typed;
+  if (ok) {
+    current = RadioInfo::serialText(radio().serialBytes()).value_or("");
+    typed = view_.typedSerialNumber().substr(0, 256);
+    if (!serialNumberAllowed(typed, radio().serialLength)) {
+      fail(117);
+    } else if (typed == current) {
+      fail(103);
+    }
+  }
+  record.model = modelNumberText();
+  record.serialBefore = current;
+  record.firmwareBefore = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
+  record.codeplugBefore = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
+  record.keypadBefore = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
+  if (ok) {
+    serial_.radioInfo = &radio();
+    serial_.notifyWindow = window();
+    serial_.progressSpan = kProgressRange;
+    serial_.progressBase = 0;
+    serial_.newSerialNumber.fill(0);
+    const std::size_t length = static_cast<std::uint8_t>(radio().serialLength);
+    for (std::size_t i = 0; i < length && i < typed.size() && i < serial_.newSerialNumber.size();
+         ++i) {
+      serial_.newSerialNumber[i] = static_cast<std::uint8_t>(typed[i]);
+    }
+    CTaskDialog dialog(task_, view_.waitView());
+    dialog.addCommand(&serial_);
+    dialog.run();
+    if (serial_.resultFlag) {
+      if (radio().readIdentity()) {
+        infoValid_ = true;
+      } else {
+        outcome = {str(143), kStyleError, false};
+      }
+    } else {
+      fail(172);
+      record.errorLines = joinedErrorText();
+    }
+    serial_.radioInfo = nullptr;
+    serial_.notifyWindow = kNoWindow;
+    record.serialAfter = RadioInfo::serialText(radio().serialBytes()).value_or("");
+  }
+  closeIfOpen();
+  if (ok) {
+    fillRadioPanel();
+  }
+  view_.showMessage(outcome.text, outcome.style);
+  if (!ok) {
+    view_.selectSerialNumber();
+  }
+  finish(outcome);
+  if (updateObserver_ && !record.serialBefore.empty()) {
+    updateObserver_(record, outcome);
+  }
+  updateControls();
+  busyOperation_ = kIdle;
+  view_.setBusyCursor(false);
+}
+
+void MainController::onRestorePersonality(const std::filesystem::path& backupFile) {
+  view_.setBusyCursor(true);
+  busyOperation_ = kUpdating;
+  view_.enableControl(Control::Update, false);
+  checkSingleCable();
+  ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
+  if (connectAndIdentify(true, outcome)) {
+    restore_.setBackupFile(backupFile);
+    restore_.radioInfo = &radio();
+    restore_.notifyWindow = window();
+    restore_.progressSpan = kProgressRange;
+    restore_.progressBase = 0;
+    CTaskDialog dialog(task_, view_.waitView());
+    dialog.addCommand(&restore_);
+    dialog.run();
+    if (!restore_.resultFlag) {
+      errorLog().logLine("Restore of the personality from [%s] failed, this's caused by:\n%s",
+                         backupFile.string().c_str(), joinedErrorText().c_str());
+      removeErrors(ErrorCategory::OK);
+      outcome = {kRestoreFailed, kStyleError, false};
+    } else if (radio().readIdentity()) {
+      infoValid_ = true;
+    }
+    restore_.radioInfo = nullptr;
+    restore_.notifyWindow = kNoWindow;
+  }
+  manager_.disconnect();
+  if (outcome.style == kStyleInformation) {
+    fillRadioPanel();
+  }
+  view_.showMessage(outcome.text, outcome.style);
+  finish(outcome);
+  updateControls();
+  busyOperation_ = kIdle;
+  view_.setBusyCursor(false);
+}
+
+void MainController::onDealerLogin() {
+  if (dealerMode_) {
+    return;
+  }
+  std::string password;
+  std::string saved;
+  if (!config_.GetDealerPasswords(password, saved)) {
+    return;
+  }
+  bool wrong = false;
+  for (;;) {
+    const auto typed = view_.askPassword(wrong);
+    if (!typed) {
+      return;
+    }
+    if (*typed == password) {
+      break;
+    }
+    wrong = true;
+  }
+  dealerMode_ = true;
+  view_.enableDealerLogin(false);
+  config_.SetSavedPassword(password);
+  view_.layoutForDealerMode(true);
+  updateControls();
+}
+
+int MainController::onConsoleMessage(ConsoleMessage message, WParam wParam, LParam lParam) {
+  if (lParam != kConsoleMagic || console_ == nullptr || !console_->isConsole(wParam)) {
+    return 1;
+  }
+  switch (message) {
+    case ConsoleMessage::EnterTestMode:
+      if (testMode_ == 0) {
+        if (!view_.confirmTestMode(kTestModeQuestion)) {
+          return 0;
+        }
+        testMode_ = 1;
+        view_.setTitle(title());
+      }
+      view_.flashWindow();
+      console_->post(wParam, ConsoleMessage::EnterTestMode, window(), kConsoleAcknowledge);
+      return 1;
+    case ConsoleMessage::ExitTestMode:
+      if (testMode_ != 0) {
+        testMode_ = 0;
+        view_.setTitle(title());
+      }
+      view_.flashWindow();
+      console_->post(wParam, ConsoleMessage::ExitTestMode, window(), kConsoleAcknowledge);
+      return 1;
+    case ConsoleMessage::Start:
+      if (busyOperation_ == kIdle) {
+        consoleWindow_ = wParam;
+        onUpdate();
+      }
+      return 1;
+    case ConsoleMessage::End:
+      return 1;
+  }
+  return 1;
+}
+
+void MainController::onCableCount(LParam count) {
+  const bool connected = count > 0;
+  if (!cableTextSet_ || cableTextConnected_ != connected) {
+    view_.setCableStatus(connected);
+    cableTextSet_ = true;
+    cableTextConnected_ = connected;
+  }
+  if (inCableCount_) {
+    return;
+  }
+  inCableCount_ = true;
+  const bool old = cablePresent_;
+  cablePresent_ = connected;
+  if (busyOperation_ == kIdle) {
+    if (cablePresent_ != old) {
+      updateControls();
+    }
+    if (count >= 2) {
+      const bool afterFirst = cablePresent_;
+      view_.setBusyCursor(true);
+      cablePresent_ = checkSingleCable() > 0;
+      view_.setBusyCursor(false);
+      if (cablePresent_ != afterFirst) {
+        updateControls();
+      }
+    }
+  }
+  inCableCount_ = false;
+}
+
+void MainController::onDeviceRemoved() {
+  if (manager_.countDevices() == 0 && radio().connected) {
+    manager_.disconnect();
+  }
+}
+
+int MainController::checkSingleCable() {
+  if (testMode_ != 0) {
+    return 0;
+  }
+  USBSerial& port = radio().port();
+  for (;;) {
+    int first = -1;
+    const int count = port.countCables(first);
+    port.setLastStatus(0);
+    if (count < 2) {
+      return count;
+    }
+    view_.showMessage(formatText(str(113).c_str(), count), kStyleWarning);
+  }
+}
+
+void MainController::fillRadioPanel() {
+  RadioInfo& info = radio();
+  RadioPanel panel = panel_;
+  panel.regionalCode = info.regionCode >= 0 ? RadioInfo::regionText(info.regionCode) : str(175);
+  panel.codeplugVersion = orNotAvailable(RadioInfo::versionRecordText(info.codeplugVersionRecord));
+  panel.firmwareVersion = orNotAvailable(RadioInfo::versionRecordText(info.firmwareVersionRecord));
+  panel.keypadVersion = orNotAvailable(RadioInfo::versionRecordText(info.keypadVersionRecord));
+  panel.modelNumber = modelNumberText();
+  ModelInfo model;
+  if (config_.GetModel(panel.modelNumber, model)) {
+    panel.radioType = orNotAvailable(formatText("%s Series", model.type.c_str()));
+    panel.model = orNotAvailable(model.alias);
+    panel.image = model.image;
+  } else {
+    panel.radioType = str(175);
+    panel.model = str(175);
+  }
+  panel.serialNumber = orNotAvailable(RadioInfo::serialText(info.serialBytes()));
+  panel.privateId = orNotAvailable(RadioInfo::privateIdText(info.privateId));
+  if (infoValid_) {
+    const std::time_t now = now_();
+    std::tm local{};
+    std::array<char, 128> text{};
+    if (localtime_r(&now, &local) != nullptr &&
+        std::strftime(text.data(), text.size(), "[ %m-%d %H:%M ]", &local) > 0) {
+      panel.timeStamp = text.data();
+    } else {
+      panel.timeStamp.clear();
+    }
+    panel.timeStampVisible = true;
+  }
+  panel_ = panel;
+  view_.showPanel(panel_);
+}
+
+void MainController::updateControls() {
+  if (cablePresent_) {
+    std::optional<Control> firstDisabled;
+    for (Control control : {Control::GetRadioInfo, Control::Update, Control::UpdateSerialNumber}) {
+      if (control == Control::UpdateSerialNumber && !dealerMode_) {
+        continue;
+      }
+      if (!firstDisabled && !view_.controlEnabled(control)) {
+        firstDisabled = control;
+      }
+    }
+    view_.enableControl(Control::GetRadioInfo, true);
+    view_.enableControl(Control::KeepPersonality, true);
+    view_.enableControl(Control::Update, true);
+    if (dealerMode_) {
+      view_.enableControl(Control::SerialNumberEdit, true);
+      view_.enableControl(Control::UpdateSerialNumber, true);
+    }
+    if (firstDisabled) {
+      view_.focusControl(*firstDisabled);
+    }
+    view_.setCableStatus(true);
+  } else {
+    view_.enableControl(Control::GetRadioInfo, false);
+    view_.enableControl(Control::KeepPersonality, false);
+    view_.enableControl(Control::Update, false);
+    if (dealerMode_) {
+      view_.enableControl(Control::SerialNumberEdit, false);
+      view_.enableControl(Control::UpdateSerialNumber, false);
+    }
+    view_.setCableStatus(false);
+    view_.focusControl(Control::RadioTypeField);
+  }
+  cableTextSet_ = true;
+  cableTextConnected_ = cablePresent_;
+  if (infoValid_ && !panel_.timeStampVisible) {
+    panel_.timeStampVisible = true;
+    view_.showPanel(panel_);
+  }
+}
+
+}  // namespace orvik

@@ -1,0 +1,149 @@
+#pragma once
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "commands/cmd_keypad.h"
+#include "commands/cmd_program.h"
+#include "commands/cmd_restore_personality.h"
+#include "commands/cmd_sn.h"
+#include "config/config.h"
+#include "exec/radio_manager.h"
+#include "exec/task.h"
+#include "workflow/console_channel.h"
+#include "workflow/main_view.h"
+#include "workflow/versions.h"
+
+namespace orvik {
+
+// What one user action ended with: the message shown (or sent to the console), or a silent
+// end after the user said No.
+struct ActionOutcome {
+  std::string text;
+  unsigned style = 0;
+  bool cancelled = false;
+  bool succeeded() const { return !cancelled && style == kStyleInformation; }
+};
+
+// What an update run was about, for the update history.
+struct UpdateRecord {
+  std::string model;
+  std::string serialBefore;
+  std::string serialAfter;
+  std::string firmwareBefore;
+  std::string firmwareAfter;
+  std::string codeplugBefore;
+  std::string codeplugAfter;
+  std::string keypadBefore;
+  std::string keypadAfter;
+  std::string toolFirmware;
+  std::string toolCodeplug;
+  bool keepPersonality = false;
+  std::string errorLines;
+  std::filesystem::path backupFile;
+};
+
+// The main window's logic: getting the radio's information, the update with its version
+// rules, the keypad update, the dealer's serial number, the cable status and the console's
+// test mode. It draws nothing itself; a MainView shows what it decides.
+class MainController : public Event {
+ public:
+  enum Busy { kIdle = 0, kUpdating = 1, kWritingSerial = 2, kReadingInfo = 3 };
+
+  MainController(RadioManager& manager, Task& task, Config& config, MainView& view);
+  ~MainController() override;
+
+  // Where the keypad boot-loader and its firmware lie (the tool's base folder) and where
+  // personality backups go.
+  void setBaseFolder(const std::filesystem::path& folder) { keypad_.baseFolder = folder; }
+  void setBackupFolder(const std::filesystem::path& folder) { program_.backupFolder = folder; }
+  void setConsoleChannel(ConsoleChannel* channel) { console_ = channel; }
+  // The clock of the time stamp; the local time by default.
+  void setTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
+  // Told about every update run when it has ended (not when it was cancelled).
+  void setUpdateObserver(std::function<void(const UpdateRecord&, const ActionOutcome&)> observer) {
+    updateObserver_ = std::move(observer);
+  }
+
+  // The window's start-up: window, listener, dealer state, controls, panel. And its end.
+  void initialize();
+  void close();
+
+  void onGetRadioInfo();
+  void onUpdate();
+  void onUpdateSerialNumber();
+  void onDealerLogin();
+  // Writes a personality backup file back to the connected radio it was taken from.
+  void onRestorePersonality(const std::filesystem::path& backupFile);
+  // The menu's Exit: allowed only while no action runs.
+  bool requestExit() const { return busyOperation_ == kIdle; }
+  // A message from a console; returns the answer.
+  int onConsoleMessage(ConsoleMessage message, WParam wParam, LParam lParam);
+  void onCableCount(LParam count);
+  // A device was removed from the system.
+  void onDeviceRemoved();
+
+  int checkSingleCable();
+  void fillRadioPanel();
+  void updateControls();
+  bool runKeypadUpdate();
+
+  int busyOperation() const { return busyOperation_; }
+  bool cablePresent() const { return cablePresent_; }
+  bool dealerMode() const { return dealerMode_; }
+  int testMode() const { return testMode_; }
+  bool infoValid() const { return infoValid_; }
+  const RadioPanel& panel() const { return panel_; }
+  const ActionOutcome& lastOutcome() const { return lastOutcome_; }
+  std::string title() const;
+
+  CmdProgram& programCommand() { return program_; }
+  CmdSN& serialCommand() { return serial_; }
+  CmdKeypad& keypadCommand() { return keypad_; }
+
+ protected:
+  void onMessage(const Message& message) override;
+
+ private:
+  struct UpdateRun;
+
+  RadioInfo& radio() { return *manager_.radioInfo(); }
+  // Connects, probes the cable and reads the identity; on failure sets the run's result.
+  bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
+  void closeIfOpen();
+  void finish(ActionOutcome outcome);
+  bool reportToConsole(bool success);
+  std::string modelNumberText();
+
+  RadioManager& manager_;
+  Task& task_;
+  Config& config_;
+  MainView& view_;
+  ConsoleChannel* console_ = nullptr;
+  std::function<std::time_t()> now_;
+  std::function<void(const UpdateRecord&, const ActionOutcome&)> updateObserver_;
+
+  CmdProgram program_;
+  CmdSN serial_;
+  CmdKeypad keypad_;
+  CmdRestorePersonality restore_;
+
+  int busyOperation_ = kIdle;
+  bool cablePresent_ = false;
+  bool cableTextConnected_ = false;
+  bool cableTextSet_ = false;
+  bool dealerMode_ = false;
+  bool keypadUpdatedThisRun_ = false;
+  WParam consoleWindow_ = 0;
+  int testMode_ = 0;
+  bool infoValid_ = false;
+  bool inCableCount_ = false;
+  std::string toolKeypadVersion_;
+  RadioPanel panel_;
+  ActionOutcome lastOutcome_;
+};
+
+}  // namespace orvik

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "exec/task_dialog.h"
+
+namespace orvik {
+
+// Message-box styles and answers.
+inline constexpr unsigned kStyleInformation = 0x40;
+inline constexpr unsigned kStyleWarning = 0x30;
+inline constexpr unsigned kStyleError = 0x10;
+inline constexpr unsigned kStyleQuestion = 0x24;
+inline constexpr int kAnswerOk = 1;
+inline constexpr int kAnswerCancel = 2;
+inline constexpr int kAnswerYes = 6;
+inline constexpr int kAnswerNo = 7;
+
+// The main window's controls that the workflow enables, disables and focuses.
+enum class Control {
+  GetRadioInfo = 1058,
+  Update = 1039,
+  KeepPersonality = 1036,
+  SerialNumberEdit = 1042,
+  UpdateSerialNumber = 1044,
+  RadioTypeField = 1068,
+};
+
+// The eight fields of the radio information panel and the time stamp, as shown.
+struct RadioPanel {
+  std::string radioType;
+  std::string regionalCode;
+  std::string model;
+  std::string serialNumber;
+  std::string firmwareVersion;
+  std::string keypadVersion;
+  std::string codeplugVersion;
+  std::string privateId;
+  std::string timeStamp = "[ 00-00 00:00 ]";
+  bool timeStampVisible = false;
+  // The radio's model number as read, which selects the picture; empty when unknown.
+  std::string modelNumber;
+  // The picture selector of the model in the configuration (-1 when unknown).
+  int image = -1;
+  bool operator==(const RadioPanel&) const = default;
+};
+
+// What the main window's logic needs from a front end: the desktop window draws it, the
+// terminal tool prints it, and the tests record it.
+class MainView {
+ public:
+  virtual ~MainView() = default;
+
+  // One message box; returns the button pressed (kAnswerOk, kAnswerYes, ...).
+  virtual int showMessage(const std::string& text, unsigned style) = 0;
+  // The plain Yes/No question before test mode; true for Yes.
+  virtual bool confirmTestMode(const std::string& text) = 0;
+  virtual void setBusyCursor(bool busy) = 0;
+  virtual void enableControl(Control control, bool enabled) = 0;
+  virtual bool controlEnabled(Control control) = 0;
+  virtual void focusControl(Control control) = 0;
+  virtual void showPanel(const RadioPanel& panel) = 0;
+  // The serial number a dealer typed.
+  virtual std::string typedSerialNumber() = 0;
+  // Selects the typed serial number and gives the edit the focus, after a refusal.
+  virtual void selectSerialNumber() = 0;
+  virtual bool keepPersonality() = 0;
+  virtual void setKeepPersonality(bool checked) = 0;
+  // The cable text of the status bar.
+  virtual void setCableStatus(bool connected) = 0;
+  // Progress of the running command, 0 to 100; 0 clears it.
+  virtual void setProgress(unsigned position) = 0;
+  virtual void setStatusText(const std::string& text) = 0;
+  virtual void setTitle(const std::string& title) = 0;
+  virtual void flashWindow() = 0;
+  // Shows or hides the serial-number row.
+  virtual void layoutForDealerMode(bool dealerMode) = 0;
+  virtual void enableDealerLogin(bool enabled) = 0;
+  // The login dialog: the typed password, or nothing when it was closed without Login. With
+  // wrongPassword the hint line says the last password was not correct.
+  virtual std::optional<std::string> askPassword(bool wrongPassword) = 0;
+  // How the wait dialog is shown while a command runs.
+  virtual WaitView& waitView() = 0;
+};
+
+}  // namespace orvik

@@ -1,0 +1,291 @@
+#include "workflow/update_history.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <ctime>
+#include <fstream>
+#include <iomanip>
+#include <optional>
+#include <sstream>
+
+#include "base/text.h"
+
+namespace orvik {
+namespace {
+
+std::string styleName(const ActionOutcome& outcome) {
+  if (outcome.cancelled) {
+    return "cancelled";
+  }
+  switch (outcome.style) {
+    case kStyleInformation:
+      return "information";
+    case kStyleWarning:
+      return "warning";
+    case kStyleError:
+      return "error";
+    default:
+      return "other";
+  }
+}
+
+std::string isoTime(std::chrono::system_clock::time_point when) {
+  const std::time_t t = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  std::array<char, 64> text{};
+  if (localtime_r(&t, &local) == nullptr ||
+      std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%S%z", &local) == 0) {
+    return {};
+  }
+  return text.data();
+}
+
+// A small reader for the flat objects this file writes.
+class FlatJsonReader {
+ public:
+  explicit FlatJsonReader(std::string_view text) : text_(text) {}
+
+  std::optional<std::map<std::string, std::string>> object() {
+    std::map<std::string, std::string> fields;
+    skipSpace();
+    if (!take('{')) {
+      return std::nullopt;
+    }
+    skipSpace();
+    if (take('}')) {
+      return fields;
+    }
+    for (;;) {
+      skipSpace();
+      const auto key = string();
+      skipSpace();
+      if (!key || !take(':')) {
+        return std::nullopt;
+      }
+      skipSpace();
+      const auto value = scalar();
+      if (!value) {
+        return std::nullopt;
+      }
+      fields[*key] = *value;
+      skipSpace();
+      if (take('}')) {
+        return fields;
+      }
+      if (!take(',')) {
+        return std::nullopt;
+      }
+    }
+  }
+
+ private:
+  void skipSpace() {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) {
+      ++pos_;
+    }
+  }
+  bool take(char c) {
+    if (pos_ < text_.size() && text_[pos_] == c) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+  std::optional<std::string> string() {
+    if (!take('"')) {
+      return std::nullopt;
+    }
+    std::string out;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_++];
+      if (c == '"') {
+        return out;
+      }
+      if (c != '\\') {
+        out.push_back(c);
+        continue;
+      }
+      if (pos_ >= text_.size()) {
+        return std::nullopt;
+      }
+      const char e = text_[pos_++];
+      switch (e) {
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 'u': {
+          if (pos_ + 4 > text_.size()) {
+            return std::nullopt;
+          }
+          int code = 0;
+          const char* first = text_.data() + pos_;
+          if (std::from_chars(first, first + 4, code, 16).ptr != first + 4) {
+            return std::nullopt;
+          }
+          pos_ += 4;
+          out.push_back(code < 0x80 ? static_cast<char>(code) : '?');
+          break;
+        }
+        default:
+          out.push_back(e);
+      }
+    }
+    return std::nullopt;
+  }
+  std::optional<std::string> scalar() {
+    if (pos_ < text_.size() && text_[pos_] == '"') {
+      return string();
+    }
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '}') {
+      ++pos_;
+    }
+    std::string value(text_.substr(start, pos_ - start));
+    while (!value.empty() && value.back() == ' ') {
+      value.pop_back();
+    }
+    if (value.empty()) {
+      return std::nullopt;
+    }
+    return value;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::filesystem::path historyPath(const std::filesystem::path& dataDir) {
+  return dataDir / "log" / "history.jsonl";
+}
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20) {
+      out += formatText("\\u%04x", u);
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string historyLine(const HistoryEntry& entry) {
+  const UpdateRecord& r = entry.record;
+  std::ostringstream out;
+  out << "{\"time\":" << jsonString(isoTime(entry.started))
+      << ",\"kind\":" << jsonString(entry.kind) << ",\"duration_ms\":" << entry.duration.count()
+      << ",\"model\":" << jsonString(r.model) << ",\"serial_before\":" << jsonString(r.serialBefore)
+      << ",\"serial_after\":" << jsonString(r.serialAfter)
+      << ",\"firmware_before\":" << jsonString(r.firmwareBefore)
+      << ",\"firmware_after\":" << jsonString(r.firmwareAfter)
+      << ",\"codeplug_before\":" << jsonString(r.codeplugBefore)
+      << ",\"codeplug_after\":" << jsonString(r.codeplugAfter)
+      << ",\"keypad_before\":" << jsonString(r.keypadBefore)
+      << ",\"keypad_after\":" << jsonString(r.keypadAfter)
+      << ",\"package_firmware\":" << jsonString(r.toolFirmware)
+      << ",\"package_codeplug\":" << jsonString(r.toolCodeplug)
+      << ",\"keep_personality\":" << (r.keepPersonality ? "true" : "false")
+      << ",\"result\":" << jsonString(entry.outcome.text)
+      << ",\"style\":" << jsonString(styleName(entry.outcome))
+      << ",\"errors\":" << jsonString(r.errorLines)
+      << ",\"personality_backup\":" << jsonString(r.backupFile.string()) << "}";
+  return out.str();
+}
+
+bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry) {
+  std::error_code ignored;
+  std::filesystem::create_directories(path.parent_path(), ignored);
+  const std::string line = historyLine(entry) + "\n";
+  // One write of the whole line with O_APPEND, so lines of two runs never interleave.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    return false;
+  }
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  const bool closed = ::close(fd) == 0;
+  return written == static_cast<ssize_t>(line.size()) && closed;
+}
+
+std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path) {
+  std::vector<std::map<std::string, std::string>> rows;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (auto row = FlatJsonReader(line).object()) {
+      rows.push_back(std::move(*row));
+    }
+  }
+  return rows;
+}
+
+void printHistory(std::ostream& out, const std::vector<std::map<std::string, std::string>>& rows) {
+  struct Column {
+    const char* title;
+    const char* key;
+  };
+  const Column columns[] = {
+      {"Time", "time"},
+      {"Kind", "kind"},
+      {"Model", "model"},
+      {"Serial", "serial_after"},
+      {"Firmware", "firmware_after"},
+      {"Codeplug", "codeplug_after"},
+      {"Result", "result"},
+  };
+  std::vector<std::size_t> widths;
+  for (const Column& c : columns) {
+    std::size_t width = std::string_view(c.title).size();
+    for (const auto& row : rows) {
+      const auto found = row.find(c.key);
+      if (found != row.end()) {
+        width = std::max(width, found->second.substr(0, found->second.find('\n')).size());
+      }
+    }
+    widths.push_back(width);
+  }
+  const auto cell = [&](std::size_t i, const std::string& text, bool last) {
+    out << text;
+    if (!last) {
+      out << std::string(widths[i] - text.size() + 2, ' ');
+    }
+  };
+  for (std::size_t i = 0; i < std::size(columns); ++i) {
+    cell(i, columns[i].title, i + 1 == std::size(columns));
+  }
+  out << '\n';
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < std::size(columns); ++i) {
+      const auto found = row.find(columns[i].key);
+      std::string text = found == row.end() ? std::string() : found->second;
+      text = text.substr(0, text.find('\n'));
+      cell(i, text, i + 1 == std::size(columns));
+    }
+    out << '\n';
+  }
+}
+
+}  // namespace orvik
