@@ -14,18 +14,14 @@
 //
 // The file is read whole and must end exactly after the digest, so there is one way to write
 // each backup and a reader can tell a damaged or cut-off file from a good one.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <string_view>
 #include <system_error>
 
 #include "base/byte_reader.h"
+#include "base/file_replace.h"
 #include "codeplug/cpg.h"
 #include "commands/personality_file.h"
 #include "commands/personality_file_bytes.h"
@@ -69,58 +65,16 @@ std::optional<std::string> readText(ByteReader& reader) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-// Writes all of the bytes, riding out interrupted and partial writes.
-bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// The rename is only durable once the folder's entry is on disk; a folder that cannot be
-// synced does not undo a complete file that is already in place.
-void syncFolder(const std::filesystem::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
 bool writeThroughTemporary(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  const std::filesystem::path folder = path.parent_path();
   std::error_code error;
-  if (!folder.empty()) {
-    std::filesystem::create_directories(folder, error);
+  if (!path.parent_path().empty()) {
+    std::filesystem::create_directories(path.parent_path(), error);
     if (error) {
       return false;
     }
   }
-  // In the same folder, so that the rename cannot cross file systems. mkstemp makes it
-  // readable by the owner only, which suits the owner's contacts.
-  std::string temporary = path.string() + ".tmp-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    return false;
-  }
-  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) {
-    ok = ::rename(temporary.c_str(), path.c_str()) == 0;
-  }
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  syncFolder(folder);
-  return true;
+  // A new file is readable by its owner only, which suits the owner's contacts.
+  return replaceFileContents(path, bytes);
 }
 
 }  // namespace

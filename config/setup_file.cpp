@@ -2,8 +2,8 @@
 // the one file the tool writes back (the remembered dealer login and the chosen language).
 #include <exception>
 
+#include "base/file_replace.h"
 #include "config/config.h"
-#include "config/file_replace.h"
 #include "config/scramble.h"
 #include "errors/error_text.h"
 
