@@ -87,7 +87,7 @@ void TerminalView::setProgress(unsigned position) {
     if (position == 0) {
       endProgressLine();
     }
-  } else {
+  } else if (position != 0) {
     err_ << position << "%\n" << std::flush;
   }
 }
