@@ -87,6 +87,7 @@ status=0
 "$cli" --port "$pty" --data-dir "$work/machine" update --yes >"$work/out" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "a failed update exits 1, not $status: $(cat "$work/out")"
 grep -q "Update failed." "$work/out" || fail "failed update message"
+grep -q "orvik-cli restore-personality .*\.orvp" "$work/out" || fail "no pointer to the backup"
 grep -q "Update radio failed (Model:LA26CKN9AR1,SN:1234ABC5678" "$work/machine/log/err.log" ||
   fail "failure report"
 
