@@ -28,6 +28,13 @@ std::string orNotAvailable(const std::optional<std::string>& text) {
   return text && !text->empty() ? *text : str(175);
 }
 
+// The error text holds the lines of what runs from here on. Lines that steps which went well
+// leave behind (a cable probe that finds no echo always leaves one) and those of earlier
+// actions would otherwise decide the failure message and fill the failure report.
+void startErrorText() {
+  removeErrors(ErrorCategory::OK);
+}
+
 bool fileCategory(ErrorCategory category) {
   switch (category) {
     case ErrorCategory::FILE:
@@ -190,6 +197,7 @@ void MainController::onGetRadioInfo() {
   view_.setBusyCursor(true);
   ActionOutcome outcome{str(171), kStyleInformation, false};
   busyOperation_ = kReadingInfo;
+  startErrorText();
   view_.enableControl(Control::GetRadioInfo, false);
   checkSingleCable();
   const bool ok = connectAndIdentify(false, outcome);
@@ -208,6 +216,7 @@ void MainController::onGetRadioInfo() {
 void MainController::onUpdate() {
   view_.setBusyCursor(true);
   busyOperation_ = kUpdating;
+  startErrorText();
   view_.enableControl(Control::Update, false);
   view_.enableControl(Control::KeepPersonality, false);
   checkSingleCable();
@@ -226,9 +235,8 @@ void MainController::onUpdate() {
   };
 
   // The radio.
-  if (!connectAndIdentify(true, run.outcome)) {
-    run.ok = false;
-  }
+  const bool identified = connectAndIdentify(true, run.outcome);
+  run.ok = identified;
 
   // The tool's codeplug versions for the radio's model, one per family.
   Families codeplug;
@@ -251,22 +259,24 @@ void MainController::onUpdate() {
     }
   }
 
-  // The tool's firmware and keypad versions.
+  // The tool's firmware and keypad versions. Each of the tool's versions is checked even when
+  // an earlier one failed, so that the log names every bad one. Without firmware there is no
+  // keypad version either, which fails the check: such a package cannot update a radio.
   std::string toolFirmwareVersion;
   std::optional<VersionTriple> toolFirmwareTriple;
   if (!config_.firmwareFile.empty()) {
     toolFirmwareVersion = upperCase(config_.firmwareVersion);
     toolFirmwareTriple = parseVersion(toolFirmwareVersion);
-    if (run.ok && !toolFirmwareTriple) {
+    if (identified && !toolFirmwareTriple) {
       run.fail(str(112), kStyleError, "The tool FW version is invalid.");
     }
   }
   toolKeypadVersion_.clear();
   if (!toolFirmwareVersion.empty()) {
     toolKeypadVersion_ = upperCase(config_.keypadVersion);
-    if (run.ok && !parseVersion(toolKeypadVersion_)) {
-      run.fail(str(112), kStyleError, "The tool KP version is invalid.");
-    }
+  }
+  if (identified && !parseVersion(toolKeypadVersion_)) {
+    run.fail(str(112), kStyleError, "The tool KP version is invalid.");
   }
   record.toolFirmware = toolFirmwareVersion;
   record.toolCodeplug = toolCodeplugVersion;
@@ -434,6 +444,7 @@ void MainController::onUpdate() {
     program_.progressBase = 0;
     view_.enableControl(Control::Update, false);
 
+    startErrorText();
     CTaskDialog dialog(task_, view_.waitView());
     dialog.addCommand(&program_);
     dialog.run();
@@ -536,6 +547,7 @@ void MainController::onUpdateSerialNumber() {
   ActionOutcome outcome{str(131), kStyleInformation, false};
   bool ok = true;
   busyOperation_ = kWritingSerial;
+  startErrorText();
   view_.enableControl(Control::SerialNumberEdit, false);
   view_.enableControl(Control::UpdateSerialNumber, false);
   checkSingleCable();
@@ -577,6 +589,7 @@ void MainController::onUpdateSerialNumber() {
          ++i) {
       serial_.newSerialNumber[i] = static_cast<std::uint8_t>(typed[i]);
     }
+    startErrorText();
     CTaskDialog dialog(task_, view_.waitView());
     dialog.addCommand(&serial_);
     dialog.run();
@@ -614,6 +627,7 @@ void MainController::onUpdateSerialNumber() {
 void MainController::onRestorePersonality(const std::filesystem::path& backupFile) {
   view_.setBusyCursor(true);
   busyOperation_ = kUpdating;
+  startErrorText();
   view_.enableControl(Control::Update, false);
   checkSingleCable();
   ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
@@ -623,6 +637,7 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
     restore_.notifyWindow = window();
     restore_.progressSpan = kProgressRange;
     restore_.progressBase = 0;
+    startErrorText();
     CTaskDialog dialog(task_, view_.waitView());
     dialog.addCommand(&restore_);
     dialog.run();

@@ -1,190 +1,165 @@
-// The main window's logic against the simulated radio and the demo package, with a view that
-// records what it is told and answers questions from a script.
+// Getting the radio's information and the plain update against the simulated radio.
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <fstream>
-#include <map>
-#include <sstream>
-
-#include "config/config.h"
-#include "errors/error_log.h"
-#include "pack/pack_cli.h"
-#include "sim/sim_cable_driver.h"
-#include "sim/sim_radio.h"
-#include "tests/package/temp_folder.h"
-#include "tests/support/error_text_fixture.h"
-#include "workflow/main_controller.h"
+#include "tests/workflow/workflow_fixture.h"
 
 namespace orvik {
 namespace {
 
-class RecordingView : public MainView {
- public:
-  struct Shown {
-    std::string text;
-    unsigned style;
-  };
-  int showMessage(const std::string& text, unsigned style) override {
-    messages.push_back({text, style});
-    if (style == kStyleQuestion) {
-      if (answers.empty()) {
-        return kAnswerYes;
-      }
-      const int answer = answers.front();
-      answers.pop_front();
-      return answer;
-    }
-    return kAnswerOk;
-  }
-  bool confirmTestMode(const std::string&) override { return acceptTestMode; }
-  void setBusyCursor(bool) override {}
-  void enableControl(Control control, bool enabled) override { enabledControls[control] = enabled; }
-  bool controlEnabled(Control control) override { return enabledControls[control]; }
-  void focusControl(Control) override {}
-  void showPanel(const RadioPanel& shown) override { panel = shown; }
-  std::string typedSerialNumber() override { return typedSerial; }
-  void selectSerialNumber() override {}
-  bool keepPersonality() override { return keep; }
-  void setKeepPersonality(bool checked) override { keep = checked; }
-  void setCableStatus(bool connected) override { cableConnected = connected; }
-  void setProgress(unsigned position) override { progress.push_back(position); }
-  void setStatusText(const std::string&) override {}
-  void setTitle(const std::string& text) override { title = text; }
-  void flashWindow() override {}
-  void layoutForDealerMode(bool dealer) override { dealerLayout = dealer; }
-  void enableDealerLogin(bool enabled) override { dealerLoginEnabled = enabled; }
-  std::optional<std::string> askPassword(bool) override {
-    if (passwords.empty()) {
-      return std::nullopt;
-    }
-    std::string typed = passwords.front();
-    passwords.pop_front();
-    return typed;
-  }
-  WaitView& waitView() override { return wait; }
+using testing::Bench;
+using Shown = testing::RecordingView::Shown;
+using Shownlist = std::vector<Shown>;
 
-  std::vector<Shown> messages;
-  std::deque<int> answers;
-  std::deque<std::string> passwords;
-  std::map<Control, bool> enabledControls;
-  RadioPanel panel;
-  std::vector<unsigned> progress;
-  std::string typedSerial;
-  std::string title;
-  bool keep = true;
-  bool acceptTestMode = true;
-  bool cableConnected = false;
-  bool dealerLayout = false;
-  bool dealerLoginEnabled = false;
-  QueueWaitView wait;
-};
-
-class MainControllerTest : public testing::ErrorTextTest {
- protected:
-  void SetUp() override {
-    ErrorTextTest::SetUp();
-    std::ostringstream out, err;
-    ASSERT_EQ(runPack({"demo", (folder_.path() / "data").string()}, out, err), kPackOk)
-        << err.str();
-    errorLog().setLogDirectory(folder_.path().string());
-    ASSERT_TRUE(CreateXmlDocument(config.xmlDocument));
-    ASSERT_TRUE(
-        config.LoadConfig((folder_.path() / "data" / "config.xml").string(),
-                          (folder_.path() / "demo-machine" / "data" / "setup.dat").string()))
-        << joinedErrorText();
-    task.create();
-    controller.setBackupFolder(folder_.path() / "backup");
-    controller.initialize();
-    controller.onCableCount(1);
-  }
-
-  std::string logText() const {
-    std::ifstream in(errorLog().path());
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-
-  testing::TempFolder folder_;
-  SimRadio radio;
-  VirtualClock clock;
-  SimCableDriver cable{radio, clock};
-  RadioManager manager{cable, clock};
-  Task task;
-  Config config;
-  RecordingView view;
-  MainController controller{manager, task, config, view};
-};
+class MainControllerTest : public testing::ErrorTextTest {};
 
 TEST_F(MainControllerTest, GetRadioInformationFillsThePanel) {
-  controller.onGetRadioInfo();
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_EQ(view.messages[0].text, "Successfully get radio information.");
-  EXPECT_EQ(view.panel.radioType, "LA26 Series");
-  EXPECT_EQ(view.panel.model, "LA26 Portable");
-  EXPECT_EQ(view.panel.regionalCode, "00");
-  EXPECT_EQ(view.panel.serialNumber, "1234ABC5678");
-  EXPECT_EQ(view.panel.firmwareVersion, "R01.02.03");
-  EXPECT_EQ(view.panel.privateId, "1234567");
-  EXPECT_TRUE(view.panel.timeStampVisible);
-  EXPECT_FALSE(manager.radioInfo()->connected);
-  EXPECT_EQ(controller.busyOperation(), 0);
+  Bench bench;
+  EXPECT_FALSE(bench.view.panel.timeStampVisible);
+  bench.controller.onGetRadioInfo();
+  EXPECT_EQ(bench.view.messages, (Shownlist{{"Successfully get radio information.", 0x40}}));
+  const RadioPanel& panel = bench.view.panel;
+  EXPECT_EQ(panel.radioType, "LA26 Series");
+  EXPECT_EQ(panel.model, "LA26 Portable");
+  EXPECT_EQ(panel.regionalCode, "00");
+  EXPECT_EQ(panel.serialNumber, "1234ABC5678");
+  EXPECT_EQ(panel.firmwareVersion, "R01.02.03");
+  EXPECT_EQ(panel.codeplugVersion, "R01.02.00");
+  EXPECT_EQ(panel.keypadVersion, "R01.00.00");
+  EXPECT_EQ(panel.privateId, "1234567");
+  EXPECT_TRUE(panel.timeStampVisible);
+  EXPECT_FALSE(bench.manager.radioInfo()->connected);
+  EXPECT_EQ(bench.controller.busyOperation(), 0);
+}
+
+// Values the tool does not have show "N/A"; the time stamp shows once a read succeeded.
+TEST_F(MainControllerTest, PanelShowsNotAvailableForMissingValues) {
+  SimRadioConfig noPrivateId;
+  noPrivateId.privateId.fill(0);
+  Bench bench({}, noPrivateId);
+  const RadioPanel before = bench.view.panel;
+  for (const std::string* field :
+       {&before.radioType, &before.regionalCode, &before.model, &before.serialNumber,
+        &before.firmwareVersion, &before.keypadVersion, &before.codeplugVersion,
+        &before.privateId}) {
+    EXPECT_EQ(*field, "N/A");
+  }
+  EXPECT_EQ(before.timeStamp, "[ 00-00 00:00 ]");
+  EXPECT_FALSE(before.timeStampVisible);
+
+  bench.controller.setTimeSource([] { return std::time_t{86400 * 45}; });
+  bench.controller.onGetRadioInfo();
+  EXPECT_EQ(bench.view.panel.privateId, "N/A");
+  EXPECT_EQ(bench.view.panel.serialNumber, "1234ABC5678");
+  EXPECT_TRUE(bench.view.panel.timeStampVisible);
+  EXPECT_TRUE(bench.view.panel.timeStamp.starts_with("[ 02-1")) << bench.view.panel.timeStamp;
+
+  // A later failure keeps what was shown.
+  const RadioPanel shown = bench.view.panel;
+  bench.cable.setEcho(true);
+  bench.controller.onGetRadioInfo();
+  EXPECT_EQ(bench.view.panel, shown);
+}
+
+// What each action tells when the radio cannot be reached or is not one the package knows;
+// the cable is closed afterwards and an update asks nothing.
+TEST_F(MainControllerTest, ConnectionFailuresEndEachAction) {
+  enum class Action { GetInfo, Update };
+  const struct {
+    const char* name;
+    Action action;
+    std::function<void(Bench&)> arrange;
+    Shown result;
+  } cases[] = {
+      {"cable in its other mode, get information",
+       Action::GetInfo,
+       [](Bench& b) { b.cable.setEcho(true); },
+       {"Please toggle the USB cable to DIGITAL (Flash) mode.", kStyleWarning}},
+      {"cable in its other mode, update",
+       Action::Update,
+       [](Bench& b) { b.cable.setEcho(true); },
+       {"Please toggle the USB cable to DIGITAL (Flash) mode then click OK.  After clicking OK, "
+        "click the \"Update\" button to retry the upgrading process. ",
+        kStyleWarning}},
+      {"radio unknown to the package, get information",
+       Action::GetInfo,
+       [](Bench& b) {
+         SimRadioConfig other = b.radio.config();
+         other.modelNumber[9] = 'X';
+         b.radio.setConfig(other);
+       },
+       {testing::kUnsupportedRadio, kStyleError}},
+      {"radio unknown to the package, update",
+       Action::Update,
+       [](Bench& b) {
+         SimRadioConfig other = b.radio.config();
+         other.modelNumber[9] = 'X';
+         b.radio.setConfig(other);
+       },
+       {testing::kUnsupportedRadio, kStyleError}},
+      {"radio silent, update",
+       Action::Update,
+       [](Bench& b) {
+         b.radio.setFaultPlan(FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
+       },
+       {testing::kNotConnected, kStyleError}},
+      {"no cable, get information",
+       Action::GetInfo,
+       [](Bench& b) { b.cable.setDevices({}); },
+       {testing::kNotConnected, kStyleError}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    c.arrange(bench);
+    if (c.action == Action::GetInfo) {
+      bench.controller.onGetRadioInfo();
+    } else {
+      bench.controller.onUpdate();
+    }
+    EXPECT_EQ(bench.view.messages, Shownlist{c.result});
+    EXPECT_FALSE(bench.manager.radioInfo()->connected);
+    EXPECT_FALSE(bench.cable.isOpen());
+    EXPECT_FALSE(bench.controller.infoValid());
+    EXPECT_FALSE(bench.view.panel.timeStampVisible);
+    EXPECT_EQ(bench.controller.busyOperation(), 0);
+    // The controls are back for the next try.
+    EXPECT_TRUE(bench.view.controls[Control::Update]);
+    EXPECT_TRUE(bench.view.controls[Control::KeepPersonality]);
+  }
 }
 
 TEST_F(MainControllerTest, UpdateProgramsTheRadioAfterTheQuestion) {
-  controller.onUpdate();
-  ASSERT_EQ(view.messages.size(), 2u);
-  EXPECT_EQ(view.messages[0].style, kStyleQuestion);
-  EXPECT_NE(view.messages[0].text.find("Firmware Version: R01.03.00, Codeplug Version: R01.04.00, "
-                                       "Keypad Firmware Version: R01.00.00"),
-            std::string::npos);
-  EXPECT_EQ(view.messages[1].text, "Update successful.");
+  Bench bench;
+  bench.controller.onUpdate();
+  EXPECT_EQ(
+      bench.view.messages,
+      (Shownlist{{testing::goAheadQuestion("R01.03.00", "R01.04.00", "R01.00.00"), kStyleQuestion},
+                 {testing::kUpdated, kStyleInformation}}));
   // The radio now runs what the package holds, so a second update has nothing to do.
-  EXPECT_EQ(view.panel.firmwareVersion, "R01.03.00");
-  EXPECT_EQ(view.panel.codeplugVersion, "R01.04.00");
-  view.messages.clear();
-  controller.onUpdate();
-  ASSERT_EQ(view.messages.size(), 2u);
-  EXPECT_EQ(view.messages[1].text, "Radio version is the latest. No need to update.");
-  EXPECT_EQ(view.messages[1].style, kStyleInformation);
-  EXPECT_EQ(view.progress.back(), 0u);
-  EXPECT_TRUE(controller.lastOutcome().succeeded());
-  EXPECT_FALSE(manager.radioInfo()->connected);
+  EXPECT_EQ(bench.view.panel.firmwareVersion, "R01.03.00");
+  EXPECT_EQ(bench.view.panel.codeplugVersion, "R01.04.00");
+  EXPECT_TRUE(bench.view.panel.timeStampVisible);
+  bench.view.messages.clear();
+  bench.controller.onUpdate();
+  ASSERT_EQ(bench.view.messages.size(), 2u);
+  EXPECT_EQ(bench.view.messages[1], (Shown{testing::kLatest, kStyleInformation}));
+  EXPECT_EQ(bench.view.progress.back(), 0u);
+  EXPECT_TRUE(bench.controller.lastOutcome().succeeded());
+  EXPECT_FALSE(bench.manager.radioInfo()->connected);
+  EXPECT_EQ(bench.logText(), "");
 }
 
 TEST_F(MainControllerTest, NoToTheQuestionEndsSilently) {
-  view.answers = {kAnswerNo};
-  controller.onUpdate();
-  ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_TRUE(controller.lastOutcome().cancelled);
-  EXPECT_FALSE(manager.radioInfo()->connected);
-}
-
-TEST_F(MainControllerTest, DealerLoginAndSerialNumber) {
-  EXPECT_FALSE(controller.dealerMode());
-  view.passwords = {"1111", "demo1234"};
-  controller.onDealerLogin();
-  EXPECT_TRUE(controller.dealerMode());
-  EXPECT_FALSE(view.dealerLoginEnabled);
-  EXPECT_TRUE(view.dealerLayout);
-
-  struct Case {
-    std::string typed;
-    std::string message;
-  };
-  const Case cases[] = {
-      {"123ABIE5678", "The serial number is incorrect."},
-      {"1234ABC5678", "The serial number is identical to the radio"},
-      {"123ABCD5678", "Update serial number successful."},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.typed);
-    view.messages.clear();
-    view.typedSerial = c.typed;
-    controller.onUpdateSerialNumber();
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text, c.message);
-  }
-  EXPECT_EQ(view.panel.serialNumber, "123ABCD5678");
+  Bench bench;
+  bench.view.answers = {kAnswerNo};
+  bench.controller.onUpdate();
+  ASSERT_EQ(bench.view.messages.size(), 1u);
+  EXPECT_TRUE(bench.controller.lastOutcome().cancelled);
+  EXPECT_FALSE(bench.manager.radioInfo()->connected);
+  EXPECT_FALSE(bench.cable.isOpen());
+  EXPECT_FALSE(bench.firmwareProgrammed());
+  EXPECT_EQ(bench.controller.busyOperation(), 0);
+  EXPECT_TRUE(bench.view.controls[Control::Update]);
 }
 
 }  // namespace

@@ -1,0 +1,397 @@
+// The update's version rules: which versions the tool takes from its package, what it asks,
+// what it programs and what it says, against radios of chosen versions.
+#include <gtest/gtest.h>
+
+#include "tests/workflow/workflow_fixture.h"
+
+namespace orvik {
+namespace {
+
+using testing::Bench;
+using testing::PackageSpec;
+using testing::radioWith;
+using Shown = testing::RecordingView::Shown;
+using Ids = std::vector<int>;
+using Lines = std::vector<std::string>;
+
+enum class Programmed { Nothing, Codeplug, FirmwareAndCodeplug };
+
+PackageSpec tool(const char* firmware,
+                 std::vector<std::string> codeplug = {"R01.04.00", "R01.03.00"},
+                 const char* keypad = "R01.00.00") {
+  PackageSpec package;
+  package.firmware = firmware;
+  package.codeplugVersions = std::move(codeplug);
+  package.keypad = keypad;
+  return package;
+}
+
+Programmed programmed(const Bench& bench) {
+  if (bench.firmwareProgrammed()) {
+    return Programmed::FirmwareAndCodeplug;
+  }
+  return bench.codeplugProgrammed() ? Programmed::Codeplug : Programmed::Nothing;
+}
+
+class UpdateRulesTest : public testing::ErrorTextTest {};
+
+TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
+  constexpr int Yes = kAnswerYes;
+  constexpr int No = kAnswerNo;
+  const struct {
+    const char* name;
+    PackageSpec package;
+    SimRadioConfig radio;
+    std::deque<int> answers;
+    Ids questions;
+    std::optional<Shown> result;  // none: ended silently
+    Programmed programmed;
+    const char* firmwareAfter;
+    const char* codeplugAfter;
+  } cases[] = {
+      // Firmware.
+      {"newer tool firmware programs without a downgrade question",
+       tool("R02.00.00"),
+       radioWith("R01.05.00", "R01.02.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "R02.00.00",
+       "R01.04.00"},
+      {"older tool firmware asks, Yes programs",
+       tool("R01.00.00"),
+       radioWith("R01.05.00", "R01.02.00"),
+       {Yes, Yes},
+       {116, 120},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "R01.00.00",
+       "R01.04.00"},
+      {"older tool firmware asks, No ends silently",
+       tool("R01.00.00"),
+       radioWith("R01.05.00", "R01.02.00"),
+       {Yes, No},
+       {116, 120},
+       std::nullopt,
+       Programmed::Nothing,
+       "R01.05.00",
+       "R01.02.00"},
+      {"other letter with an older major asks",
+       tool("S01.00.00"),
+       radioWith("R02.00.00", "R01.02.00"),
+       {},
+       {116, 120},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "S01.00.00",
+       "R01.04.00"},
+      {"other letter with the same major does not ask",
+       tool("S02.00.00"),
+       radioWith("R02.05.00", "R01.02.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "S02.00.00",
+       "R01.04.00"},
+      {"No to the go-ahead ends silently",
+       tool("R01.03.00"),
+       radioWith("R01.02.03", "R01.02.00"),
+       {No},
+       {116},
+       std::nullopt,
+       Programmed::Nothing,
+       "R01.02.03",
+       "R01.02.00"},
+      // Same firmware: the codeplug decides.
+      {"newer codeplug of the same major: codeplug only",
+       tool("R01.03.00"),
+       radioWith("R01.03.00", "R01.02.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::Codeplug,
+       "R01.03.00",
+       "R01.04.00"},
+      {"older codeplug of the same major asks, Yes programs it",
+       tool("R01.03.00"),
+       radioWith("R01.03.00", "R01.06.00"),
+       {Yes, Yes},
+       {116, 120},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::Codeplug,
+       "R01.03.00",
+       "R01.04.00"},
+      {"older codeplug of the same major asks, No ends silently",
+       tool("R01.03.00"),
+       radioWith("R01.03.00", "R01.06.00"),
+       {Yes, No},
+       {116, 120},
+       std::nullopt,
+       Programmed::Nothing,
+       "R01.03.00",
+       "R01.06.00"},
+      {"codeplug of another letter is replaced without a question",
+       tool("R01.03.00"),
+       radioWith("R01.03.00", "S01.06.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::Codeplug,
+       "R01.03.00",
+       "R01.04.00"},
+      {"same codeplug: nothing to do",
+       tool("R01.03.00"),
+       radioWith("R01.03.00", "R01.04.00"),
+       {},
+       {116},
+       Shown{testing::kLatest, kStyleInformation},
+       Programmed::Nothing,
+       "R01.03.00",
+       "R01.04.00"},
+      {"codeplug majors differ: not compatible",
+       tool("R01.03.00", {"R02.02.00"}),
+       radioWith("R01.03.00", "R01.02.05"),
+       {},
+       {116},
+       Shown{testing::kIncompatible, 0x30},
+       Programmed::Nothing,
+       "R01.03.00",
+       "R01.02.05"},
+      // Which of the package's codeplug versions serves the radio's family.
+      {"an even version serves the odd family too",
+       tool("R01.03.00"),
+       radioWith("R01.02.03", "R01.03.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "R01.03.00",
+       "R01.04.00"},
+      {"only odd versions: the last one serves both",
+       tool("R01.03.00", {"R01.01.00", "R01.03.00"}),
+       radioWith("R01.02.03", "R01.02.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "R01.03.00",
+       "R01.03.00"},
+      {"the last even version wins over earlier ones",
+       tool("R01.03.00", {"R01.02.00", "R01.03.00", "R01.04.00"}),
+       radioWith("R01.02.03", "R01.01.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "R01.03.00",
+       "R01.04.00"},
+      // R01.1.00 sorts between the other two; R01.10.00 after it is never looked at.
+      {"a one-digit field ends the list",
+       tool("R01.03.00", {"R01.01.00", "R01.1.00", "R01.10.00"}),
+       radioWith("R01.02.03", "R01.00.00"),
+       {},
+       {116},
+       Shown{testing::kUpdated, 0x40},
+       Programmed::FirmwareAndCodeplug,
+       "R01.03.00",
+       "R01.01.00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench(c.package, c.radio);
+    ASSERT_TRUE(bench.loaded);
+    bench.view.answers = c.answers;
+    bench.controller.onUpdate();
+    EXPECT_EQ(testing::questionIds(bench.view.questions()), c.questions);
+    EXPECT_EQ(bench.view.results(),
+              c.result ? std::vector<Shown>{*c.result} : std::vector<Shown>{});
+    EXPECT_EQ(bench.controller.lastOutcome().cancelled, !c.result);
+    EXPECT_EQ(programmed(bench), c.programmed);
+    EXPECT_EQ(bench.radioFirmware(), c.firmwareAfter);
+    EXPECT_EQ(bench.radioCodeplug(), c.codeplugAfter);
+    EXPECT_FALSE(bench.keypadUpdated());
+    EXPECT_FALSE(bench.cable.isOpen());
+    EXPECT_EQ(bench.controller.busyOperation(), 0);
+    EXPECT_EQ(bench.logText(), "");
+  }
+}
+
+// The go-ahead question shows the versions the tool chose, upper case.
+TEST_F(UpdateRulesTest, QuestionShowsTheChosenVersions) {
+  Bench bench(tool("r02.01.00", {"r01.01.00", "r01.03.00"}, "k01.02.00"));
+  bench.view.answers = {kAnswerNo};
+  bench.controller.onUpdate();
+  EXPECT_EQ(bench.view.questions(),
+            Lines{testing::goAheadQuestion("R02.01.00", "R01.03.00", "K01.02.00")});
+}
+
+// A version or file check that fails shows string 112 and leaves its reason in the error log;
+// nothing is programmed and the keypad is left alone.
+TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
+  PackageSpec noFirmware;
+  noFirmware.firmware.clear();
+  PackageSpec noAddressMap;
+  noAddressMap.addressVersions.clear();
+  PackageSpec allBroken = tool("R1.03.00", {"R01.0.00"}, "K01");
+  SimRadioConfig badFirmware = radioWith("R01.02.03", "R01.02.00");
+  badFirmware.firmwareVersion = {'R', 100, 2, 3};  // shown as R100.02.03
+  SimRadioConfig badKeypad = radioWith("R01.02.03", "R01.02.00");
+  badKeypad.keypadVersion = {'4', 1, 0, 0};
+  SimRadioConfig badCodeplug = radioWith("R01.02.03", "R01.02.00");
+  badCodeplug.codeplugVersion = {'R', 1, 2, 100};
+  SimRadioConfig badFirmwareAndCodeplug = badFirmware;
+  badFirmwareAndCodeplug.codeplugVersion = badCodeplug.codeplugVersion;
+
+  const struct {
+    const char* name;
+    PackageSpec package;
+    SimRadioConfig radio;
+    Ids questions;
+    Lines logged;
+  } cases[] = {
+      {"no codeplug version of the package parses",
+       tool("R01.03.00", {"R01.0.00"}),
+       {},
+       {},
+       {"The tool CP version is invalid."}},
+      {"tool firmware version malformed",
+       tool("R1.03.00"),
+       {},
+       {},
+       {"The tool FW version is invalid."}},
+      {"tool keypad version malformed",
+       tool("R01.03.00", {"R01.04.00"}, "R01.00"),
+       {},
+       {},
+       {"The tool KP version is invalid."}},
+      // Without firmware there is no keypad version either: nothing is asked or run.
+      {"package names no firmware", noFirmware, {}, {}, {"The tool KP version is invalid."}},
+      {"each malformed tool version is logged",
+       allBroken,
+       {},
+       {},
+       {"The tool CP version is invalid.", "The tool FW version is invalid.",
+        "The tool KP version is invalid."}},
+      {"radio firmware version malformed",
+       {},
+       badFirmware,
+       {116},
+       {"The radio FW version is invalid."}},
+      {"radio keypad version malformed",
+       {},
+       badKeypad,
+       {116},
+       {"The radio KP version is invalid."}},
+      {"radio codeplug version malformed",
+       {},
+       badCodeplug,
+       {116},
+       {"The radio CP version is invalid."}},
+      {"only the first malformed radio version counts",
+       {},
+       badFirmwareAndCodeplug,
+       {116},
+       {"The radio FW version is invalid."}},
+      // Lower-case versions are upper-cased for the other family, which then has no file.
+      {"odd family's file missing",
+       tool("R01.03.00", {"r01.04.00"}),
+       {},
+       {116},
+       {"Old CP file is lost."}},
+      {"even family's file missing",
+       tool("R01.03.00", {"r01.03.00"}),
+       {},
+       {116},
+       {"New CP file is lost."}},
+      {"no address map", noAddressMap, {}, {116}, {"New ADDR file is lost."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The keypad differs everywhere, so a check that let the run through would start it.
+    SimRadioConfig radio = c.radio;
+    radio.keypadVersion[3] = 9;
+    Bench bench(c.package, radio);
+    ASSERT_TRUE(bench.loaded);
+    bench.controller.onUpdate();
+    EXPECT_EQ(testing::questionIds(bench.view.questions()), c.questions);
+    EXPECT_EQ(bench.view.results(), (std::vector<Shown>{{testing::kFileMissing, kStyleError}}));
+    EXPECT_EQ(testing::logLines(bench.logText()), c.logged);
+    EXPECT_EQ(programmed(bench), Programmed::Nothing);
+    EXPECT_FALSE(bench.keypadUpdated());
+    EXPECT_EQ(bench.radio.count(RequestKind::BootLoad), 0);
+    EXPECT_FALSE(bench.cable.isOpen());
+  }
+}
+
+// A differing keypad version runs the boot-loader before anything is programmed; when there is
+// nothing else to program, its result is the update's.
+TEST_F(UpdateRulesTest, KeypadUpdateRunsWhenItsVersionDiffers) {
+  const struct {
+    const char* name;
+    PackageSpec package;
+    SimRadioConfig radio;
+    int exitCode;
+    Shown result;
+    Programmed programmed;
+    const char* keypadAfter;
+  } cases[] = {
+      {"before a firmware update",
+       tool("R01.03.00", {"R01.04.00"}, "R01.01.00"),
+       radioWith("R01.02.03", "R01.02.00"),
+       2,
+       {testing::kUpdated, kStyleInformation},
+       Programmed::FirmwareAndCodeplug,
+       "R01.01.00"},
+      {"only the keypad differs",
+       tool("R01.03.00", {"R01.04.00"}, "R01.01.00"),
+       radioWith("R01.03.00", "R01.04.00"),
+       2,
+       {testing::kUpdated, kStyleInformation},
+       Programmed::Nothing,
+       "R01.01.00"},
+      {"only the keypad differs and the boot-loader fails",
+       tool("R01.03.00", {"R01.04.00"}, "R01.01.00"),
+       radioWith("R01.03.00", "R01.04.00"),
+       0,
+       {testing::kKeypadFailed, kStyleError},
+       Programmed::Nothing,
+       "R01.00.00"},
+      {"boot-loader fails before a firmware update",
+       tool("R01.03.00", {"R01.04.00"}, "R01.01.00"),
+       radioWith("R01.02.03", "R01.02.00"),
+       0,
+       {testing::kKeypadFailed, kStyleError},
+       Programmed::Nothing,
+       "R01.00.00"},
+      {"keypad updated, codeplug majors differ",
+       tool("R01.03.00", {"R02.02.00"}, "R01.01.00"),
+       radioWith("R01.03.00", "R01.02.05"),
+       2,
+       {testing::kUpdated, kStyleInformation},
+       Programmed::Nothing,
+       "R01.01.00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench(c.package, c.radio, c.exitCode);
+    ASSERT_TRUE(bench.loaded);
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.results(), std::vector<Shown>{c.result});
+    EXPECT_TRUE(bench.keypadUpdated());
+    EXPECT_EQ(bench.radio.count(RequestKind::BootLoad), 1);
+    EXPECT_EQ(programmed(bench), c.programmed);
+    EXPECT_EQ(bench.radioKeypad(), c.keypadAfter);
+    EXPECT_FALSE(bench.cable.isOpen());
+    EXPECT_EQ(bench.controller.busyOperation(), 0);
+  }
+  // The same keypad version, whatever its case in the package, runs nothing.
+  Bench same(tool("R01.03.00", {"R01.04.00"}, "r01.00.00"), radioWith("R01.02.03", "R01.02.00"));
+  same.controller.onUpdate();
+  EXPECT_FALSE(same.keypadUpdated());
+  EXPECT_EQ(same.view.results(), (std::vector<Shown>{{testing::kUpdated, kStyleInformation}}));
+}
+
+}  // namespace
+}  // namespace orvik

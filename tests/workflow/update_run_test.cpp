@@ -1,0 +1,191 @@
+// The update command's run as the main window sees it: the personality kept or not, failures
+// with their report in the error log, cables added or pulled.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "tests/workflow/workflow_fixture.h"
+
+namespace orvik {
+namespace {
+
+using testing::Bench;
+using Shown = testing::RecordingView::Shown;
+using Shownlist = std::vector<Shown>;
+
+constexpr const char* kHardResetFailed = "Error:failed to Hard reset radio (0x01b).";
+
+std::string reportHead(int restore) {
+  return "Update radio failed (Model:LA26CKN9AR1,SN:1234ABC5678,Firmware:R01.02.03,"
+         "Codeplug:R01.02.00,Restore:" +
+         std::to_string(restore) + "), this's caused by:";
+}
+
+void damageFirmware(Bench& bench) {
+  std::ofstream(bench.firmwareContainer(), std::ios::binary | std::ios::trunc) << "not a package";
+}
+
+void noHardReset(Bench& bench) {
+  bench.radio.setFaultPlan(FaultPlan().add(RequestKind::Reset, 1, FaultKind::Silence, 100));
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class UpdateRunTest : public testing::ErrorTextTest {};
+
+TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
+  const struct {
+    const char* name;
+    bool keep;
+    void (*arrange)(Bench&);
+    Shown result;
+    const char* cause;  // a line of the report; none for a run that succeeds
+  } cases[] = {
+      {"kept personality, radio does not reset",
+       true,
+       noHardReset,
+       {testing::kUpdateFailed, kStyleError},
+       kHardResetFailed},
+      {"personality not kept, radio does not reset",
+       false,
+       noHardReset,
+       {testing::kUpdateFailed, kStyleError},
+       kHardResetFailed},
+      {"firmware container damaged after start-up",
+       true,
+       damageFirmware,
+       {testing::kFileMissing, kStyleError},
+       "Error:failed to parse firmware file ["},
+      {"personality not kept, success",
+       false,
+       [](Bench&) {},
+       {testing::kUpdated, kStyleInformation},
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    bench.view.keep = c.keep;
+    c.arrange(bench);
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.results(), Shownlist{c.result});
+    const std::string log = bench.logText();
+    if (c.cause != nullptr) {
+      const std::vector<std::string> lines = testing::logLines(log);
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines[0], reportHead(c.keep ? 1 : 0));
+      EXPECT_TRUE(contains(log, c.cause)) << log;
+    } else {
+      EXPECT_EQ(log, "");
+    }
+    // Without the check box nothing is backed up, read for it or written back.
+    const bool backedUp = !bench.controller.programCommand().backupFile().empty();
+    EXPECT_EQ(backedUp, c.keep);
+    if (!c.keep) {
+      EXPECT_EQ(bench.radio.count(RequestKind::ContactRead), 0);
+      EXPECT_EQ(bench.radio.count(RequestKind::ContactWrite), 0);
+      EXPECT_FALSE(std::filesystem::exists(bench.folder.path() / "backup"));
+    }
+    if (c.cause != nullptr) {
+      // The report took the error text with it.
+      EXPECT_TRUE(errorEntries().empty());
+    }
+    EXPECT_FALSE(bench.cable.isOpen());
+  }
+}
+
+// An earlier action's failure lines are not taken for the causes of a later failure: the later
+// message follows its own cause and the report names only its own lines.
+TEST_F(UpdateRunTest, EarlierFailuresDoNotColourALaterReport) {
+  Bench bench;
+  bench.radio.setFaultPlan(FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
+  bench.controller.onGetRadioInfo();
+  ASSERT_EQ(bench.view.results(), (Shownlist{{testing::kNotConnected, kStyleError}}));
+
+  bench.radio.setFaultPlan(FaultPlan());
+  damageFirmware(bench);
+  bench.view.messages.clear();
+  bench.controller.onUpdate();
+  EXPECT_EQ(bench.view.results(), (Shownlist{{testing::kFileMissing, kStyleError}}));
+  // The causes are the command's lines, newest first, and nothing of the information read.
+  const std::string firmware = bench.firmwareContainer().string();
+  std::vector<std::string> lines = testing::logLines(bench.logText());
+  ASSERT_GE(lines.size(), 5u);
+  lines.resize(5);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       reportHead(1), "Finalize flashing data.",
+                       "Error:failed to parse firmware file [" + firmware + "] (0x00d).",
+                       "Error:invalid file [" + firmware + "].", ""}));
+}
+
+// The status text follows the cable at once; the controls stay as the update left them until
+// it has ended.
+TEST_F(UpdateRunTest, CablePulledDuringTheUpdate) {
+  Bench bench;
+  // The radio loses its cable in the middle of erasing.
+  bench.radio.setFaultPlan(FaultPlan().add(RequestKind::EraseFlash, 2, FaultKind::Disconnect));
+  bool checked = false;
+  bench.view.wait.during = [&](const std::string&) {
+    bench.controller.onCableCount(0);
+    EXPECT_FALSE(bench.view.cableConnected);
+    EXPECT_FALSE(bench.view.controls[Control::Update]);
+    EXPECT_FALSE(bench.view.controls[Control::KeepPersonality]);
+    EXPECT_TRUE(bench.view.controls[Control::GetRadioInfo]);
+    checked = true;
+  };
+  bench.controller.onUpdate();
+  EXPECT_TRUE(checked);
+  EXPECT_EQ(bench.view.results(), (Shownlist{{testing::kUpdateFailed, kStyleError}}));
+  EXPECT_TRUE(contains(bench.logText(), reportHead(1)));
+  EXPECT_FALSE(bench.controller.cablePresent());
+  EXPECT_FALSE(bench.view.cableConnected);
+  EXPECT_FALSE(bench.view.controls[Control::GetRadioInfo]);
+  EXPECT_FALSE(bench.view.controls[Control::Update]);
+  EXPECT_FALSE(bench.manager.radioInfo()->connected);
+}
+
+// With two cables the warning comes back until one is removed, when idle and when an action
+// starts; the action then goes on with the one left.
+TEST_F(UpdateRunTest, TwoCablesAreRefusedUntilOneIsRemoved) {
+  for (const bool idle : {true, false}) {
+    SCOPED_TRACE(idle ? "idle" : "at the start of an update");
+    Bench bench;
+    if (idle) {
+      bench.controller.onCableCount(0);
+      ASSERT_FALSE(bench.view.controls[Control::Update]);
+    }
+    bench.cable.setDevices({{}, {kCableDescription, 4}});
+    int warnings = 0;
+    bench.view.onShow = [&](const Shown& shown) {
+      if (shown.text != testing::kTwoCables) {
+        return;
+      }
+      if (++warnings == 1) {
+        // A count that arrives while the warning is open only updates the status text.
+        bench.controller.onCableCount(0);
+        EXPECT_FALSE(bench.view.cableConnected);
+        bench.controller.onCableCount(2);
+        EXPECT_TRUE(bench.view.cableConnected);
+      } else if (warnings == 3) {
+        bench.cable.setDevices({{}});
+      }
+    };
+    Shownlist expected(3, Shown{testing::kTwoCables, kStyleWarning});
+    if (idle) {
+      bench.controller.onCableCount(2);
+    } else {
+      bench.controller.onUpdate();
+      expected.push_back({testing::kUpdated, kStyleInformation});
+    }
+    EXPECT_EQ(bench.view.results(), expected);
+    EXPECT_TRUE(bench.controller.cablePresent());
+    EXPECT_TRUE(bench.view.cableConnected);
+    EXPECT_TRUE(bench.view.controls[Control::Update]);
+    EXPECT_TRUE(bench.view.controls[Control::GetRadioInfo]);
+  }
+}
+
+}  // namespace
+}  // namespace orvik
