@@ -7,6 +7,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libssl-dev libcli11-dev libpugixml-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
 )
 
 missing=()

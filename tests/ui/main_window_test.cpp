@@ -1,0 +1,309 @@
+// The main window on the simulated radio with the demo package: its menus, the dealer's row, the
+// cable status arriving through the Qt loop, and a whole update clicked through.
+#include <gtest/gtest.h>
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusTipEvent>
+#include <QTest>
+
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "config/config.h"
+#include "errors/error_log.h"
+#include "pack/demo_package.h"
+#include "pack/pack_cli.h"
+#include "sim/sim_cable_driver.h"
+#include "sim/sim_radio.h"
+#include "tests/package/temp_folder.h"
+#include "tests/support/error_text_fixture.h"
+#include "ui/login_dialog.h"
+#include "ui/main_window.h"
+#include "ui/msg_box.h"
+#include "ui/progress_status_bar.h"
+#include "ui/qt_message_pump.h"
+#include "ui/wait_dialog.h"
+#include "workflow/main_controller.h"
+
+namespace orvik {
+namespace {
+
+struct Shown {
+  QString text;
+  unsigned kind;
+  MessageIcon icon;
+};
+
+class MainWindowTest : public testing::ErrorTextTest {
+ protected:
+  void SetUp() override {
+    ErrorTextTest::SetUp();
+    std::ostringstream out, err;
+    ASSERT_EQ(runPack({"demo", (folder_.path() / "data").string()}, out, err), kPackOk)
+        << err.str();
+    errorLog().setLogDirectory(folder_.path().string());
+    ASSERT_TRUE(CreateXmlDocument(config.xmlDocument));
+    ASSERT_TRUE(config.LoadConfig(configPath(), setupPath())) << joinedErrorText();
+    task.create();
+  }
+
+  void TearDown() override {
+    if (window) {
+      window->setController(nullptr);
+    }
+    controller.reset();
+    window.reset();
+    ErrorTextTest::TearDown();
+  }
+
+  std::string configPath() const { return (folder_.path() / "data" / "config.xml").string(); }
+  std::string setupPath() const {
+    return (folder_.path() / "demo-machine" / "data" / "setup.dat").string();
+  }
+
+  // The window and its controller, as the program starts them; message boxes and the login
+  // are answered from the scripts below instead of by a person.
+  void openWindow() {
+    window = std::make_unique<COstrelFlashToolDlg>(config, pump);
+    window->setMessageBoxRunner([this](CMsgBox& box) {
+      shown.push_back({box.text(), box.buttonKind(), box.icon()});
+      if (!answers.empty()) {
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+      }
+      return box.defaultButtonId();
+    });
+    window->setPasswordRunner([this](CDialogPwd& dialog) {
+      loginHints.push_back(dialog.hintText());
+      if (passwords.empty()) {
+        return static_cast<int>(QDialog::Rejected);
+      }
+      dialog.edit()->setText(passwords.front());
+      passwords.pop_front();
+      return static_cast<int>(QDialog::Accepted);
+    });
+    controller = std::make_unique<MainController>(manager, task, config, *window);
+    window->setController(controller.get());
+    controller->setBackupFolder(folder_.path() / "backup");
+    controller->initialize();
+    window->show();
+  }
+
+  QPushButton* button(Control which) const {
+    return qobject_cast<QPushButton*>(window->control(which));
+  }
+
+  testing::TempFolder folder_;
+  SimRadio radio;
+  VirtualClock clock;
+  SimCableDriver cable{radio, clock};
+  RadioManager manager{cable, clock};
+  Task task;
+  Config config;
+  QtMessagePump pump;
+  std::unique_ptr<COstrelFlashToolDlg> window;
+  std::unique_ptr<MainController> controller;
+  std::vector<Shown> shown;
+  std::deque<int> answers;
+  std::deque<QString> passwords;
+  QStringList loginHints;
+};
+
+TEST_F(MainWindowTest, MenusAndTheirStatusBarHelp) {
+  openWindow();
+  const QList<QAction*> top = window->menuBar()->actions();
+  ASSERT_EQ(top.size(), 3);
+  EXPECT_EQ(top[0]->text(), QStringLiteral("&File"));
+  EXPECT_EQ(top[1]->text(), QStringLiteral("&Setting"));
+  EXPECT_EQ(top[2]->text(), QStringLiteral("&Help"));
+
+  struct Item {
+    int id;
+    QString text;
+    QString help;
+  };
+  const Item items[] = {
+      {COstrelFlashToolDlg::kExitId, "E&xit", "Quit the application"},
+      {COstrelFlashToolDlg::kDealerLoginId, "&Dealer Login", "Dealer login"},
+      {COstrelFlashToolDlg::kHelpContentsId, "&Content and Index...", "Display help"},
+      {COstrelFlashToolDlg::kAboutId, "&About Orvik Update Tool",
+       "Display Program Information, version number and copyright"},
+  };
+  for (const Item& item : items) {
+    SCOPED_TRACE(item.text.toStdString());
+    QAction* action = window->menuAction(item.id);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), item.text);
+    // Highlighting the item puts its prompt into the status bar's first part.
+    action->showStatusText(window->menuBar());  // as the open menu does
+    EXPECT_EQ(window->progressStatusBar()->helpText(), item.help);
+  }
+  EXPECT_EQ(window->menuAction(COstrelFlashToolDlg::kExitId)->shortcut(),
+            QKeySequence(Qt::ALT | Qt::Key_F4));
+  EXPECT_EQ(window->menuAction(COstrelFlashToolDlg::kHelpContentsId)->shortcut(),
+            QKeySequence(Qt::Key_F1));
+  // Leaving the menu brings back the general hint.
+  QStatusTipEvent leave{QString()};
+  QCoreApplication::sendEvent(window.get(), &leave);
+  EXPECT_EQ(window->progressStatusBar()->helpText(), QStringLiteral("For help, press F1"));
+
+  // The package lists no languages, so there is no Language submenu.
+  EXPECT_EQ(window->languageMenu(), nullptr);
+  EXPECT_EQ(window->settingMenu()->actions().size(), 1);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Orvik Update Tool"));
+  const QStringList labels = {"Radio Type:",       "Regional Code:",    "Model:",
+                              "Serial Number:",    "Firmware Version:", "Keypad Version:",
+                              "Codeplug Version:", "Unit Private ID"};
+  for (int i = 0; i < labels.size(); ++i) {
+    EXPECT_EQ(window->panelLabel(i)->text(), labels[i]);
+    EXPECT_EQ(window->panelField(i)->text(), QStringLiteral("N/A"));
+  }
+}
+
+TEST_F(MainWindowTest, LanguagesAreListedCheckedAndChosen) {
+  config.languages = {"de", "FR_CA", "ja"};
+  config.currentLanguage = "fr_ca";
+  openWindow();
+  QMenu* languages = window->languageMenu();
+  ASSERT_NE(languages, nullptr);
+  EXPECT_EQ(languages->title(), QStringLiteral("&Language"));
+  const QList<QAction*> items = languages->actions();
+  ASSERT_EQ(items.size(), 3);
+  EXPECT_EQ(items[0]->text(), QStringLiteral("Deutsch(&D)"));
+  EXPECT_EQ(items[1]->text(), QStringLiteral("Français Canadien(&C)"));
+  EXPECT_EQ(items[2]->text(), QStringLiteral("ja"));
+  EXPECT_TRUE(items[1]->isChecked());
+  EXPECT_FALSE(items[0]->isChecked());
+
+  // A code the tool does not know is listed but does nothing.
+  items[2]->trigger();
+  EXPECT_TRUE(shown.empty());
+
+  items[0]->trigger();
+  EXPECT_TRUE(items[0]->isChecked());
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text,
+            QStringLiteral("You have to restart the tool for thsi change to take effect."));
+  Config reloaded;
+  ASSERT_TRUE(CreateXmlDocument(reloaded.xmlDocument));
+  ASSERT_TRUE(reloaded.LoadConfig(configPath(), setupPath()));
+  EXPECT_EQ(reloaded.currentLanguage, "de");
+}
+
+TEST_F(MainWindowTest, HelpWithoutItsFileSaysSo) {
+  openWindow();
+  // No language chosen: the English file is looked for in lang/, and there is none.
+  window->setBaseFolder(folder_.path());
+  window->menuAction(COstrelFlashToolDlg::kHelpContentsId)->trigger();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, QStringLiteral("The help files are unavailable."));
+  EXPECT_EQ(shown[0].icon, MessageIcon::Asterisk);
+  std::ifstream log(errorLog().path());
+  const std::string written{std::istreambuf_iterator<char>(log), {}};
+  EXPECT_NE(written.find("Failed to load help file."), std::string::npos);
+}
+
+TEST_F(MainWindowTest, TheSerialNumberRowAppearsAfterTheDealerLogin) {
+  openWindow();
+  QGroupBox* row = window->serialGroup();
+  EXPECT_FALSE(row->isVisible());
+  const int plainHeight = window->height();
+
+  // A wrong password first: the dialog comes again with the warning.
+  passwords = {QStringLiteral("1111"), QString::fromLatin1(kDemoDealerPassword)};
+  QAction* login = window->menuAction(COstrelFlashToolDlg::kDealerLoginId);
+  login->trigger();
+  ASSERT_EQ(loginHints.size(), 2);
+  EXPECT_EQ(loginHints[0], QStringLiteral("Specify at most 15 numbers for password"));
+  EXPECT_EQ(loginHints[1], QStringLiteral("The password is not correct. Please check it!"));
+
+  EXPECT_TRUE(controller->dealerMode());
+  EXPECT_TRUE(row->isVisible());
+  EXPECT_GT(window->height(), plainHeight + row->height() / 2);
+  EXPECT_FALSE(login->isEnabled());
+  EXPECT_EQ(window->serialEdit()->maxLength(), 11);
+
+  // With a cable the row's controls work.
+  controller->onCableCount(1);
+  EXPECT_TRUE(window->serialEdit()->isEnabled());
+  EXPECT_TRUE(button(Control::UpdateSerialNumber)->isEnabled());
+}
+
+TEST_F(MainWindowTest, TheLoginDialogWarnsUntilThePasswordIsChanged) {
+  CDialogPwd dialog;
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Login"));
+  EXPECT_EQ(dialog.edit()->maxLength(), 15);
+  EXPECT_EQ(dialog.edit()->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(dialog.hintRect().top(), dialog.edit()->geometry().bottom() + 1 + 8);
+  dialog.setPassword(QStringLiteral("1234"));
+  dialog.setErrorFlag(true);
+  EXPECT_EQ(dialog.hintColour(), QColor(255, 0, 0));
+  dialog.show();
+  QTest::keyClicks(dialog.edit(), QStringLiteral("5x6"));
+  EXPECT_FALSE(dialog.errorFlag());
+  EXPECT_EQ(dialog.password(), QStringLiteral("56"));  // digits only; the selection was replaced
+}
+
+TEST_F(MainWindowTest, AWholeUpdateClickedThroughOnTheSimulatedRadio) {
+  openWindow();
+  CProgressStatusBar* status = window->progressStatusBar();
+  EXPECT_FALSE(button(Control::Update)->isEnabled());
+  EXPECT_EQ(status->cableText(), QStringLiteral("USB Cable Disconnected"));
+
+  // The cable monitor's count comes from its own thread and reaches the window through the
+  // Qt loop.
+  const WindowHandle target = controller->window();
+  std::thread([target] { postMessage(target, MSG_CABLE_COUNT, 0, 1); }).join();
+  QTRY_VERIFY(button(Control::Update)->isEnabled());
+  EXPECT_EQ(status->cableText(), QStringLiteral("USB Cable Connected"));
+  EXPECT_TRUE(window->timeStampLabel()->isHidden());
+
+  QTest::mouseClick(button(Control::GetRadioInfo), Qt::LeftButton);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, QStringLiteral("Successfully get radio information."));
+  EXPECT_EQ(shown[0].icon, MessageIcon::Asterisk);
+  EXPECT_EQ(window->panelField(0)->text(), QStringLiteral("LA26 Series"));
+  EXPECT_EQ(window->panelField(4)->text(), QStringLiteral("R01.02.03"));
+  EXPECT_FALSE(window->timeStampLabel()->isHidden());
+
+  std::vector<unsigned> progress;
+  window->setProgressObserver([&](unsigned position) { progress.push_back(position); });
+  QStringList waits;
+  window->qtWaitView().setShownHook([&](WaitDialog& dialog) {
+    waits << dialog.text();
+    EXPECT_TRUE(dialog.isModal());
+  });
+  shown.clear();
+  QTest::mouseClick(button(Control::Update), Qt::LeftButton);
+
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].kind, 4u);
+  EXPECT_TRUE(shown[0].text.startsWith(QStringLiteral("This will program the radio")));
+  EXPECT_EQ(shown[1].text, QStringLiteral("Update successful."));
+  EXPECT_EQ(waits, QStringList{QStringLiteral("Please wait...")});
+  EXPECT_EQ(window->qtWaitView().activeDialog(), nullptr);
+  EXPECT_EQ(window->panelField(4)->text(), QStringLiteral("R01.03.00"));
+  EXPECT_EQ(window->panelField(6)->text(), QStringLiteral("R01.04.00"));
+
+  // The bar moved through the run and was cleared at its end.
+  ASSERT_FALSE(progress.empty());
+  EXPECT_TRUE(
+      std::any_of(progress.begin(), progress.end(), [](unsigned p) { return p > 0 && p < 100; }));
+  EXPECT_EQ(progress.back(), 0u);
+  EXPECT_EQ(status->position(), 0u);
+  EXPECT_TRUE(button(Control::Update)->isEnabled());
+  EXPECT_EQ(controller->busyOperation(), MainController::kIdle);
+  EXPECT_FALSE(manager.radioInfo()->connected);
+}
+
+}  // namespace
+}  // namespace orvik

@@ -1,0 +1,15 @@
+// The window's tests need one QApplication for the whole run, on the offscreen platform unless
+// the caller chose another.
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QStyleFactory>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  QApplication application(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,85 @@
+#include "ui/about_dialog.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/string_table.h"
+#include "base/text.h"
+#include "ui/artwork.h"
+
+namespace orvik {
+namespace {
+
+QString text(int id) {
+  return QString::fromStdString(stringText(id));
+}
+
+QLabel* wrappedLabel(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(true);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  return label;
+}
+
+}  // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+  const std::string product = stringText(126) + " " + stringText(134);
+  setWindowTitle(QString::fromStdString(formatText(stringText(129).c_str(), product.c_str())));
+  setModal(true);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(24, 22, 24, 18);
+  outer->setSpacing(16);
+  auto* top = new QHBoxLayout();
+  top->setSpacing(20);
+  auto* icon = new QLabel(this);
+  icon->setPixmap(applicationIcon().pixmap(64, 64));
+  icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+  top->addWidget(icon, 0, Qt::AlignTop);
+
+  auto* lines = new QVBoxLayout();
+  lines->setSpacing(6);
+  product_ = new QLabel(QString::fromStdString(product), this);
+  QFont bold = product_->font();
+  bold.setBold(true);
+  bold.setPointSizeF(bold.pointSizeF() * 1.3);
+  product_->setFont(bold);
+  lines->addWidget(product_);
+  version_ =
+      new QLabel(QString::fromStdString(formatText(stringText(130).c_str(), kToolVersion)), this);
+  lines->addWidget(version_);
+  lines->addSpacing(8);
+  lines->addWidget(wrappedLabel(text(132), this));
+  lines->addWidget(wrappedLabel(text(133), this));
+  lines->addSpacing(8);
+  auto* notice = wrappedLabel(text(135), this);
+  notice->setFixedWidth(330);
+  lines->addWidget(notice);
+  top->addLayout(lines, 1);
+  outer->addLayout(top);
+
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch(1);
+  auto* ok = new QPushButton(text(1), this);
+  ok->setDefault(true);
+  ok->setMinimumWidth(88);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  buttons->addWidget(ok);
+  outer->addLayout(buttons);
+  outer->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+QString CAboutDlg::productLine() const {
+  return product_->text();
+}
+
+QString CAboutDlg::versionLine() const {
+  return version_->text();
+}
+
+}  // namespace orvik

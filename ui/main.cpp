@@ -1,0 +1,182 @@
+// orvik-update: the update tool's desktop window.
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <iostream>
+#include <sstream>
+
+#include "app/application.h"
+#include "app/string_table.h"
+#include "cli/radio_session.h"
+#include "errors/error_log.h"
+#include "link/frame_trace.h"
+#include "pack/demo_package.h"
+#include "ui/about_dialog.h"
+#include "ui/artwork.h"
+#include "ui/main_window.h"
+#include "ui/qt_message_pump.h"
+#include "ui/qt_startup_view.h"
+#include "ui/screenshot_script.h"
+#include "ui/splash_screen.h"
+#include "workflow/console_server.h"
+#include "workflow/main_controller.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+QString text(int id) {
+  return QString::fromStdString(orvik::stringText(id));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace orvik;
+  CLI::App options{
+      "Orvik Update Tool: reads, updates and serialises a radio through the USB "
+      "programming cable."};
+  options.set_version_flag("--version", std::string("orvik-update ") + CAboutDlg::kToolVersion);
+  // Qt's own options (-platform, -style, ...) pass through to Qt.
+  options.allow_extras();
+  LinkChoice link;
+  StartupOptions startup;
+  bool trace = false;
+  std::optional<std::string> consoleSocket;
+  std::optional<std::string> screenshots;
+  auto* simulate = options.add_flag("--simulate", link.simulate,
+                                    "Use the built-in simulated radio (with the demo package "
+                                    "unless --package is given)");
+  options
+      .add_option("--port", link.port,
+                  "Use the serial device PATH (any tty or pty) as the one programming cable")
+      ->excludes(simulate);
+  options.add_option("--package", startup.packageDir,
+                     "The update package folder (default: <executable's folder>/../data)");
+  options.add_option("--data-dir", startup.dataDir,
+                     "The per-machine folder: data/setup.dat and log/err.log (also "
+                     "ORVIK_DATA_DIR)");
+  options.add_flag("--trace", trace, "Write every frame sent and received to log/trace.log");
+  options.add_option("--console-socket", consoleSocket,
+                     "The console protocol's socket (default: $XDG_RUNTIME_DIR or /tmp, "
+                     "orvik-update-tool-LACR.console)");
+  // Takes the window through its states and saves pictures of them (scripts/screenshots.sh).
+  options.add_option("--screenshots", screenshots)->group("");
+  try {
+    options.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = options.exit(e);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+
+  QApplication qt(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setWindowIcon(applicationIcon());
+  const QString title = text(126) + QLatin1Char(' ') + text(134);
+  QApplication::setApplicationName(title);
+
+  // The message windows of this thread run from Qt's loop from here on.
+  QtMessagePump pump;
+  RadioSession session(link);
+  QtStartupView startupView;
+  Application application(session.driver(), session.clock(), startupView, startup);
+  // The monitor counts once a real second even when the simulated link answers at once.
+  application.radioManager().setMonitorClock(systemClock());
+  if (!application.PrepareEnvironment()) {
+    std::cerr << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
+    return kExitFailure;
+  }
+  if (link.simulate && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
+    // The simulated machine comes with the demo package's setup file.
+    std::ostringstream written;
+    std::string error;
+    if (!writeDemoSetup(application.setupPath(), written, error)) {
+      std::cerr << error << '\n';
+    }
+  }
+  if (!application.LoadSettings()) {
+    return kExitFailure;
+  }
+  if (!application.EnsureSingleInstance()) {
+    const SingleInstance* lock = application.instanceLock();
+    // Another tool runs and has been asked to come forward; otherwise the lock failed.
+    return lock != nullptr && lock->state() == SingleInstance::State::OtherRunning ? kExitOk
+                                                                                   : kExitFailure;
+  }
+
+  RadioManager& manager = application.radioManager();
+  FrameTrace frameTrace;
+  if (trace) {
+    if (frameTrace.enable(defaultTracePath())) {
+      manager.radioInfo()->engine().setTrace(&frameTrace);
+    } else {
+      std::cerr << "Cannot write the frame trace to " << defaultTracePath() << '\n';
+    }
+  }
+
+  if (!screenshots) {
+    CSplashScreen splash(splashPicture(text(126), text(134),
+                                       text(130).replace(QStringLiteral("%s"),
+                                                         QLatin1String(CAboutDlg::kToolVersion)),
+                                       text(132)),
+                         CSplashScreen::kDefaultTimeoutMs);
+    splash.exec();
+  }
+
+  COstrelFlashToolDlg window(application.config(), pump);
+  startupView.setWindow(&window);
+  window.setBaseFolder(application.baseDir());
+  MainController controller(manager, application.task(), application.config(), window);
+  window.setController(&controller);
+  controller.setBaseFolder(application.baseDir());
+  controller.setBackupFolder(application.dataDir() / "backup");
+
+  ConsoleServer console;
+  if (!screenshots) {
+    const std::filesystem::path socket =
+        consoleSocket ? std::filesystem::path(*consoleSocket) : ConsoleServer::defaultSocketPath();
+    if (console.listen(socket, [&](ConsoleMessage message, WParam wParam, LParam lParam) {
+          return controller.onConsoleMessage(message, wParam, lParam);
+        })) {
+      controller.setConsoleChannel(&console);
+    } else {
+      // The window works without a console; only test mode is out of reach.
+      errorLog().logLine("Error:the console socket is not available [%s].",
+                         console.error().c_str());
+    }
+  }
+
+  controller.initialize();
+  int status = kExitOk;
+  std::optional<ScreenshotScript> script;
+  if (screenshots) {
+    script.emplace(window, controller, QString::fromStdString(*screenshots));
+    QTimer::singleShot(0, &window, [&] {
+      if (script->run()) {
+        for (const QString& path : script->written()) {
+          std::cout << path.toStdString() << '\n';
+        }
+      } else {
+        for (const QString& failure : script->failures()) {
+          std::cerr << "Not written: " << failure.toStdString() << '\n';
+        }
+        status = kExitFailure;
+      }
+      window.close();
+    });
+  }
+  window.show();
+  QApplication::exec();
+
+  controller.setConsoleChannel(nullptr);
+  console.stop();
+  controller.close();
+  window.setController(nullptr);
+  application.exitInstance();
+  manager.radioInfo()->engine().setTrace(nullptr);
+  return status;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "app/startup_view.h"
+
+namespace orvik {
+
+// Start-up's messages as message boxes, and the raise a later start asks for.
+class QtStartupView final : public StartupView {
+ public:
+  // The window to raise once it exists.
+  void setWindow(QWidget* window) { window_ = window; }
+
+  void showMessage(const std::string& text, unsigned style) override;
+  // Shows the window again if it is minimised, without activating it, and brings the topmost
+  // dialog (a message box, the wait dialog) or else the window to the front.
+  void raiseWindow() override;
+
+ private:
+  QPointer<QWidget> window_;
+};
+
+}  // namespace orvik
