@@ -491,9 +491,6 @@ void MainController::onUpdate() {
     } else {
       view_.showMessage(run.outcome.text, run.outcome.style);
     }
-    if (!run.ok && run.outcome.style == kStyleInformation) {
-      // "Nothing to program" is told as information but is not a success for a console.
-    }
     finish(run.outcome);
     if (updateObserver_ && (commandRan || keypadUpdatedThisRun_ || !run.ok)) {
       updateObserver_(record, run.outcome);
@@ -788,7 +785,12 @@ void MainController::fillRadioPanel() {
   panel.modelNumber = modelNumberText();
   ModelInfo model;
   if (config_.GetModel(panel.modelNumber, model)) {
-    panel.radioType = orNotAvailable(formatText("%s Series", model.type.c_str()));
+    std::string type = str(121);  // "%1 Series"
+    const std::size_t slot = type.find("%1");
+    if (slot != std::string::npos) {
+      type.replace(slot, 2, model.type);
+    }
+    panel.radioType = orNotAvailable(type);
     panel.model = orNotAvailable(model.alias);
     panel.image = model.image;
   } else {
