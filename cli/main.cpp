@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
   TerminalView::Options viewOptions;
   viewOptions.answerYes = yes || serveCommand->parsed();  // a test station has nobody to ask
   viewOptions.progressBar = ::isatty(STDERR_FILENO) == 1;
-  TerminalView view(std::cin, std::cout, std::cerr, viewOptions);
+  TerminalView view(std::cin, std::cerr, viewOptions);
   MainController controller(manager, application.task(), application.config(), view);
   controller.setBaseFolder(application.baseDir());
   controller.setBackupFolder(application.dataDir() / "backup");

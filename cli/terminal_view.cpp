@@ -22,8 +22,8 @@ bool isYes(std::string answer) {
 
 }  // namespace
 
-TerminalView::TerminalView(std::istream& in, std::ostream& out, std::ostream& err, Options options)
-    : in_(in), out_(out), err_(err), options_(options) {}
+TerminalView::TerminalView(std::istream& in, std::ostream& err, Options options)
+    : in_(in), err_(err), options_(options) {}
 
 std::optional<std::string> TerminalView::readLine() {
   std::string line;

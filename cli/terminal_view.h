@@ -19,7 +19,7 @@ class TerminalView final : public MainView, public WaitView {
     bool progressBar = false;  // standard error is a terminal
   };
 
-  TerminalView(std::istream& in, std::ostream& out, std::ostream& err, Options options);
+  TerminalView(std::istream& in, std::ostream& err, Options options);
 
   // The last message shown and whether a question was answered No.
   const std::optional<std::pair<std::string, unsigned>>& lastMessage() const { return last_; }
@@ -60,7 +60,6 @@ class TerminalView final : public MainView, public WaitView {
   void endProgressLine();
 
   std::istream& in_;
-  std::ostream& out_;
   std::ostream& err_;
   Options options_;
   std::optional<std::pair<std::string, unsigned>> last_;
