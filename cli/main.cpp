@@ -14,8 +14,6 @@
 #include "cli/radio_session.h"
 #include "cli/terminal_view.h"
 #include "errors/error_log.h"
-#include "link/frame_trace.h"
-#include "pack/demo_package.h"
 #include "workflow/console_server.h"
 #include "workflow/main_controller.h"
 #include "workflow/update_history.h"
@@ -45,19 +43,6 @@ std::vector<Labelled> panelFields(const RadioPanel& panel) {
           {"Unit Private ID", &panel.privateId}};
 }
 
-const char* styleName(unsigned style) {
-  switch (style) {
-    case kStyleInformation:
-      return "information";
-    case kStyleWarning:
-      return "warning";
-    case kStyleError:
-      return "error";
-    default:
-      return "question";
-  }
-}
-
 // Prints the panel and the result of the action; returns the exit status it stands for.
 int printResult(const MainController& controller, const TerminalView& view, bool json) {
   const ActionOutcome& outcome = controller.lastOutcome();
@@ -69,9 +54,9 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     for (const Labelled& field : panelFields(controller.panel())) {
       std::cout << jsonString(field.label) << ':' << jsonString(*field.value) << ',';
     }
-    std::cout << "\"Result\":" << jsonString(outcome.text) << ",\"Style\":"
-              << jsonString(outcome.cancelled ? "cancelled" : styleName(outcome.style))
-              << ",\"Exit\":" << status << "}\n";
+    std::cout << "\"Result\":" << jsonString(outcome.text)
+              << ",\"Style\":" << jsonString(outcomeStyleName(outcome)) << ",\"Exit\":" << status
+              << "}\n";
   } else {
     for (const Labelled& field : panelFields(controller.panel())) {
       std::cout << field.label << ": " << *field.value << '\n';
@@ -197,22 +182,7 @@ int main(int argc, char** argv) {
   RadioSession session(link);
   TerminalStartupView startupView(std::cerr);
   Application application(session.driver(), session.clock(), startupView, startup);
-  // The monitor counts once a real second even when the simulated link answers at once.
-  application.radioManager().setMonitorClock(systemClock());
-  if (!application.PrepareEnvironment()) {
-    std::cerr << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
-    return kExitRadioFailure;
-  }
-  if (link.simulate && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
-    // The simulated machine comes with the demo package's setup file.
-    std::ostringstream written;
-    std::string error;
-    if (!writeDemoSetup(application.setupPath(), written, error)) {
-      std::cerr << error << '\n';
-    }
-  }
-  if (!application.LoadSettings()) {
-    std::cerr << "See " << errorLog().path() << '\n';
+  if (!session.start(application, startup, trace, std::cerr)) {
     return kExitRadioFailure;
   }
   if (serveCommand->parsed()) {
@@ -225,15 +195,6 @@ int main(int argc, char** argv) {
   }
 
   RadioManager& manager = application.radioManager();
-  FrameTrace frameTrace;
-  if (trace) {
-    if (frameTrace.enable(defaultTracePath())) {
-      manager.radioInfo()->engine().setTrace(&frameTrace);
-    } else {
-      std::cerr << "Cannot write the frame trace to " << defaultTracePath() << '\n';
-    }
-  }
-
   TerminalView::Options viewOptions;
   viewOptions.answerYes = yes || serveCommand->parsed();  // a test station has nobody to ask
   viewOptions.progressBar = ::isatty(STDERR_FILENO) == 1;
@@ -241,20 +202,7 @@ int main(int argc, char** argv) {
   MainController controller(manager, application.task(), application.config(), view);
   controller.setBaseFolder(application.baseDir());
   controller.setBackupFolder(application.dataDir() / "backup");
-  const std::filesystem::path historyFile = historyPath(application.dataDir());
-  auto started = std::chrono::system_clock::now();
-  controller.setUpdateObserver([&](const UpdateRecord& record, const ActionOutcome& outcome) {
-    HistoryEntry entry;
-    entry.kind = serial->parsed() ? "serial" : "update";
-    entry.started = started;
-    entry.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::system_clock::now() - started);
-    entry.record = record;
-    entry.outcome = outcome;
-    if (!appendHistory(historyFile, entry)) {
-      std::cerr << "Cannot append to " << historyFile.string() << '\n';
-    }
-  });
+  controller.setUpdateObserver(historyWriter(historyPath(application.dataDir()), std::cerr));
   controller.initialize();
 
   if (cables->parsed()) {
@@ -283,7 +231,6 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  started = std::chrono::system_clock::now();
   if (update->parsed()) {
     view.setKeepPersonality(!noKeep);
     controller.onUpdate();

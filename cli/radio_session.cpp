@@ -1,6 +1,12 @@
 #include "cli/radio_session.h"
 
+#include <filesystem>
+#include <sstream>
+
+#include "app/application.h"
+#include "errors/error_log.h"
 #include "link/tty_cable_driver.h"
+#include "pack/demo_package.h"
 #include "sim/sim_cable_driver.h"
 #include "sim/sim_radio.h"
 
@@ -19,5 +25,35 @@ RadioSession::RadioSession(const LinkChoice& choice) {
 }
 
 RadioSession::~RadioSession() = default;
+
+bool RadioSession::start(Application& application, const StartupOptions& startup, bool trace,
+                         std::ostream& err) {
+  // The monitor counts once a real second even when the simulated link answers at once.
+  application.radioManager().setMonitorClock(systemClock());
+  if (!application.PrepareEnvironment()) {
+    err << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
+    return false;
+  }
+  if (radio_ && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
+    // The simulated machine comes with the demo package's setup file.
+    std::ostringstream written;
+    std::string error;
+    if (!writeDemoSetup(application.setupPath(), written, error)) {
+      err << error << '\n';
+    }
+  }
+  if (!application.LoadSettings()) {
+    err << "See " << errorLog().path() << '\n';
+    return false;
+  }
+  if (trace) {
+    if (trace_.enable(defaultTracePath())) {
+      application.radioManager().radioInfo()->engine().setTrace(&trace_);
+    } else {
+      err << "Cannot write the frame trace to " << defaultTracePath() << '\n';
+    }
+  }
+  return true;
+}
 
 }  // namespace orvik

@@ -2,17 +2,21 @@
 
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "base/clock.h"
 #include "link/cable_driver.h"
+#include "link/frame_trace.h"
 
 namespace orvik {
 
+class Application;
+struct StartupOptions;
 class SimRadio;
 
-// Where the radio link of one run of the terminal tool comes from: the simulated radio in
-// process, a given port, or the attached programming cables.
+// Where the radio link of one run of the tool comes from: the simulated radio in process, a
+// given port, or the attached programming cables.
 struct LinkChoice {
   bool simulate = false;
   std::optional<std::string> port;
@@ -32,7 +36,16 @@ class RadioSession {
   // The simulated radio, when there is one.
   SimRadio* simulatedRadio() { return radio_.get(); }
 
+  // The start-up both front ends share once the application is made on this session's driver
+  // and clock: the cable monitor paced by real seconds, the per-machine folder, the demo setup
+  // file of a simulated machine without its own package, the settings and, when asked, the
+  // frame trace. Tells `err` what stops the run, and returns false then.
+  bool start(Application& application, const StartupOptions& startup, bool trace,
+             std::ostream& err);
+
  private:
+  // The application's engine writes to it; the session is made before the application.
+  FrameTrace trace_;
   std::unique_ptr<SimRadio> radio_;
   std::unique_ptr<VirtualClock> virtualClock_;
   std::unique_ptr<CableDriver> driver_;

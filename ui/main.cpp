@@ -5,14 +5,11 @@
 #include <QTimer>
 
 #include <iostream>
-#include <sstream>
 
 #include "app/application.h"
 #include "app/string_table.h"
 #include "cli/radio_session.h"
 #include "errors/error_log.h"
-#include "link/frame_trace.h"
-#include "pack/demo_package.h"
 #include "ui/about_dialog.h"
 #include "ui/artwork.h"
 #include "ui/main_window.h"
@@ -22,6 +19,7 @@
 #include "ui/splash_screen.h"
 #include "workflow/console_server.h"
 #include "workflow/main_controller.h"
+#include "workflow/update_history.h"
 
 namespace {
 
@@ -84,21 +82,7 @@ int main(int argc, char** argv) {
   RadioSession session(link);
   QtStartupView startupView;
   Application application(session.driver(), session.clock(), startupView, startup);
-  // The monitor counts once a real second even when the simulated link answers at once.
-  application.radioManager().setMonitorClock(systemClock());
-  if (!application.PrepareEnvironment()) {
-    std::cerr << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
-    return kExitFailure;
-  }
-  if (link.simulate && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
-    // The simulated machine comes with the demo package's setup file.
-    std::ostringstream written;
-    std::string error;
-    if (!writeDemoSetup(application.setupPath(), written, error)) {
-      std::cerr << error << '\n';
-    }
-  }
-  if (!application.LoadSettings()) {
+  if (!session.start(application, startup, trace, std::cerr)) {
     return kExitFailure;
   }
   if (!application.EnsureSingleInstance()) {
@@ -109,15 +93,6 @@ int main(int argc, char** argv) {
   }
 
   RadioManager& manager = application.radioManager();
-  FrameTrace frameTrace;
-  if (trace) {
-    if (frameTrace.enable(defaultTracePath())) {
-      manager.radioInfo()->engine().setTrace(&frameTrace);
-    } else {
-      std::cerr << "Cannot write the frame trace to " << defaultTracePath() << '\n';
-    }
-  }
-
   if (!screenshots) {
     CSplashScreen splash(splashPicture(text(126), text(134),
                                        text(130).replace(QStringLiteral("%s"),
@@ -134,6 +109,7 @@ int main(int argc, char** argv) {
   window.setController(&controller);
   controller.setBaseFolder(application.baseDir());
   controller.setBackupFolder(application.dataDir() / "backup");
+  controller.setUpdateObserver(historyWriter(historyPath(application.dataDir()), std::cerr));
 
   ConsoleServer console;
   if (!screenshots) {
@@ -177,6 +153,5 @@ int main(int argc, char** argv) {
   controller.close();
   window.setController(nullptr);
   application.exitInstance();
-  manager.radioInfo()->engine().setTrace(nullptr);
   return status;
 }

@@ -224,6 +224,8 @@ void MainController::onUpdate() {
   UpdateRun run;
   run.outcome = {str(114), kStyleInformation, false};
   UpdateRecord record;
+  record.kind = "update";
+  record.started = std::chrono::system_clock::now();
   const bool keep = view_.keepPersonality();
   record.keepPersonality = keep;
   bool cancelled = false;
@@ -554,6 +556,8 @@ void MainController::onUpdateSerialNumber() {
   };
 
   UpdateRecord record;
+  record.kind = "serial";
+  record.started = std::chrono::system_clock::now();
   if (!manager_.connect(true) || !radio().readIdentity()) {
     fail(143);
   } else if (!config_.HasModel(modelNumberText())) {

@@ -30,6 +30,8 @@ struct ActionOutcome {
 
 // What an update run was about, for the update history.
 struct UpdateRecord {
+  std::string kind;  // "update" or "serial"
+  std::chrono::system_clock::time_point started;
   std::string model;
   std::string serialBefore;
   std::string serialAfter;

@@ -17,22 +17,6 @@
 namespace orvik {
 namespace {
 
-std::string styleName(const ActionOutcome& outcome) {
-  if (outcome.cancelled) {
-    return "cancelled";
-  }
-  switch (outcome.style) {
-    case kStyleInformation:
-      return "information";
-    case kStyleWarning:
-      return "warning";
-    case kStyleError:
-      return "error";
-    default:
-      return "other";
-  }
-}
-
 std::string isoTime(std::chrono::system_clock::time_point when) {
   const std::time_t t = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
@@ -193,12 +177,28 @@ std::string jsonString(const std::string& text) {
   return out;
 }
 
+const char* outcomeStyleName(const ActionOutcome& outcome) {
+  if (outcome.cancelled) {
+    return "cancelled";
+  }
+  switch (outcome.style) {
+    case kStyleInformation:
+      return "information";
+    case kStyleWarning:
+      return "warning";
+    case kStyleError:
+      return "error";
+    default:
+      return "question";
+  }
+}
+
 std::string historyLine(const HistoryEntry& entry) {
   const UpdateRecord& r = entry.record;
   std::ostringstream out;
-  out << "{\"time\":" << jsonString(isoTime(entry.started))
-      << ",\"kind\":" << jsonString(entry.kind) << ",\"duration_ms\":" << entry.duration.count()
-      << ",\"model\":" << jsonString(r.model) << ",\"serial_before\":" << jsonString(r.serialBefore)
+  out << "{\"time\":" << jsonString(isoTime(r.started)) << ",\"kind\":" << jsonString(r.kind)
+      << ",\"duration_ms\":" << entry.duration.count() << ",\"model\":" << jsonString(r.model)
+      << ",\"serial_before\":" << jsonString(r.serialBefore)
       << ",\"serial_after\":" << jsonString(r.serialAfter)
       << ",\"firmware_before\":" << jsonString(r.firmwareBefore)
       << ",\"firmware_after\":" << jsonString(r.firmwareAfter)
@@ -210,7 +210,7 @@ std::string historyLine(const HistoryEntry& entry) {
       << ",\"package_codeplug\":" << jsonString(r.toolCodeplug)
       << ",\"keep_personality\":" << (r.keepPersonality ? "true" : "false")
       << ",\"result\":" << jsonString(entry.outcome.text)
-      << ",\"style\":" << jsonString(styleName(entry.outcome))
+      << ",\"style\":" << jsonString(outcomeStyleName(entry.outcome))
       << ",\"errors\":" << jsonString(r.errorLines)
       << ",\"personality_backup\":" << jsonString(r.backupFile.string()) << "}";
   return out.str();
@@ -228,6 +228,18 @@ bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry)
   const ssize_t written = ::write(fd, line.data(), line.size());
   const bool closed = ::close(fd) == 0;
   return written == static_cast<ssize_t>(line.size()) && closed;
+}
+
+std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
+    std::filesystem::path path, std::ostream& err) {
+  return [path = std::move(path), &err](const UpdateRecord& record, const ActionOutcome& outcome) {
+    HistoryEntry entry{record, outcome,
+                       std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now() - record.started)};
+    if (!appendHistory(path, entry)) {
+      err << "Cannot append to " << path.string() << '\n';
+    }
+  };
 }
 
 std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path) {

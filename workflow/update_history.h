@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
@@ -13,11 +14,9 @@ namespace orvik {
 
 // One line of the update history: what a run did to which radio and how it ended.
 struct HistoryEntry {
-  std::string kind;  // "update" or "serial"
-  std::chrono::system_clock::time_point started;
-  std::chrono::milliseconds duration{0};
   UpdateRecord record;
   ActionOutcome outcome;
+  std::chrono::milliseconds duration{0};
 };
 
 // The history file below the per-machine folder: <data-dir>/log/history.jsonl.
@@ -27,12 +26,21 @@ std::filesystem::path historyPath(const std::filesystem::path& dataDir);
 bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry);
 std::string historyLine(const HistoryEntry& entry);
 
+// An update observer for the controller that appends each run, timed from its start to now, to
+// the history file; tells `err` when a line could not be written.
+std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
+    std::filesystem::path path, std::ostream& err);
+
 // The fields of every line that parses as a flat JSON object of texts, numbers and booleans;
 // other lines are skipped.
 std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path);
 
 // The history as a table for people.
 void printHistory(std::ostream& out, const std::vector<std::map<std::string, std::string>>& rows);
+
+// How an action ended, in one word: "information", "warning", "error", "question" or
+// "cancelled".
+const char* outcomeStyleName(const ActionOutcome& outcome);
 
 // A JSON string literal of the text (quotes included), with control characters escaped.
 std::string jsonString(const std::string& text);
