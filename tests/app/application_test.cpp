@@ -14,6 +14,7 @@
 #include "pack/pack_cli.h"
 #include "tests/package/temp_folder.h"
 #include "tests/support/error_text_fixture.h"
+#include "tests/support/gate_clock.h"
 #include "tests/support/scripted_cable_driver.h"
 
 namespace orvik {
@@ -30,20 +31,6 @@ class RecordingView : public StartupView {
 
   std::vector<std::string> messages;
   int raises = 0;
-};
-
-// The cable monitor's wait ends only when the monitor is stopped, so it never counts cables
-// behind the test's back.
-class HoldClock final : public Clock {
- public:
-  std::chrono::milliseconds now() override { return std::chrono::milliseconds(0); }
-  void sleep(std::chrono::milliseconds) override {}
-  void sleep(std::chrono::milliseconds, std::stop_token stop) override {
-    std::mutex mutex;
-    std::condition_variable_any stopped;
-    std::unique_lock lock(mutex);
-    stopped.wait(lock, stop, [] { return false; });
-  }
 };
 
 // Sets or removes environment variables for one test and puts them back afterwards.
@@ -135,7 +122,7 @@ class ApplicationTest : public testing::ErrorTextTest {
   testing::TempFolder folder_;
   VirtualClock virtualClock_;
   testing::ScriptedCableDriver driver_{virtualClock_};
-  HoldClock clock_;
+  testing::GateClock clock_;  // never lets a wait end: the monitor holds still
   std::size_t logLinesSeen_ = 0;
 };
 
