@@ -98,8 +98,6 @@ MainController::MainController(RadioManager& manager, Task& task, Config& config
       }) {
   serial_.resultFlag = true;
   keypad_.resultFlag = true;
-  keypad_.progressSpan = kProgressRange;
-  keypad_.progressBase = 0;
 }
 
 MainController::~MainController() {
@@ -440,19 +438,13 @@ void MainController::onUpdate() {
     } else {
       program_.keepPersonality = false;
     }
-    program_.radioInfo = &radio();
-    program_.notifyWindow = window();
-    program_.progressSpan = kProgressRange;
-    program_.progressBase = 0;
     view_.enableControl(Control::Update, false);
 
     startErrorText();
-    CTaskDialog dialog(task_, view_.waitView());
-    dialog.addCommand(&program_);
-    dialog.run();
+    const bool programmed = runCommand(program_);
     commandRan = true;
     record.backupFile = program_.backupFile();
-    if (!program_.resultFlag) {
+    if (!programmed) {
       const std::string errors = joinedErrorText();
       record.errorLines = errors;
       errorLog().logLine(
@@ -473,8 +465,6 @@ void MainController::onUpdate() {
     } else {
       infoValid_ = true;
     }
-    program_.radioInfo = nullptr;
-    program_.notifyWindow = kNoWindow;
   }
 
   if (!cancelled) {
@@ -518,6 +508,22 @@ bool MainController::reportToConsole(bool success) {
   return false;
 }
 
+bool MainController::runCommand(Command& command, const std::string& waitText) {
+  command.radioInfo = &radio();
+  command.notifyWindow = window();
+  command.progressSpan = kProgressRange;
+  command.progressBase = 0;
+  CTaskDialog dialog(task_, view_.waitView());
+  if (!waitText.empty()) {
+    dialog.setText(waitText);
+  }
+  dialog.addCommand(&command);
+  dialog.run();
+  command.radioInfo = nullptr;
+  command.notifyWindow = kNoWindow;
+  return command.resultFlag;
+}
+
 bool MainController::runKeypadUpdate() {
   if (radio().engine().bootloadRequest() < 0) {
     appendError(ErrorCategory::UPDATE, "Error:failed to put radio in bootload mode.");
@@ -525,17 +531,8 @@ bool MainController::runKeypadUpdate() {
   }
   closeIfOpen();
   manager_.suspendMonitor();
-  keypad_.radioInfo = &radio();
-  keypad_.notifyWindow = window();
-  keypad_.progressSpan = kProgressRange;
-  keypad_.progressBase = 0;
   view_.enableControl(Control::Update, false);
-  CTaskDialog dialog(task_, view_.waitView());
-  dialog.setText(str(9));
-  dialog.addCommand(&keypad_);
-  dialog.run();
-  const bool result = keypad_.resultFlag;
-  keypad_.notifyWindow = kNoWindow;
+  const bool result = runCommand(keypad_, str(9));
   manager_.resumeMonitor();
   manager_.connect(true);
   return result;
@@ -580,10 +577,6 @@ void MainController::onUpdateSerialNumber() {
   record.codeplugBefore = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
   record.keypadBefore = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
   if (ok) {
-    serial_.radioInfo = &radio();
-    serial_.notifyWindow = window();
-    serial_.progressSpan = kProgressRange;
-    serial_.progressBase = 0;
     serial_.newSerialNumber.fill(0);
     const std::size_t length = static_cast<std::uint8_t>(radio().serialLength);
     for (std::size_t i = 0; i < length && i < typed.size() && i < serial_.newSerialNumber.size();
@@ -591,10 +584,7 @@ void MainController::onUpdateSerialNumber() {
       serial_.newSerialNumber[i] = static_cast<std::uint8_t>(typed[i]);
     }
     startErrorText();
-    CTaskDialog dialog(task_, view_.waitView());
-    dialog.addCommand(&serial_);
-    dialog.run();
-    if (serial_.resultFlag) {
+    if (runCommand(serial_)) {
       if (radio().readIdentity()) {
         infoValid_ = true;
       } else {
@@ -604,8 +594,6 @@ void MainController::onUpdateSerialNumber() {
       fail(172);
       record.errorLines = joinedErrorText();
     }
-    serial_.radioInfo = nullptr;
-    serial_.notifyWindow = kNoWindow;
     record.serialAfter = RadioInfo::serialText(radio().serialBytes()).value_or("");
   }
   closeIfOpen();
@@ -634,15 +622,8 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
   if (connectAndIdentify(true, outcome)) {
     restore_.setBackupFile(backupFile);
-    restore_.radioInfo = &radio();
-    restore_.notifyWindow = window();
-    restore_.progressSpan = kProgressRange;
-    restore_.progressBase = 0;
     startErrorText();
-    CTaskDialog dialog(task_, view_.waitView());
-    dialog.addCommand(&restore_);
-    dialog.run();
-    if (!restore_.resultFlag) {
+    if (!runCommand(restore_)) {
       errorLog().logLine("Restore of the personality from [%s] failed, this's caused by:\n%s",
                          backupFile.string().c_str(), joinedErrorText().c_str());
       removeErrors(ErrorCategory::OK);
@@ -650,8 +631,6 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
     } else if (radio().readIdentity()) {
       infoValid_ = true;
     }
-    restore_.radioInfo = nullptr;
-    restore_.notifyWindow = kNoWindow;
   }
   manager_.disconnect();
   if (outcome.style == kStyleInformation) {

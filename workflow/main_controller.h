@@ -116,6 +116,9 @@ class MainController : public Event {
   // Connects, probes the cable and reads the identity; on failure sets the run's result.
   bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
   void closeIfOpen();
+  // Runs one command on the worker behind the wait dialog, on the connected radio, with its
+  // progress going to this window; true when it succeeded.
+  bool runCommand(Command& command, const std::string& waitText = {});
   void finish(ActionOutcome outcome);
   bool reportToConsole(bool success);
   std::string modelNumberText();
