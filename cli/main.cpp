@@ -71,15 +71,6 @@ int printResult(const MainController& controller, const TerminalView& view, bool
   return status;
 }
 
-// After a failed update the owner's personality may only be in its backup file: say where.
-void pointToBackup(MainController& controller) {
-  const std::filesystem::path& backup = controller.programCommand().backupFile();
-  if (controller.lastOutcome().style == kStyleError && !backup.empty()) {
-    std::cerr << "The radio's personality is saved in " << backup.string()
-              << "\nTo write it back: orvik-cli restore-personality " << backup.string() << '\n';
-  }
-}
-
 // A headless station: updates run when a console asks, until the process is told to stop.
 int serve(MainController& controller, const std::filesystem::path& socket) {
   ConsoleServer server;
@@ -234,7 +225,6 @@ int main(int argc, char** argv) {
   if (update->parsed()) {
     view.setKeepPersonality(!noKeep);
     controller.onUpdate();
-    pointToBackup(controller);
   } else if (serial->parsed()) {
     if (!controller.dealerMode()) {
       std::cerr << "Writing a serial number needs a dealer login first (orvik-cli login).\n";

@@ -58,6 +58,11 @@ bool TerminalView::confirmTestMode(const std::string& text) {
   return showMessage(text, kStyleQuestion) == kAnswerYes;
 }
 
+void TerminalView::showPersonalityBackup(const std::filesystem::path& file) {
+  err_ << "The radio's personality is saved in " << file.string()
+       << "\nTo write it back: orvik-cli restore-personality " << file.string() << '\n';
+}
+
 std::optional<std::string> TerminalView::askPassword(bool wrongPassword) {
   if (wrongPassword) {
     err_ << "The password is not correct. Please check it!\n";

@@ -51,6 +51,7 @@ class TerminalView final : public MainView, public WaitView {
   void enableDealerLogin(bool) override {}
   std::optional<std::string> askPassword(bool wrongPassword) override;
   WaitView& waitView() override { return *this; }
+  void showPersonalityBackup(const std::filesystem::path& file) override;
 
   // WaitView: runs the messages of the command and draws its progress.
   void runModal(const std::string& text, const std::function<bool()>& ended) override;

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -46,6 +47,17 @@ QString text(int id) {
   return QString::fromStdString(stringText(id));
 }
 
+// Writing a saved personality back, after an update that failed on the way.
+const char* const kRestoreMenuText = "&Restore Personality...";
+const char* const kRestoreTip = "Write a saved personality back to the radio";
+const char* const kRestoreCaption = "Restore Personality";
+const char* const kBackupFilter = "Personality backups (*.orvp)";
+const char* const kBackupSaved =
+    "The radio's personality is saved in\n%1\n\nWhen the radio works again, write it back "
+    "with File > Restore Personality.";
+const char* const kRestoreQuestion =
+    "Write the personality saved in\n%1\nto the radio? What the radio holds now is replaced.";
+
 // The panel's labels in the order of the fields, and whether the label gets a colon.
 struct PanelLabel {
   int textId;
@@ -77,6 +89,10 @@ COstrelFlashToolDlg::COstrelFlashToolDlg(Config& config, QtMessagePump& pump, QW
   waitView_ = std::make_unique<QtWaitView>(pump, this);
   messageBoxRunner_ = [](CMsgBox& box) { return box.exec(); };
   passwordRunner_ = [](CDialogPwd& dialog) { return dialog.exec(); };
+  fileChooser_ = [this](const QString& folder) {
+    return QFileDialog::getOpenFileName(this, QString::fromLatin1(kRestoreCaption), folder,
+                                        QString::fromLatin1(kBackupFilter));
+  };
 
   setWindowIcon(applicationIcon());
   const QPixmap radio = radioPicture();
@@ -228,6 +244,11 @@ void COstrelFlashToolDlg::buildMenus() {
 
   fileMenu_ = menuBar()->addMenu(text(160));
   hintOnOpen(fileMenu_);
+  QAction* restore = fileMenu_->addAction(QString::fromLatin1(kRestoreMenuText));
+  restore->setStatusTip(QString::fromLatin1(kRestoreTip));
+  actions_[kRestorePersonalityId] = restore;
+  connect(restore, &QAction::triggered, this, &COstrelFlashToolDlg::onRestorePersonality);
+  fileMenu_->addSeparator();
   QAction* exitAction = addAction(fileMenu_, kExitId, text(161), 111);
   exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(exitAction, &QAction::triggered, this, &COstrelFlashToolDlg::onExit);
@@ -322,6 +343,27 @@ void COstrelFlashToolDlg::onExit() {
   if (controller_ == nullptr || controller_->requestExit()) {
     close();
   }
+}
+
+void COstrelFlashToolDlg::onRestorePersonality() {
+  // Not while another action runs (a console may have started one).
+  const auto idle = [this] {
+    return controller_ != nullptr && controller_->busyOperation() == MainController::kIdle;
+  };
+  if (!idle()) {
+    return;
+  }
+  const QString folder =
+      QString::fromStdString(controller_->programCommand().backupFolder.string());
+  const QString file = fileChooser_(folder);
+  if (file.isEmpty() || !idle()) {
+    return;
+  }
+  const QString question = QString::fromLatin1(kRestoreQuestion).arg(file);
+  if (showMessage(question.toStdString(), kStyleQuestion) != kAnswerYes) {
+    return;
+  }
+  controller_->onRestorePersonality(std::filesystem::path(file.toStdString()));
 }
 
 void COstrelFlashToolDlg::onAbout() {
@@ -546,6 +588,12 @@ std::optional<std::string> COstrelFlashToolDlg::askPassword(bool wrongPassword) 
 
 WaitView& COstrelFlashToolDlg::waitView() {
   return *waitView_;
+}
+
+void COstrelFlashToolDlg::showPersonalityBackup(const std::filesystem::path& file) {
+  const QString saved =
+      QString::fromLatin1(kBackupSaved).arg(QString::fromStdString(file.string()));
+  showMessage(saved.toStdString(), kStyleInformation);
 }
 
 }  // namespace orvik

@@ -43,11 +43,15 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   static constexpr int kDealerLoginId = 32774;
   static constexpr int kAboutId = 32775;
   static constexpr int kHelpContentsId = 32776;
+  // Past the language ids.
+  static constexpr int kRestorePersonalityId = 32800;
   static constexpr int kPanelFieldCount = 8;
 
   // How a dialog is run; by default modally. Tests and the screenshot run answer them.
   using MessageBoxRunner = std::function<int(CMsgBox&)>;
   using PasswordRunner = std::function<int(CDialogPwd&)>;
+  // Asks for a personality backup file, starting in the given folder; empty when none is chosen.
+  using FileChooser = std::function<QString(const QString& folder)>;
 
   COstrelFlashToolDlg(Config& config, QtMessagePump& pump, QWidget* parent = nullptr);
   ~COstrelFlashToolDlg() override;
@@ -58,6 +62,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   void setBaseFolder(const std::filesystem::path& folder) { baseFolder_ = folder; }
   void setMessageBoxRunner(MessageBoxRunner runner) { messageBoxRunner_ = std::move(runner); }
   void setPasswordRunner(PasswordRunner runner) { passwordRunner_ = std::move(runner); }
+  void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
   // Told every progress value the window shows.
   void setProgressObserver(std::function<void(unsigned)> observer) {
     progressObserver_ = std::move(observer);
@@ -65,6 +70,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
 
   // Menu commands, as the menus run them.
   void onExit();
+  void onRestorePersonality();
   void onAbout();
   void onHelp();
   void onLanguage(int menuId);
@@ -105,6 +111,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   void enableDealerLogin(bool enabled) override;
   std::optional<std::string> askPassword(bool wrongPassword) override;
   WaitView& waitView() override;
+  void showPersonalityBackup(const std::filesystem::path& file) override;
 
  protected:
   bool event(QEvent* event) override;
@@ -125,6 +132,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   std::filesystem::path baseFolder_;
   MessageBoxRunner messageBoxRunner_;
   PasswordRunner passwordRunner_;
+  FileChooser fileChooser_;
   std::function<void(unsigned)> progressObserver_;
   std::unique_ptr<QtWaitView> waitView_;
 

@@ -482,6 +482,9 @@ void MainController::onUpdate() {
       }
     } else {
       view_.showMessage(run.outcome.text, run.outcome.style);
+      if (run.outcome.style == kStyleError && !record.backupFile.empty()) {
+        view_.showPersonalityBackup(record.backupFile);
+      }
     }
     finish(run.outcome);
     if (updateObserver_ && (commandRan || keypadUpdatedThisRun_ || !run.ok)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -82,6 +83,9 @@ class MainView {
   virtual std::optional<std::string> askPassword(bool wrongPassword) = 0;
   // How the wait dialog is shown while a command runs.
   virtual WaitView& waitView() = 0;
+  // A failed update had saved the radio's personality to this file: tell the user, who writes
+  // it back once the radio works again.
+  virtual void showPersonalityBackup(const std::filesystem::path& file) = 0;
 };
 
 }  // namespace orvik

@@ -305,5 +305,53 @@ TEST_F(MainWindowTest, AWholeUpdateClickedThroughOnTheSimulatedRadio) {
   EXPECT_FALSE(manager.radioInfo()->connected);
 }
 
+// An update that fails after the radio's personality was erased says where it is saved, and
+// File > Restore Personality writes it back once the radio answers again.
+TEST_F(MainWindowTest, AFailedUpdatePointsToTheBackupThatTheFileMenuWritesBack) {
+  openWindow();
+  postMessage(controller->window(), MSG_CABLE_COUNT, 0, 1);
+  QTRY_VERIFY(button(Control::Update)->isEnabled());
+  // The owner's data as the demo package's backup rule places it.
+  const auto personality = [this] { return radio.memoryBytes(0x820000, 0x1000); };
+  const std::vector<std::uint8_t> owners = personality();
+  // The first write of the personality back is never answered.
+  radio.setFaultPlan(FaultPlan().add(RequestKind::MemWrite, 1, FaultKind::Silence, 5));
+  QTest::mouseClick(button(Control::Update), Qt::LeftButton);
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[1].text, QStringLiteral("Update failed."));
+  const std::filesystem::path backup = controller->programCommand().backupFile();
+  ASSERT_TRUE(std::filesystem::exists(backup));
+  EXPECT_TRUE(shown[2].text.contains(QString::fromStdString(backup.string())));
+  EXPECT_EQ(shown[2].icon, MessageIcon::Asterisk);
+  ASSERT_NE(personality(), owners);
+
+  radio.setFaultPlan({});
+  QString offeredFolder;
+  window->setFileChooser([&](const QString& folder) {
+    offeredFolder = folder;
+    return QString::fromStdString(backup.string());
+  });
+  QAction* restore = window->menuAction(COstrelFlashToolDlg::kRestorePersonalityId);
+  ASSERT_NE(restore, nullptr);
+  EXPECT_EQ(window->fileMenu()->actions().front(), restore);
+
+  // Saying No to the question writes nothing.
+  shown.clear();
+  answers = {kAnswerNo};
+  restore->trigger();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].kind, 4u);
+  EXPECT_EQ(offeredFolder, QString::fromStdString((folder_.path() / "backup").string()));
+  EXPECT_NE(personality(), owners);
+
+  shown.clear();
+  answers = {kAnswerYes};
+  restore->trigger();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[1].text, QStringLiteral("The radio's personality was restored."));
+  EXPECT_EQ(personality(), owners);
+  EXPECT_EQ(controller->busyOperation(), MainController::kIdle);
+}
+
 }  // namespace
 }  // namespace orvik

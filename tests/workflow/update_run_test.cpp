@@ -58,6 +58,11 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
        damageFirmware,
        {testing::kFileMissing, kStyleError},
        "Error:failed to parse firmware file ["},
+      {"kept personality, success",
+       true,
+       [](Bench&) {},
+       {testing::kUpdated, kStyleInformation},
+       nullptr},
       {"personality not kept, success",
        false,
        [](Bench&) {},
@@ -83,6 +88,12 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
     // Without the check box nothing is backed up, read for it or written back.
     const bool backedUp = !bench.controller.programCommand().backupFile().empty();
     EXPECT_EQ(backedUp, c.keep);
+    // After a failure the user learns where the personality is kept; not after a success.
+    std::vector<std::filesystem::path> told;
+    if (backedUp && c.cause != nullptr) {
+      told.push_back(bench.controller.programCommand().backupFile());
+    }
+    EXPECT_EQ(bench.view.backupsShown, told);
     if (!c.keep) {
       EXPECT_EQ(bench.radio.count(RequestKind::ContactRead), 0);
       EXPECT_EQ(bench.radio.count(RequestKind::ContactWrite), 0);

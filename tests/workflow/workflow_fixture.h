@@ -105,6 +105,9 @@ class RecordingView : public MainView {
   void enableDealerLogin(bool enabled) override { dealerLoginEnabled = enabled; }
   std::optional<std::string> askPassword(bool wrongPassword) override;
   WaitView& waitView() override { return wait; }
+  void showPersonalityBackup(const std::filesystem::path& file) override {
+    backupsShown.push_back(file);
+  }
 
   // The questions asked and the other messages shown, each in order.
   std::vector<std::string> questions() const;
@@ -131,6 +134,7 @@ class RecordingView : public MainView {
   bool dealerLayout = false;
   bool dealerLoginEnabled = false;
   RecordingWait wait;
+  std::vector<std::filesystem::path> backupsShown;
 };
 
 class FakeConsole final : public ConsoleChannel {
