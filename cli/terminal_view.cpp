@@ -58,9 +58,12 @@ bool TerminalView::confirmTestMode(const std::string& text) {
   return showMessage(text, kStyleQuestion) == kAnswerYes;
 }
 
-void TerminalView::showPersonalityBackup(const std::filesystem::path& file) {
-  err_ << "The radio's personality is saved in " << file.string()
-       << "\nTo write it back: orvik-cli restore-personality " << file.string() << '\n';
+void TerminalView::showUpdateFailure(const std::string& text, unsigned style,
+                                     const std::filesystem::path& personalityBackup) {
+  showMessage(text, style);
+  err_ << "The radio's personality is saved in " << personalityBackup.string()
+       << "\nTo write it back: orvik-cli restore-personality " << personalityBackup.string()
+       << '\n';
 }
 
 std::optional<std::string> TerminalView::askPassword(bool wrongPassword) {

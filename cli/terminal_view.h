@@ -51,7 +51,8 @@ class TerminalView final : public MainView, public WaitView {
   void enableDealerLogin(bool) override {}
   std::optional<std::string> askPassword(bool wrongPassword) override;
   WaitView& waitView() override { return *this; }
-  void showPersonalityBackup(const std::filesystem::path& file) override;
+  void showUpdateFailure(const std::string& text, unsigned style,
+                         const std::filesystem::path& personalityBackup) override;
 
   // WaitView: runs the messages of the command and draws its progress.
   void runModal(const std::string& text, const std::function<bool()>& ended) override;

@@ -13,6 +13,7 @@
 #include "ui/about_dialog.h"
 #include "ui/artwork.h"
 #include "ui/main_window.h"
+#include "ui/qt_arguments.h"
 #include "ui/qt_message_pump.h"
 #include "ui/qt_startup_view.h"
 #include "ui/screenshot_script.h"
@@ -69,6 +70,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int code = options.exit(e);
     return code == 0 ? kExitOk : kExitUsage;
+  }
+  if (const auto unknown = firstNonQtArgument(options.remaining())) {
+    std::cerr << "Unknown option or argument: " << *unknown
+              << "\nRun with --help for more information.\n";
+    return kExitUsage;
   }
 
   QApplication qt(argc, argv);

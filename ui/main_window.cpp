@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include <QAction>
 #include <QActionGroup>
@@ -53,7 +54,7 @@ const char* const kRestoreTip = "Write a saved personality back to the radio";
 const char* const kRestoreCaption = "Restore Personality";
 const char* const kBackupFilter = "Personality backups (*.orvp)";
 const char* const kBackupSaved =
-    "The radio's personality is saved in\n%1\n\nWhen the radio works again, write it back "
+    "%1\n\nThe radio's personality is saved in\n%2\nWhen the radio works again, write it back "
     "with File > Restore Personality.";
 const char* const kRestoreQuestion =
     "Write the personality saved in\n%1\nto the radio? What the radio holds now is replaced.";
@@ -74,11 +75,22 @@ constexpr std::array<PanelLabel, COstrelFlashToolDlg::kPanelFieldCount> kPanelLa
     {1079, false},  // Unit Private ID
 }};
 
+// The wait cursor of a running action is the whole application's; a question or a result
+// shown meanwhile gets the arrow back while it is up.
+class ArrowWhileAsking {
+ public:
+  ArrowWhileAsking() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+  ~ArrowWhileAsking() { QApplication::restoreOverrideCursor(); }
+  ArrowWhileAsking(const ArrowWhileAsking&) = delete;
+  ArrowWhileAsking& operator=(const ArrowWhileAsking&) = delete;
+};
+
 QPushButton* actionButton(const QString& label, QWidget* parent) {
   auto* button = new QPushButton(label, parent);
   button->setMinimumWidth(kActionButtonWidth);
   button->setMinimumHeight(30);
-  button->setAutoDefault(false);
+  // Enter presses the focused button; elsewhere in the window it does nothing.
+  button->setAutoDefault(true);
   return button;
 }
 
@@ -347,16 +359,13 @@ void COstrelFlashToolDlg::onExit() {
 
 void COstrelFlashToolDlg::onRestorePersonality() {
   // Not while another action runs (a console may have started one).
-  const auto idle = [this] {
-    return controller_ != nullptr && controller_->busyOperation() == MainController::kIdle;
-  };
-  if (!idle()) {
+  if (controller_ == nullptr || controller_->busyOperation() != MainController::kIdle) {
     return;
   }
   const QString folder =
       QString::fromStdString(controller_->programCommand().backupFolder.string());
   const QString file = fileChooser_(folder);
-  if (file.isEmpty() || !idle()) {
+  if (file.isEmpty()) {
     return;
   }
   const QString question = QString::fromLatin1(kRestoreQuestion).arg(file);
@@ -375,8 +384,12 @@ void COstrelFlashToolDlg::onHelp() {
   const std::string code =
       config_.currentLanguage.empty() ? kDefaultHelpLanguage : config_.currentLanguage;
   const std::filesystem::path file = baseFolder_ / "lang" / (code + ".chm");
+  // The code comes from the setup file: one that could name a file outside lang/ has no help.
+  const bool plainCode = std::all_of(code.begin(), code.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
+  });
   std::error_code ignored;
-  if (!std::filesystem::is_regular_file(file, ignored) ||
+  if (!plainCode || !std::filesystem::is_regular_file(file, ignored) ||
       !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())))) {
     showMessage(stringText(138), kStyleInformation);
     errorLog().logLine("Failed to load help file.");
@@ -441,12 +454,14 @@ void COstrelFlashToolDlg::changeEvent(QEvent* event) {
 int COstrelFlashToolDlg::showMessage(const std::string& text, unsigned style) {
   // The caption is the application's name, also while the title says test mode.
   CMsgBox box(isVisible() ? this : nullptr, QString::fromStdString(text), QString(), style);
+  const ArrowWhileAsking arrow;
   return messageBoxRunner_(box);
 }
 
 bool COstrelFlashToolDlg::confirmTestMode(const std::string& text) {
   QString question = QString::fromStdString(text);
   question.remove(QLatin1Char('\r'));
+  const ArrowWhileAsking arrow;
   return QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No) ==
          QMessageBox::Yes;
 }
@@ -482,6 +497,12 @@ QWidget* COstrelFlashToolDlg::control(Control control) const {
 void COstrelFlashToolDlg::enableControl(Control which, bool enabled) {
   if (QWidget* widget = control(which)) {
     widget->setEnabled(enabled);
+  }
+  // Writing a personality back needs the radio, as reading its information does.
+  if (which == Control::GetRadioInfo) {
+    if (QAction* restore = menuAction(kRestorePersonalityId)) {
+      restore->setEnabled(enabled);
+    }
   }
 }
 
@@ -579,6 +600,7 @@ std::optional<std::string> COstrelFlashToolDlg::askPassword(bool wrongPassword) 
   CDialogPwd dialog(this);
   dialog.setPassword(lastPassword_);
   dialog.setErrorFlag(wrongPassword);
+  const ArrowWhileAsking arrow;
   if (passwordRunner_(dialog) != QDialog::Accepted) {
     return std::nullopt;
   }
@@ -590,10 +612,12 @@ WaitView& COstrelFlashToolDlg::waitView() {
   return *waitView_;
 }
 
-void COstrelFlashToolDlg::showPersonalityBackup(const std::filesystem::path& file) {
-  const QString saved =
-      QString::fromLatin1(kBackupSaved).arg(QString::fromStdString(file.string()));
-  showMessage(saved.toStdString(), kStyleInformation);
+void COstrelFlashToolDlg::showUpdateFailure(const std::string& text, unsigned style,
+                                            const std::filesystem::path& personalityBackup) {
+  const QString shown =
+      QString::fromLatin1(kBackupSaved)
+          .arg(QString::fromStdString(text), QString::fromStdString(personalityBackup.string()));
+  showMessage(shown.toStdString(), style);
 }
 
 }  // namespace orvik

@@ -111,7 +111,8 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   void enableDealerLogin(bool enabled) override;
   std::optional<std::string> askPassword(bool wrongPassword) override;
   WaitView& waitView() override;
-  void showPersonalityBackup(const std::filesystem::path& file) override;
+  void showUpdateFailure(const std::string& text, unsigned style,
+                         const std::filesystem::path& personalityBackup) override;
 
  protected:
   bool event(QEvent* event) override;

@@ -481,9 +481,10 @@ void MainController::onUpdate() {
         view_.showMessage(kConsoleUnreachable, kStyleInformation);
       }
     } else {
-      view_.showMessage(run.outcome.text, run.outcome.style);
       if (run.outcome.style == kStyleError && !record.backupFile.empty()) {
-        view_.showPersonalityBackup(record.backupFile);
+        view_.showUpdateFailure(run.outcome.text, run.outcome.style, record.backupFile);
+      } else {
+        view_.showMessage(run.outcome.text, run.outcome.style);
       }
     }
     finish(run.outcome);
@@ -617,6 +618,9 @@ void MainController::onUpdateSerialNumber() {
 }
 
 void MainController::onRestorePersonality(const std::filesystem::path& backupFile) {
+  if (busyOperation_ != kIdle) {
+    return;  // one action at a time
+  }
   view_.setBusyCursor(true);
   busyOperation_ = kUpdating;
   startErrorText();

@@ -78,14 +78,17 @@ class MainController : public Event {
   void onUpdate();
   void onUpdateSerialNumber();
   void onDealerLogin();
-  // Writes a personality backup file back to the connected radio it was taken from.
+  // Writes a personality backup file back to the connected radio it was taken from; nothing
+  // while another action runs.
   void onRestorePersonality(const std::filesystem::path& backupFile);
   // The menu's Exit: allowed only while no action runs.
   bool requestExit() const { return busyOperation_ == kIdle; }
   // A message from a console; returns the answer.
   int onConsoleMessage(ConsoleMessage message, WParam wParam, LParam lParam);
   void onCableCount(LParam count);
-  // A device was removed from the system.
+  // A device was removed from the system. The windows do not call it: closing the port under
+  // a command that still runs on the worker would pull it from under the worker's reads; the
+  // cable monitor's count shows the removal and the command's own I/O fails.
   void onDeviceRemoved();
 
   int checkSingleCable();

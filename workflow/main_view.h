@@ -83,9 +83,10 @@ class MainView {
   virtual std::optional<std::string> askPassword(bool wrongPassword) = 0;
   // How the wait dialog is shown while a command runs.
   virtual WaitView& waitView() = 0;
-  // A failed update had saved the radio's personality to this file: tell the user, who writes
-  // it back once the radio works again.
-  virtual void showPersonalityBackup(const std::filesystem::path& file) = 0;
+  // The result of a failed update whose run had saved the radio's personality to a file, as
+  // one message that also names the file: the user writes it back once the radio works again.
+  virtual void showUpdateFailure(const std::string& text, unsigned style,
+                                 const std::filesystem::path& personalityBackup) = 0;
 };
 
 }  // namespace orvik

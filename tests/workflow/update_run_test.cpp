@@ -88,7 +88,7 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
     // Without the check box nothing is backed up, read for it or written back.
     const bool backedUp = !bench.controller.programCommand().backupFile().empty();
     EXPECT_EQ(backedUp, c.keep);
-    // After a failure the user learns where the personality is kept; not after a success.
+    // The failure's one message also says where the personality is kept; a success does not.
     std::vector<std::filesystem::path> told;
     if (backedUp && c.cause != nullptr) {
       told.push_back(bench.controller.programCommand().backupFile());

@@ -105,8 +105,10 @@ class RecordingView : public MainView {
   void enableDealerLogin(bool enabled) override { dealerLoginEnabled = enabled; }
   std::optional<std::string> askPassword(bool wrongPassword) override;
   WaitView& waitView() override { return wait; }
-  void showPersonalityBackup(const std::filesystem::path& file) override {
-    backupsShown.push_back(file);
+  void showUpdateFailure(const std::string& text, unsigned style,
+                         const std::filesystem::path& personalityBackup) override {
+    backupsShown.push_back(personalityBackup);
+    showMessage(text, style);
   }
 
   // The questions asked and the other messages shown, each in order.
