@@ -87,6 +87,7 @@ int main(int argc, char** argv) {
   QtMessagePump pump;
   RadioSession session(link);
   QtStartupView startupView;
+  startupView.setUnattended(screenshots.has_value());
   Application application(session.driver(), session.clock(), startupView, startup);
   if (!session.start(application, startup, trace, std::cerr)) {
     return kExitFailure;

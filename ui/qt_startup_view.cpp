@@ -1,12 +1,17 @@
 #include "ui/qt_startup_view.h"
 
 #include <QApplication>
+#include <iostream>
 
 #include "ui/msg_box.h"
 
 namespace orvik {
 
 void QtStartupView::showMessage(const std::string& text, unsigned style) {
+  if (unattended_) {
+    std::cerr << text << '\n';
+    return;
+  }
   CMsgBox box(window_ != nullptr && window_->isVisible() ? window_.data() : nullptr,
               QString::fromStdString(text), QString(), style);
   box.exec();

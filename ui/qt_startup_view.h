@@ -12,6 +12,8 @@ class QtStartupView final : public StartupView {
  public:
   // The window to raise once it exists.
   void setWindow(QWidget* window) { window_ = window; }
+  // Nobody is at the screen (the screenshot run): messages go to standard error instead.
+  void setUnattended(bool unattended) { unattended_ = unattended; }
 
   void showMessage(const std::string& text, unsigned style) override;
   // Shows the window again if it is minimised, without activating it, and brings the topmost
@@ -20,6 +22,7 @@ class QtStartupView final : public StartupView {
 
  private:
   QPointer<QWidget> window_;
+  bool unattended_ = false;
 };
 
 }  // namespace orvik

@@ -169,9 +169,18 @@ bool ScreenshotScript::run() {
   controller_.onGetRadioInfo();
   QApplication::processEvents();
   save(framedPicture(window_, nullptr), QStringLiteral("idle.png"));
+  // Pictures of a run that went wrong would show the wrong thing: say which step failed.
+  const auto check = [this](bool ok, const char* step) {
+    if (!ok) {
+      failures_ << QStringLiteral("%1 (%2)").arg(
+          QLatin1String(step), QString::fromStdString(controller_.lastOutcome().text));
+    }
+  };
+  check(controller_.lastOutcome().succeeded(), "idle.png: reading the radio");
 
   controller_.onUpdate();
   QApplication::processEvents();
+  check(controller_.lastOutcome().succeeded(), "update.png: the update");
   if (!messageBoxTaken_) {
     failures_ << QStringLiteral("message-box.png (no question was asked)");
   }
@@ -180,6 +189,7 @@ bool ScreenshotScript::run() {
   }
 
   controller_.onDealerLogin();
+  check(controller_.dealerMode(), "dealer.png: the dealer login");
   window_.serialEdit()->setText(QString::fromLatin1(kTypedSerial));
   QApplication::processEvents();
   save(framedPicture(window_, nullptr), QStringLiteral("dealer.png"));
