@@ -21,8 +21,10 @@ class ProgressStatusBarTest : public testing::Test {
     int barPixels = 0;
     int darkPixels = 0;
     int firstNonBarColumn = -1;
+    int darkLeftOfEnd = 0;   // before the column barEnd
+    int otherLeftOfEnd = 0;  // neither bar colour nor dark, before the column barEnd
   };
-  Look look() {
+  Look look(int barEnd = 0) {
     const QImage image = bar.grab().toImage();
     const QRect area = bar.progressRect();
     const QRgb barColour = bar.barColour().rgb();
@@ -31,13 +33,14 @@ class ProgressStatusBarTest : public testing::Test {
       bool wholeColumnIsBar = true;
       for (int y = area.top(); y <= area.bottom(); ++y) {
         const QRgb pixel = image.pixel(x, y);
-        if ((pixel & 0xFFFFFF) == (barColour & 0xFFFFFF)) {
-          ++seen.barPixels;
-        } else {
-          wholeColumnIsBar = false;
-        }
-        if (qGray(pixel) < 100) {
-          ++seen.darkPixels;
+        const bool isBar = (pixel & 0xFFFFFF) == (barColour & 0xFFFFFF);
+        const bool dark = qGray(pixel) < 100;
+        seen.barPixels += isBar ? 1 : 0;
+        wholeColumnIsBar = wholeColumnIsBar && isBar;
+        seen.darkPixels += dark ? 1 : 0;
+        if (x - area.left() < barEnd) {
+          seen.darkLeftOfEnd += dark ? 1 : 0;
+          seen.otherLeftOfEnd += !isBar && !dark ? 1 : 0;
         }
       }
       if (!wholeColumnIsBar && seen.firstNonBarColumn < 0) {
@@ -101,6 +104,16 @@ TEST_F(ProgressStatusBarTest, BarAndTwoColouredPercentage) {
   EXPECT_EQ(quarter.firstNonBarColumn, width / 4);
   EXPECT_EQ(quarter.barPixels, width / 4 * height);
   EXPECT_GT(quarter.darkPixels, 0);
+
+  // 50 %: the bar ends inside the text; the text's part over the bar is drawn in the bar's
+  // text colour, the part beside it in the ordinary colour.
+  bar.setProgress(50, 0);
+  Look half = look(width / 2);
+  EXPECT_EQ(half.darkLeftOfEnd, 0);
+  // Left of the end only bar and light text; beyond it no bar.
+  EXPECT_EQ(half.barPixels + half.otherLeftOfEnd, width / 2 * height);
+  EXPECT_GT(half.otherLeftOfEnd, 0);
+  EXPECT_GT(half.darkPixels, 0);
 
   // 100 %: all bar, and the text over it entirely in the bar's text colour.
   bar.setProgress(100, 0);
