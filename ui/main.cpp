@@ -152,6 +152,12 @@ int main(int argc, char** argv) {
       window.close();
     });
   }
+  // Once the window has closed (only ever while no action runs), a console's request still on
+  // its way must not start an update behind it.
+  QObject::connect(&qt, &QGuiApplication::lastWindowClosed, [&] {
+    controller.setConsoleChannel(nullptr);
+    console.stop();
+  });
   window.show();
   QApplication::exec();
 

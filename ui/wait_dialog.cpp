@@ -6,6 +6,9 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <chrono>
+
+#include "exec/message_window.h"
 #include "ui/qt_message_pump.h"
 
 namespace orvik {
@@ -104,8 +107,14 @@ void QtWaitView::runModal(const std::string& text, const std::function<bool()>& 
       loop.quit();
     }
   });
-  if (!ended()) {
+  while (!ended()) {
     loop.exec(QEventLoop::DialogExec);
+    if (!ended()) {
+      // Qt's loops return at once once the application is quitting, yet the command still
+      // works on the radio: wait for its end on the message queue itself.
+      currentThreadQueue().waitForMessage(std::chrono::milliseconds(100));
+      pump_.runPending();
+    }
   }
   pump_.removeObserver(observer);
   dialog.hide();
