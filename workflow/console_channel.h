@@ -24,6 +24,9 @@ class ConsoleChannel {
   virtual bool isConsole(WParam handle) = 0;
   // Delivers a message to the console without waiting for it; false when it is gone.
   virtual bool post(WParam console, ConsoleMessage message, WParam wParam, LParam lParam) = 0;
+  // Told when a user action starts and ends. Console requests are handled between actions: one
+  // that would enter or leave the test mode while an action runs waits until it has ended.
+  virtual void setActionRunning(bool running) { (void)running; }
 };
 
 }  // namespace orvik

@@ -142,6 +142,7 @@ void ConsoleServer::stop() {
   }
   connections_.clear();
   requests_.clear();
+  held_.clear();
   if (!path_.empty()) {
     ::unlink(path_.c_str());
     path_.clear();
@@ -253,6 +254,12 @@ void ConsoleServer::onRequest(std::uint64_t id) {
     if (found == requests_.end()) {
       return;
     }
+    const std::optional<ConsoleMessage> message = found->second.message;
+    if (actionRunning_ &&
+        (message == ConsoleMessage::EnterTestMode || message == ConsoleMessage::ExitTestMode)) {
+      held_.push_back(id);  // answered once the action has ended
+      return;
+    }
     request = found->second;
     requests_.erase(found);
   }
@@ -261,6 +268,18 @@ void ConsoleServer::onRequest(std::uint64_t id) {
     answer = handler_(*request.message, request.wParam, request.lParam);
   }
   request.from->writeLine("ANSWER " + std::to_string(answer));
+}
+
+void ConsoleServer::setActionRunning(bool running) {
+  actionRunning_ = running;
+  if (running || window_ == kNoWindow) {
+    return;
+  }
+  // In the order they came, after whatever is queued already.
+  for (const std::uint64_t id : held_) {
+    postMessage(window_, kRequestMessage, static_cast<WParam>(id), 0);
+  }
+  held_.clear();
 }
 
 std::shared_ptr<ConsoleServer::Connection> ConsoleServer::claimedBy(WParam handle) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "workflow/console_channel.h"
 
@@ -40,6 +41,7 @@ class ConsoleServer final : public ConsoleChannel {
 
   bool isConsole(WParam handle) override;
   bool post(WParam console, ConsoleMessage message, WParam wParam, LParam lParam) override;
+  void setActionRunning(bool running) override;
 
  private:
   struct Connection;
@@ -59,6 +61,9 @@ class ConsoleServer final : public ConsoleChannel {
   std::filesystem::path path_;
   std::string error_;
   Handler handler_;
+  // On the listening thread: whether an action runs, and the requests held until it has ended.
+  bool actionRunning_ = false;
+  std::vector<std::uint64_t> held_;
   int listenFd_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;

@@ -194,7 +194,7 @@ void MainController::finish(ActionOutcome outcome) {
 void MainController::onGetRadioInfo() {
   view_.setBusyCursor(true);
   ActionOutcome outcome{str(171), kStyleInformation, false};
-  busyOperation_ = kReadingInfo;
+  setBusy(kReadingInfo);
   startErrorText();
   view_.enableControl(Control::GetRadioInfo, false);
   checkSingleCable();
@@ -207,13 +207,13 @@ void MainController::onGetRadioInfo() {
   view_.showMessage(outcome.text, outcome.style);
   finish(outcome);
   updateControls();
-  busyOperation_ = kIdle;
+  setBusy(kIdle);
   view_.setBusyCursor(false);
 }
 
 void MainController::onUpdate() {
   view_.setBusyCursor(true);
-  busyOperation_ = kUpdating;
+  setBusy(kUpdating);
   startErrorText();
   view_.enableControl(Control::Update, false);
   view_.enableControl(Control::KeepPersonality, false);
@@ -231,7 +231,7 @@ void MainController::onUpdate() {
 
   const auto endSilently = [&] {
     cancelled = true;
-    busyOperation_ = kIdle;
+    setBusy(kIdle);
   };
 
   // The radio.
@@ -497,7 +497,7 @@ void MainController::onUpdate() {
 
   closeIfOpen();
   updateControls();
-  busyOperation_ = kIdle;
+  setBusy(kIdle);
   keypadUpdatedThisRun_ = false;
   view_.setBusyCursor(false);
 }
@@ -510,6 +510,14 @@ bool MainController::reportToConsole(bool success) {
     }
   }
   return false;
+}
+
+void MainController::setBusy(Busy operation) {
+  const bool wasRunning = busyOperation_ != kIdle;
+  busyOperation_ = operation;
+  if (console_ != nullptr && wasRunning != (operation != kIdle)) {
+    console_->setActionRunning(operation != kIdle);
+  }
 }
 
 bool MainController::runCommand(Command& command, const std::string& waitText) {
@@ -546,7 +554,7 @@ void MainController::onUpdateSerialNumber() {
   view_.setBusyCursor(true);
   ActionOutcome outcome{str(131), kStyleInformation, false};
   bool ok = true;
-  busyOperation_ = kWritingSerial;
+  setBusy(kWritingSerial);
   startErrorText();
   view_.enableControl(Control::SerialNumberEdit, false);
   view_.enableControl(Control::UpdateSerialNumber, false);
@@ -613,7 +621,7 @@ void MainController::onUpdateSerialNumber() {
     updateObserver_(record, outcome);
   }
   updateControls();
-  busyOperation_ = kIdle;
+  setBusy(kIdle);
   view_.setBusyCursor(false);
 }
 
@@ -622,7 +630,7 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
     return;  // one action at a time
   }
   view_.setBusyCursor(true);
-  busyOperation_ = kUpdating;
+  setBusy(kUpdating);
   startErrorText();
   view_.enableControl(Control::Update, false);
   checkSingleCable();
@@ -646,7 +654,7 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   view_.showMessage(outcome.text, outcome.style);
   finish(outcome);
   updateControls();
-  busyOperation_ = kIdle;
+  setBusy(kIdle);
   view_.setBusyCursor(false);
 }
 

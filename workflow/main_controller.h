@@ -119,6 +119,8 @@ class MainController : public Event {
   // Connects, probes the cable and reads the identity; on failure sets the run's result.
   bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
   void closeIfOpen();
+  // The running action (kIdle: none); the console hears when one starts and ends.
+  void setBusy(Busy operation);
   // Runs one command on the worker behind the wait dialog, on the connected radio, with its
   // progress going to this window; true when it succeeded.
   bool runCommand(Command& command, const std::string& waitText = {});

@@ -177,5 +177,19 @@ TEST_F(ConsoleTest, StartWhileBusyIsIgnored) {
   EXPECT_TRUE(bench.consoleChannel.posts.empty());
 }
 
+// The console learns when each user action starts and ends, so that it can hold test-mode
+// requests until then.
+TEST_F(ConsoleTest, TheConsoleHearsWhenActionsStartAndEnd) {
+  Bench bench;
+  std::vector<bool> seenDuring;
+  bench.view.wait.during = [&](const std::string&) {
+    seenDuring = bench.consoleChannel.actionRunning;
+  };
+  bench.controller.onGetRadioInfo();
+  bench.controller.onUpdate();
+  EXPECT_EQ(seenDuring, (std::vector<bool>{true, false, true}));
+  EXPECT_EQ(bench.consoleChannel.actionRunning, (std::vector<bool>{true, false, true, false}));
+}
+
 }  // namespace
 }  // namespace orvik

@@ -153,11 +153,13 @@ class FakeConsole final : public ConsoleChannel {
 
   bool isConsole(WParam handle) override { return consoles.contains(handle); }
   bool post(WParam console, ConsoleMessage message, WParam wParam, LParam lParam) override;
+  void setActionRunning(bool running) override { actionRunning.push_back(running); }
 
   std::set<WParam> consoles{kHandle};
   // How many posts fail before one gets through; negative: every one fails.
   int refusals = 0;
   std::vector<Post> posts;
+  std::vector<bool> actionRunning;
 };
 
 // One tool and one radio. The package and the machine's setup file are written and loaded,
