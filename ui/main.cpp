@@ -1,6 +1,7 @@
 // orvik-update: the update tool's desktop window.
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
 
@@ -158,6 +159,12 @@ int main(int argc, char** argv) {
     controller.setConsoleChannel(nullptr);
     console.stop();
   });
+  // In the middle of the screen, also where no window manager places it.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window.move(frame.topLeft());
+  }
   window.show();
   QApplication::exec();
 

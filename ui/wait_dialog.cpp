@@ -62,7 +62,6 @@ WaitDialog::WaitDialog(QWidget* parent, const QString& text)
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(18, 12, 18, 12);
   layout->setSpacing(14);
-  layout->addStretch(1);
   layout->addWidget(new BusySpinner(this));
   label_ = new QLabel(text, this);
   label_->setAlignment(Qt::AlignCenter);
@@ -70,8 +69,8 @@ WaitDialog::WaitDialog(QWidget* parent, const QString& text)
   QFont font = label_->font();
   font.setPointSizeF(font.pointSizeF() * 1.1);
   label_->setFont(font);
-  layout->addWidget(label_);
-  layout->addStretch(1);
+  // The text takes all the room beside the spinner, so a longer one wraps as little as it can.
+  layout->addWidget(label_, 1);
 }
 
 QString WaitDialog::text() const {
