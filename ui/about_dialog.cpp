@@ -37,10 +37,19 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   outer->setSpacing(16);
   auto* top = new QHBoxLayout();
   top->setSpacing(20);
+  // The application's icon over the radio's picture.
+  auto* pictures = new QVBoxLayout();
+  pictures->setSpacing(12);
   auto* icon = new QLabel(this);
   icon->setPixmap(applicationIcon().pixmap(64, 64));
   icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
-  top->addWidget(icon, 0, Qt::AlignTop);
+  pictures->addWidget(icon);
+  auto* radio = new QLabel(this);
+  radio->setPixmap(radioPicture().scaledToHeight(110, Qt::SmoothTransformation));
+  radio->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+  pictures->addWidget(radio);
+  pictures->addStretch(1);
+  top->addLayout(pictures);
 
   auto* lines = new QVBoxLayout();
   lines->setSpacing(6);
