@@ -281,6 +281,11 @@ TEST_F(MainWindowTest, AWholeUpdateClickedThroughOnTheSimulatedRadio) {
   window->qtWaitView().setShownHook([&](WaitDialog& dialog) {
     waits << dialog.text();
     EXPECT_TRUE(dialog.isModal());
+    // While the radio is programmed nothing else starts and the window does not close.
+    EXPECT_FALSE(button(Control::Update)->isEnabled());
+    EXPECT_FALSE(window->control(Control::KeepPersonality)->isEnabled());
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
   });
   shown.clear();
   QTest::mouseClick(button(Control::Update), Qt::LeftButton);
