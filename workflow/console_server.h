@@ -61,7 +61,7 @@ class ConsoleServer final : public ConsoleChannel {
   std::filesystem::path path_;
   std::string error_;
   Handler handler_;
-  // On the listening thread: whether an action runs, and the requests held until it has ended.
+  // On the thread that listens: whether an action runs, and the requests held until it ends.
   bool actionRunning_ = false;
   std::vector<std::uint64_t> held_;
   int listenFd_ = -1;
