@@ -38,26 +38,6 @@ std::vector<std::uint8_t> textBytes(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
-std::string addressMapText() {
-  // The usual places of the nine blocks, DEF where the demo codeplug streams put their data.
-  static constexpr struct {
-    const char* key;
-    std::uint32_t address;
-    std::uint32_t size;
-  } kBlocks[] = {
-      {"DYN_START", 0x820000, 0x1000},        {"CONTACT_START", 0x830000, 0x2000},
-      {"ERGO_START", 0x840000, 0x1000},       {"FACT_START", 0x841000, 0x1000},
-      {"HW_START", 0x842000, 0x1000},         {"BACKUP_FACT", 0x843000, 0x1000},
-      {"DEF_BLK", kDefAddress, kDefSize},     {"RESERVED_BLOCK_1", 0x854000, 0x6000},
-      {"RESERVED_BLOCK_2", 0x860000, 0x6000},
-  };
-  std::string text;
-  for (const auto& block : kBlocks) {
-    text += formatText("%s\nADDRESS = %X\nBSIZE = %X\n", block.key, block.address, block.size);
-  }
-  return text;
-}
-
 std::string configText() {
   const std::string even = packVersionText(kEvenVersion);
   const std::string odd = packVersionText(kOddVersion);
@@ -127,6 +107,25 @@ std::optional<std::string> defStream(const PackVersion& version, std::string& er
 
 }  // namespace
 
+std::string demoAddressMapText() {
+  static constexpr struct {
+    const char* key;
+    std::uint32_t address;
+    std::uint32_t size;
+  } kBlocks[] = {
+      {"DYN_START", 0x820000, 0x1000},        {"CONTACT_START", 0x830000, 0x2000},
+      {"ERGO_START", 0x840000, 0x1000},       {"FACT_START", 0x841000, 0x1000},
+      {"HW_START", 0x842000, 0x1000},         {"BACKUP_FACT", 0x843000, 0x1000},
+      {"DEF_BLK", kDefAddress, kDefSize},     {"RESERVED_BLOCK_1", 0x854000, 0x6000},
+      {"RESERVED_BLOCK_2", 0x860000, 0x6000},
+  };
+  std::string text;
+  for (const auto& block : kBlocks) {
+    text += formatText("%s\nADDRESS = %X\nBSIZE = %X\n", block.key, block.address, block.size);
+  }
+  return text;
+}
+
 bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem::path& setupPath,
                       std::ostream& out, std::string& error) {
   // Firmware: five 64 KiB sections, well inside the seven erased 64 KiB units.
@@ -157,7 +156,7 @@ bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem
     map.version = version;
     map.codeplugVersion = version;
     map.internalName = "ADDR_" + versionText;
-    map.body = textBytes(addressMapText());
+    map.body = textBytes(demoAddressMapText());
     if (!writeContainer(folder / ("addr_" + fileVersion + ".kxk"), map, out, error)) {
       return false;
     }

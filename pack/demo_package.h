@@ -18,6 +18,10 @@ inline constexpr const char* kDemoDealerPassword = "demo1234";
 bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem::path& setupPath,
                       std::ostream& out, std::string& error);
 
+// The address map of the demo package (and of the simulated radio): the nine blocks at their
+// usual places, DEF where the demo codeplug streams put their data.
+std::string demoAddressMapText();
+
 // Writes only the setup file that matches the demo package (the simulated machine's).
 bool writeDemoSetup(const std::filesystem::path& setupPath, std::ostream& out, std::string& error);
 

@@ -8,6 +8,7 @@
 #include "config/scramble.h"
 #include "errors/error_log.h"
 #include "errors/error_text.h"
+#include "pack/demo_package.h"
 #include "pack/image_builder.h"
 #include "pack/kxk_builder.h"
 #include "pack/srec_writer.h"
@@ -59,25 +60,6 @@ std::vector<std::uint8_t> filler(std::size_t n, std::uint32_t seed) {
     b = static_cast<std::uint8_t>(seed >> 24);
   }
   return bytes;
-}
-
-std::string addressMapText() {
-  static constexpr struct {
-    const char* key;
-    std::uint32_t address;
-    std::uint32_t size;
-  } kBlocks[] = {
-      {"DYN_START", 0x820000, 0x1000},        {"CONTACT_START", 0x830000, 0x2000},
-      {"ERGO_START", 0x840000, 0x1000},       {"FACT_START", 0x841000, 0x1000},
-      {"HW_START", 0x842000, 0x1000},         {"BACKUP_FACT", 0x843000, 0x1000},
-      {"DEF_BLK", kDefAddress, kDefSize},     {"RESERVED_BLOCK_1", 0x854000, 0x6000},
-      {"RESERVED_BLOCK_2", 0x860000, 0x6000},
-  };
-  std::string text;
-  for (const auto& block : kBlocks) {
-    text += formatText("%s\nADDRESS = %X\nBSIZE = %X\n", block.key, block.address, block.size);
-  }
-  return text;
 }
 
 // The default block of one version: "<model> DEF <version>" at its start, which the simulated
@@ -170,7 +152,7 @@ void writePackage(const fs::path& dataDir, const fs::path& setupPath, const Pack
     xml += formatText("  <kp name=\"keypad\" ver=\"%s\"/>\n", package.keypad.c_str());
   }
   int files = 0;
-  const std::string map = addressMapText();
+  const std::string map = demoAddressMapText();
   for (const std::string& version : package.addressVersions) {
     KxkContents contents;
     contents.type = kKxkCodeplugFile;
