@@ -8,13 +8,10 @@
 #include "app/string_table.h"
 #include "base/text.h"
 #include "ui/artwork.h"
+#include "ui/table_text.h"
 
 namespace orvik {
 namespace {
-
-QString text(int id) {
-  return QString::fromStdString(stringText(id));
-}
 
 QLabel* wrappedLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
@@ -63,10 +60,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
       new QLabel(QString::fromStdString(formatText(stringText(130).c_str(), kToolVersion)), this);
   lines->addWidget(version_);
   lines->addSpacing(8);
-  lines->addWidget(wrappedLabel(text(132), this));
-  lines->addWidget(wrappedLabel(text(133), this));
+  lines->addWidget(wrappedLabel(tableText(132), this));
+  lines->addWidget(wrappedLabel(tableText(133), this));
   lines->addSpacing(8);
-  auto* notice = wrappedLabel(text(135), this);
+  auto* notice = wrappedLabel(tableText(135), this);
   notice->setFixedWidth(330);
   lines->addWidget(notice);
   top->addLayout(lines, 1);
@@ -74,7 +71,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 
   auto* buttons = new QHBoxLayout();
   buttons->addStretch(1);
-  auto* ok = new QPushButton(text(1), this);
+  auto* ok = new QPushButton(tableText(1), this);
   ok->setDefault(true);
   ok->setMinimumWidth(88);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "app/string_table.h"
+#include "ui/table_text.h"
 
 namespace orvik {
 namespace {
@@ -15,16 +15,12 @@ constexpr int kHeight = 142;
 constexpr int kMargin = 20;
 const QColor kErrorColour(255, 0, 0);
 
-QString text(int id) {
-  return QString::fromStdString(stringText(id));
-}
-
 }  // namespace
 
 CDialogPwd::CDialogPwd(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-  setWindowTitle(text(159));
+  setWindowTitle(tableText(159));
   setModal(true);
   setFixedSize(kWidth, kHeight);
 
@@ -35,8 +31,8 @@ CDialogPwd::CDialogPwd(QWidget* parent)
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit_));
   edit_->setGeometry(kMargin, kMargin + 4, kWidth - 2 * kMargin, 28);
 
-  login_ = new QPushButton(text(159), this);
-  cancel_ = new QPushButton(text(2), this);
+  login_ = new QPushButton(tableText(159), this);
+  cancel_ = new QPushButton(tableText(2), this);
   constexpr int kButtonWidth = 88;
   constexpr int kButtonHeight = 28;
   const int buttonTop = kHeight - kMargin - kButtonHeight + 4;
@@ -75,7 +71,7 @@ QString CDialogPwd::password() const {
 }
 
 QString CDialogPwd::hintText() const {
-  return text(error_ ? 104 : 107);
+  return tableText(error_ ? 104 : 107);
 }
 
 QColor CDialogPwd::hintColour() const {

@@ -8,7 +8,6 @@
 #include <iostream>
 
 #include "app/application.h"
-#include "app/string_table.h"
 #include "cli/radio_session.h"
 #include "errors/error_log.h"
 #include "ui/about_dialog.h"
@@ -19,6 +18,7 @@
 #include "ui/qt_startup_view.h"
 #include "ui/screenshot_script.h"
 #include "ui/splash_screen.h"
+#include "ui/table_text.h"
 #include "workflow/console_server.h"
 #include "workflow/main_controller.h"
 #include "workflow/update_history.h"
@@ -28,10 +28,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-QString text(int id) {
-  return QString::fromStdString(orvik::stringText(id));
-}
 
 }  // namespace
 
@@ -81,7 +77,7 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setWindowIcon(applicationIcon());
-  const QString title = text(126) + QLatin1Char(' ') + text(134);
+  const QString title = tableText(126) + QLatin1Char(' ') + tableText(134);
   QApplication::setApplicationName(title);
 
   // The message windows of this thread run from Qt's loop from here on.
@@ -102,11 +98,12 @@ int main(int argc, char** argv) {
 
   RadioManager& manager = application.radioManager();
   if (!screenshots) {
-    CSplashScreen splash(splashPicture(text(126), text(134),
-                                       text(130).replace(QStringLiteral("%s"),
-                                                         QLatin1String(CAboutDlg::kToolVersion)),
-                                       text(132)),
-                         CSplashScreen::kDefaultTimeoutMs);
+    CSplashScreen splash(
+        splashPicture(
+            tableText(126), tableText(134),
+            tableText(130).replace(QStringLiteral("%s"), QLatin1String(CAboutDlg::kToolVersion)),
+            tableText(132)),
+        CSplashScreen::kDefaultTimeoutMs);
     splash.exec();
   }
 

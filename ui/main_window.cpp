@@ -34,6 +34,7 @@
 #include "ui/login_dialog.h"
 #include "ui/msg_box.h"
 #include "ui/progress_status_bar.h"
+#include "ui/table_text.h"
 #include "ui/wait_dialog.h"
 #include "workflow/main_controller.h"
 
@@ -43,10 +44,6 @@ namespace {
 constexpr int kSerialLength = 11;
 constexpr int kActionButtonWidth = 176;
 constexpr int kFieldWidth = 210;
-
-QString text(int id) {
-  return QString::fromStdString(stringText(id));
-}
 
 // Writing a saved personality back, after an update that failed on the way.
 const char* const kRestoreMenuText = "&Restore Personality...";
@@ -136,14 +133,14 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   outer->setSpacing(12);
 
   // Radio information: the fields on the left, the picture and the time stamp on the right.
-  auto* infoGroup = new QGroupBox(text(148), central);
+  auto* infoGroup = new QGroupBox(tableText(148), central);
   auto* info = new QGridLayout(infoGroup);
   info->setContentsMargins(14, 14, 14, 14);
   info->setHorizontalSpacing(12);
   info->setVerticalSpacing(6);
   for (int i = 0; i < kPanelFieldCount; ++i) {
     const PanelLabel& label = kPanelLabels[static_cast<std::size_t>(i)];
-    QString caption = text(label.textId);
+    QString caption = tableText(label.textId);
     if (label.colon) {
       caption += QLatin1Char(':');
     }
@@ -152,7 +149,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
     field->setReadOnly(true);
     field->setFocusPolicy(Qt::ClickFocus);
     field->setMinimumWidth(kFieldWidth);
-    field->setText(text(175));
+    field->setText(tableText(175));
     // Read-only fields look it, so nobody tries to type into them.
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window).lighter(104));
@@ -176,7 +173,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   picturePalette.setColor(QPalette::Window, picturePalette.color(QPalette::Base));
   picture_->setPalette(picturePalette);
   pictureColumn->addWidget(picture_, 1);
-  timeStamp_ = new QLabel(text(137), infoGroup);
+  timeStamp_ = new QLabel(tableText(137), infoGroup);
   timeStamp_->setAlignment(Qt::AlignCenter);
   timeStamp_->setVisible(false);
   // Keeps its room while hidden, so the panel does not jump after the first read.
@@ -184,7 +181,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   keep.setRetainSizeWhenHidden(true);
   timeStamp_->setSizePolicy(keep);
   pictureColumn->addWidget(timeStamp_);
-  getInfoButton_ = actionButton(text(155), infoGroup);
+  getInfoButton_ = actionButton(tableText(155), infoGroup);
   pictureColumn->addWidget(getInfoButton_);
   info->addLayout(pictureColumn, 0, 2, kPanelFieldCount, 1);
   info->setColumnStretch(1, 1);
@@ -192,27 +189,27 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   outer->addWidget(infoGroup);
 
   // Update.
-  auto* updateGroup = new QGroupBox(text(156), central);
+  auto* updateGroup = new QGroupBox(tableText(156), central);
   auto* update = new QHBoxLayout(updateGroup);
   update->setContentsMargins(14, 10, 14, 12);
-  keepBox_ = new QCheckBox(text(157), updateGroup);
-  updateButton_ = actionButton(text(156), updateGroup);
+  keepBox_ = new QCheckBox(tableText(157), updateGroup);
+  updateButton_ = actionButton(tableText(156), updateGroup);
   update->addWidget(keepBox_);
   update->addStretch(1);
   update->addWidget(updateButton_);
   outer->addWidget(updateGroup);
 
   // The dealer's serial number, shown only in dealer mode.
-  serialGroup_ = new QGroupBox(text(152), central);
+  serialGroup_ = new QGroupBox(tableText(152), central);
   auto* serial = new QHBoxLayout(serialGroup_);
   serial->setContentsMargins(14, 10, 14, 12);
   serial->setSpacing(12);
-  auto* serialLabel = new QLabel(text(152), serialGroup_);
+  auto* serialLabel = new QLabel(tableText(152), serialGroup_);
   serialEdit_ = new QLineEdit(serialGroup_);
   serialEdit_->setMaxLength(kSerialLength);
   serialEdit_->setMinimumWidth(kFieldWidth - 40);
   serialLabel->setBuddy(serialEdit_);
-  serialButton_ = actionButton(text(158), serialGroup_);
+  serialButton_ = actionButton(tableText(158), serialGroup_);
   // The entry lines up with the panel's fields above it.
   int labelWidth = 0;
   for (const QLabel* label : labels_) {
@@ -245,29 +242,29 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
 void COstrelFlashToolDlg::buildMenus() {
   const auto addAction = [this](QMenu* menu, int id, const QString& label, int tipId) {
     QAction* action = menu->addAction(label);
-    action->setStatusTip(text(tipId));
+    action->setStatusTip(tableText(tipId));
     actions_[id] = action;
     return action;
   };
   // Opening a menu shows the general hint until an item is highlighted.
   const auto hintOnOpen = [this](QMenu* menu) {
-    connect(menu, &QMenu::aboutToShow, this, [this] { setHelpText(text(108)); });
+    connect(menu, &QMenu::aboutToShow, this, [this] { setHelpText(tableText(108)); });
   };
 
-  fileMenu_ = menuBar()->addMenu(text(160));
+  fileMenu_ = menuBar()->addMenu(tableText(160));
   hintOnOpen(fileMenu_);
   QAction* restore = fileMenu_->addAction(QString::fromLatin1(kRestoreMenuText));
   restore->setStatusTip(QString::fromLatin1(kRestoreTip));
   actions_[kRestorePersonalityId] = restore;
   connect(restore, &QAction::triggered, this, &COstrelFlashToolDlg::onRestorePersonality);
   fileMenu_->addSeparator();
-  QAction* exitAction = addAction(fileMenu_, kExitId, text(161), 111);
+  QAction* exitAction = addAction(fileMenu_, kExitId, tableText(161), 111);
   exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(exitAction, &QAction::triggered, this, &COstrelFlashToolDlg::onExit);
 
-  settingMenu_ = menuBar()->addMenu(text(163));
+  settingMenu_ = menuBar()->addMenu(tableText(163));
   hintOnOpen(settingMenu_);
-  QAction* login = addAction(settingMenu_, kDealerLoginId, text(105), 102);
+  QAction* login = addAction(settingMenu_, kDealerLoginId, tableText(105), 102);
   connect(login, &QAction::triggered, this, [this] {
     if (controller_ != nullptr) {
       controller_->onDealerLogin();
@@ -275,25 +272,25 @@ void COstrelFlashToolDlg::buildMenus() {
   });
   buildLanguageMenu();
 
-  helpMenu_ = menuBar()->addMenu(text(164));
+  helpMenu_ = menuBar()->addMenu(tableText(164));
   hintOnOpen(helpMenu_);
-  QAction* contents = addAction(helpMenu_, kHelpContentsId, text(165), 109);
+  QAction* contents = addAction(helpMenu_, kHelpContentsId, tableText(165), 109);
   contents->setShortcut(QKeySequence(Qt::Key_F1));
   contents->setShortcutContext(Qt::WindowShortcut);
   connect(contents, &QAction::triggered, this, &COstrelFlashToolDlg::onHelp);
   helpMenu_->addSeparator();
-  QAction* about = addAction(helpMenu_, kAboutId, text(166), 110);
+  QAction* about = addAction(helpMenu_, kAboutId, tableText(166), 110);
   connect(about, &QAction::triggered, this, &COstrelFlashToolDlg::onAbout);
 }
 
 void COstrelFlashToolDlg::buildLanguageMenu() {
-  auto* languages = new QMenu(text(124), settingMenu_);
+  auto* languages = new QMenu(tableText(124), settingMenu_);
   languageGroup_ = new QActionGroup(languages);
   languageGroup_->setExclusive(true);
   std::string code;
   while (config_.NextLanguage(code)) {
     if (const LanguageEntry* entry = findLanguage(code)) {
-      QAction* action = languages->addAction(text(entry->textId));
+      QAction* action = languages->addAction(tableText(entry->textId));
       action->setCheckable(true);
       action->setData(entry->menuId);
       languageGroup_->addAction(action);
@@ -418,7 +415,7 @@ bool COstrelFlashToolDlg::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // A highlighted menu item shows its prompt; leaving it brings back the general hint.
     const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-    setHelpText(tip.isEmpty() ? text(108) : tip);
+    setHelpText(tip.isEmpty() ? tableText(108) : tip);
     return true;
   }
   return QMainWindow::event(event);

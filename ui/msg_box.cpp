@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "app/string_table.h"
+#include "ui/table_text.h"
 
 namespace orvik {
 namespace {
@@ -18,10 +18,6 @@ constexpr unsigned kKindOk = 0;
 constexpr unsigned kKindYesNo = 4;
 const QColor kBandColour(0xF0, 0xF0, 0xF0);
 const QColor kBandLine(0xDF, 0xDF, 0xDF);
-
-QString tableText(int id) {
-  return QString::fromStdString(stringText(id));
-}
 
 // Wide enough for its text, never narrower than the usual button.
 int buttonWidth(const QPushButton& button) {

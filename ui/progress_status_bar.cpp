@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/string_table.h"
+#include "ui/table_text.h"
 
 namespace orvik {
 namespace {
@@ -17,14 +17,10 @@ constexpr int kPartInset = 3;
 const QColor kConnectedLamp(0x2e, 0x9d, 0x46);
 const QColor kDisconnectedLamp(0xa0, 0xa0, 0xa0);
 
-QString text(int id) {
-  return QString::fromStdString(stringText(id));
-}
-
 }  // namespace
 
 CProgressStatusBar::CProgressStatusBar(QWidget* parent)
-    : QStatusBar(parent), cableText_(text(177)), helpText_(text(108)) {
+    : QStatusBar(parent), cableText_(tableText(177)), helpText_(tableText(108)) {
   setSizeGripEnabled(false);
   setAutoFillBackground(false);
 }
@@ -42,7 +38,7 @@ void CProgressStatusBar::setCableConnected(bool connected) {
     return;
   }
   disconnected_ = !connected;
-  cableText_ = text(connected ? 176 : 177);
+  cableText_ = tableText(connected ? 176 : 177);
   update(partRect(1));
 }
 
