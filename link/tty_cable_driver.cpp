@@ -106,8 +106,39 @@ Wait waitUntil(int fd, short events, SteadyClock::time_point deadline) {
   }
 }
 
-SteadyClock::time_point deadlineAfter(std::uint32_t ms) {
-  return SteadyClock::now() + std::chrono::milliseconds(ms);
+// The time the bytes take on the line: a start bit, eight data bits and a stop bit each.
+SteadyClock::duration lineTime(std::uint32_t bytes, std::uint32_t baud) {
+  if (baud == 0) {
+    return SteadyClock::duration::zero();
+  }
+  constexpr std::uint64_t kBitsPerByte = 10;
+  return std::chrono::microseconds(std::uint64_t{bytes} * kBitsPerByte * 1'000'000 / baud);
+}
+
+void pause(SteadyClock::duration duration) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
+  timespec time{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+  ::ppoll(nullptr, 0, &time, nullptr);
+}
+
+// Waits until the kernel has handed every queued byte to the device, or until the deadline.
+// Returns how many bytes were still queued then (0 once drained, or when the kernel cannot
+// tell, as with a pty, whose queue always reads empty).
+std::uint32_t drainOutput(int fd, std::uint32_t baud, SteadyClock::time_point deadline) {
+  // Checked often enough to return soon after the end, rarely enough not to spin.
+  constexpr auto kShortestWait = std::chrono::microseconds(500);
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+      return 0;
+    }
+    const auto now = SteadyClock::now();
+    if (now >= deadline) {
+      return static_cast<std::uint32_t>(queued);
+    }
+    pause(std::clamp<SteadyClock::duration>(lineTime(static_cast<std::uint32_t>(queued), baud),
+                                            kShortestWait, deadline - now));
+  }
 }
 
 std::string readProduct(int fd, int& error) {
@@ -140,6 +171,11 @@ struct TtyCableDriver::Port {
   std::int32_t comPort = 0;
   std::uint32_t readTimeoutMs = 0;
   std::uint32_t writeTimeoutMs = 0;
+  // The line's rate as the kernel applied it.
+  std::uint32_t baud = 0;
+  // When the last byte written will have left the line at that rate, as far as the driver
+  // can work it out.
+  SteadyClock::time_point lineFreeAt{};
 };
 
 TtyCableDriver::TtyCableDriver() : TtyCableDriver(Options{}) {}
@@ -377,6 +413,10 @@ FT_STATUS TtyCableDriver::openPath(const std::string& path, std::int32_t comPort
   auto port = std::make_unique<Port>();
   port->fd = fd;
   port->comPort = comPort;
+  termios2 line{};
+  if (getLine(fd, line)) {
+    port->baud = line.c_ospeed;
+  }
   std::lock_guard lock(portMutex_);
   handle = port.get();
   ports_.push_back(std::move(port));
@@ -421,7 +461,7 @@ FT_STATUS TtyCableDriver::close(FT_HANDLE handle) {
 }
 
 FT_STATUS TtyCableDriver::setBaudRate(FT_HANDLE handle, std::uint32_t baud) {
-  const Port* port = find(handle);
+  Port* port = find(handle);
   if (port == nullptr) {
     return FT_INVALID_HANDLE;
   }
@@ -447,6 +487,7 @@ FT_STATUS TtyCableDriver::setBaudRate(FT_HANDLE handle, std::uint32_t baud) {
   if (!getLine(port->fd, applied)) {
     return fail(FT_IO_ERROR, errno);
   }
+  port->baud = applied.c_ospeed;
   const double off = (static_cast<double>(applied.c_ospeed) - baud) / baud;
   if (off > kBaudTolerance || off < -kBaudTolerance) {
     return fail(FT_INVALID_BAUD_RATE, EINVAL);
@@ -545,6 +586,9 @@ FT_STATUS TtyCableDriver::purge(FT_HANDLE handle, std::uint32_t mask) {
 
 // Both transfers wait for the whole count until their time-out, counted for the whole call as
 // the converter's own driver does; running out is not a failure, a vanished cable is.
+//
+// A read's time-out starts once the bytes written before it have left the line: an answer
+// cannot begin before its request has reached the radio.
 FT_STATUS TtyCableDriver::read(FT_HANDLE handle, std::uint8_t* buffer, std::uint32_t toRead,
                                std::uint32_t& received) {
   received = 0;
@@ -558,7 +602,8 @@ FT_STATUS TtyCableDriver::read(FT_HANDLE handle, std::uint8_t* buffer, std::uint
   if (buffer == nullptr) {
     return fail(FT_INVALID_PARAMETER, EINVAL);
   }
-  const auto deadline = deadlineAfter(port->readTimeoutMs);
+  const auto deadline = std::max(SteadyClock::now(), port->lineFreeAt) +
+                        std::chrono::milliseconds(port->readTimeoutMs);
   while (received < toRead) {
     const ssize_t got = ::read(port->fd, buffer + received, toRead - received);
     if (got > 0) {
@@ -584,10 +629,15 @@ FT_STATUS TtyCableDriver::read(FT_HANDLE handle, std::uint8_t* buffer, std::uint
   return FT_OK;
 }
 
+// The converter's own driver returns from a write once the bytes have left for the line, and
+// the protocol's time-outs count on that; the kernel's write() returns once it has queued
+// them. So the write also waits for the output queue to drain, within the same time-out.
+// Where the kernel cannot tell (a pty reports an empty queue at once), the bytes are taken to
+// leave at the line's rate, and the next read's time-out starts after them.
 FT_STATUS TtyCableDriver::write(FT_HANDLE handle, const std::uint8_t* buffer, std::uint32_t toWrite,
                                 std::uint32_t& written) {
   written = 0;
-  const Port* port = find(handle);
+  Port* port = find(handle);
   if (port == nullptr) {
     return FT_INVALID_HANDLE;
   }
@@ -597,7 +647,9 @@ FT_STATUS TtyCableDriver::write(FT_HANDLE handle, const std::uint8_t* buffer, st
   if (buffer == nullptr) {
     return fail(FT_INVALID_PARAMETER, EINVAL);
   }
-  const auto deadline = deadlineAfter(port->writeTimeoutMs);
+  const auto start = SteadyClock::now();
+  const auto deadline = start + std::chrono::milliseconds(port->writeTimeoutMs);
+  FT_STATUS status = FT_OK;
   while (written < toWrite) {
     const ssize_t sent = ::write(port->fd, buffer + written, toWrite - written);
     if (sent > 0) {
@@ -608,17 +660,29 @@ FT_STATUS TtyCableDriver::write(FT_HANDLE handle, const std::uint8_t* buffer, st
       continue;
     }
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return fail(FT_IO_ERROR, errno);
+      status = fail(FT_IO_ERROR, errno);
+      break;
     }
     const Wait wait = waitUntil(port->fd, POLLOUT, deadline);
     if (wait == Wait::TimedOut) {
       break;
     }
     if (wait == Wait::HungUp) {
-      return fail(FT_IO_ERROR, EIO);
+      status = fail(FT_IO_ERROR, EIO);
+      break;
     }
   }
-  return FT_OK;
+  if (status == FT_OK && written > 0) {
+    // What has not left by the time-out is dropped, so that the count says what the line
+    // carried and a repeated write cannot put the same bytes out twice.
+    const std::uint32_t unsent = std::min(drainOutput(port->fd, port->baud, deadline), written);
+    if (unsent > 0) {
+      ::ioctl(port->fd, TCFLSH, TCOFLUSH);
+      written -= unsent;
+    }
+  }
+  port->lineFreeAt = std::max(start, port->lineFreeAt) + lineTime(written, port->baud);
+  return status;
 }
 
 std::unique_ptr<CableDriver> makeTtyCableDriver(std::optional<std::string> portOverride) {
