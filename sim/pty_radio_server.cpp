@@ -5,16 +5,25 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/pty_line_rate.h"
+
 namespace orvik {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Short enough that a stop request is seen promptly, long enough not to spin.
-constexpr int kPollMs = 20;
+constexpr std::chrono::milliseconds kPollTime{20};
+// Bytes due within this time go out together, so that an answer at line rate does not cost a
+// wake-up per byte.
+constexpr std::chrono::milliseconds kBatchTime{1};
+constexpr std::int64_t kBitsPerByte = 10;  // start bit, eight data bits, stop bit
 
 std::string systemError(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
@@ -23,6 +32,37 @@ std::string systemError(const char* what) {
 }  // namespace
 
 PtyRadioServer::PtyRadioServer(SimRadio& radio) : radio_(radio) {}
+
+void PtyRadioServer::keepLineTime(std::uint32_t fallbackBaud, std::chrono::microseconds latency) {
+  fallbackBaud_ = fallbackBaud;
+  latency_ = latency;
+}
+
+std::chrono::nanoseconds PtyRadioServer::byteTime() const {
+  if (!latency_ || baud_ == 0) {
+    return std::chrono::nanoseconds(0);
+  }
+  return std::chrono::nanoseconds(kBitsPerByte * 1'000'000'000 / baud_);
+}
+
+void PtyRadioServer::send(std::span<const std::uint8_t> bytes, Time ready) {
+  const auto perByte = byteTime();
+  Time due = std::max(ready, toClientFree_);
+  for (const std::uint8_t byte : bytes) {
+    due += perByte;
+    pending_.push_back(Outgoing{byte, due});
+  }
+  toClientFree_ = due;
+}
+
+std::chrono::nanoseconds PtyRadioServer::waitTime(Time now) const {
+  if (pending_.empty()) {
+    return kPollTime;
+  }
+  // Up to the next byte that is due, taking along those due soon after it.
+  const Time wake = std::max(pending_.front().due, std::min(now + kBatchTime, pending_.back().due));
+  return std::clamp<std::chrono::nanoseconds>(wake - now, std::chrono::nanoseconds(0), kPollTime);
+}
 
 PtyRadioServer::~PtyRadioServer() {
   closeAll();
@@ -89,6 +129,7 @@ void PtyRadioServer::closeAll() {
     master_ = -1;
   }
   pending_.clear();
+  disconnectWhenSent_ = false;
 }
 
 void PtyRadioServer::serve(std::stop_token stop) {
@@ -109,8 +150,15 @@ void PtyRadioServer::serveUntil(Stopped stopped) {
 }
 
 bool PtyRadioServer::pump() {
-  pollfd fd{master_, static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0};
-  const int ready = poll(&fd, 1, kPollMs);
+  // With bytes due, wait only for the pty to take them; otherwise for the client's bytes or
+  // until the next byte is due.
+  const Time now = Clock::now();
+  const bool due = !pending_.empty() && pending_.front().due <= now;
+  pollfd fd{master_, static_cast<short>(POLLIN | (due ? POLLOUT : 0)), 0};
+  const auto wait = due ? std::chrono::nanoseconds(kPollTime) : waitTime(now);
+  const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),
+                         static_cast<long>(wait.count() % 1'000'000'000)};
+  const int ready = ppoll(&fd, 1, &timeout, nullptr);
   if (ready < 0) {
     return errno == EINTR;
   }
@@ -118,37 +166,59 @@ bool PtyRadioServer::pump() {
     std::array<std::uint8_t, 4096> buffer;
     const ssize_t n = ::read(master_, buffer.data(), buffer.size());
     if (n > 0) {
+      const Time arrived = Clock::now();
       const std::span<const std::uint8_t> bytes(buffer.data(), static_cast<std::size_t>(n));
+      // The bytes cross the line at the rate the client set, starting when they were written
+      // (just now: a pty passes them on at once) or once the line is free again.
+      if (latency_) {
+        const std::uint32_t rate = ptyLineRate(master_);
+        baud_ = rate != 0 ? rate : fallbackBaud_;
+      }
+      const Time start = std::max(arrived, toRadioFree_);
+      toRadioFree_ = start + byteTime() * static_cast<std::int64_t>(bytes.size());
       if (echo_.load()) {
-        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+        // The cable hands back every byte as it goes out.
+        send(bytes, start);
       }
       radio_.receive(bytes);
       const std::vector<std::uint8_t> answer = radio_.takeOutput();
-      pending_.insert(pending_.end(), answer.begin(), answer.end());
+      send(answer, toRadioFree_ + latency_.value_or(std::chrono::microseconds(0)));
       if (radio_.takeDisconnect()) {
         // The cable vanishes after the partial answer: the client's next read fails.
-        flushPending();
-        closeAll();
-        disconnected_.store(true);
-        return false;
+        disconnectWhenSent_ = true;
       }
     } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
       return false;
     }
   }
   flushPending();
+  if (disconnectWhenSent_ && pending_.empty()) {
+    closeAll();
+    disconnected_.store(true);
+    return false;
+  }
   return true;
 }
 
 void PtyRadioServer::flushPending() {
-  while (!pending_.empty()) {
-    const ssize_t n = ::write(master_, pending_.data(), pending_.size());
+  const Time now = Clock::now();
+  std::vector<std::uint8_t> bytes;
+  for (const Outgoing& outgoing : pending_) {
+    if (outgoing.due > now) {
+      break;
+    }
+    bytes.push_back(outgoing.byte);
+  }
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::write(master_, bytes.data() + sent, bytes.size() - sent);
     if (n <= 0) {
       // Full or interrupted: the rest goes when the pty takes it.
-      return;
+      break;
     }
-    pending_.erase(pending_.begin(), pending_.begin() + n);
+    sent += static_cast<std::size_t>(n);
   }
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(sent));
 }
 
 }  // namespace orvik

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
   unsigned statusWord = 0;
   unsigned keypadKind = 0;
   int contactCount = 0;
+  unsigned lineRate = 0;
+  unsigned latencyMs = 0;
   std::string model, serial, firmware, codeplug, keypad, linkPath;
   std::vector<std::string> faults;
 
@@ -118,6 +121,20 @@ int main(int argc, char** argv) {
                  "KIND:OCCURRENCE:FAULT, e.g. write-flash:3:silence; OCCURRENCE is N, N-M or "
                  "every; FAULT is no-ack, bad-checksum, wrong-opcode, junk, silence or "
                  "disconnect");
+  CLI::Option* lineRateOption =
+      app.add_option("--line-rate", lineRate,
+                     "Keep the time of a real line: answer a request only once its last byte "
+                     "would have arrived, and send the answer's bytes at the line's rate, which "
+                     "is the rate the tool set on the port (16406 for the probe, 57600 after "
+                     "it), or BAUD where the port tells none")
+          ->option_text("BAUD")
+          ->check(CLI::Range(300u, 4000000u));
+  app.add_option("--latency", latencyMs,
+                 "With --line-rate: how long the radio takes to start an answer, in ms "
+                 "(default 0)")
+      ->option_text("MS")
+      ->check(CLI::Range(0u, 10000u))
+      ->needs(lineRateOption);
   app.add_option("--link", linkPath, "Also create a symbolic link PATH to the pty");
   app.add_flag("--verbose", verbose, "Log each request to stderr");
   CLI11_PARSE(app, argc, argv);
@@ -183,6 +200,9 @@ int main(int argc, char** argv) {
 
   PtyRadioServer server(radio);
   server.setEcho(echo);
+  if (lineRate != 0) {
+    server.keepLineTime(lineRate, std::chrono::milliseconds(latencyMs));
+  }
   if (!server.open()) {
     std::cerr << "cannot create the pseudo-terminal: " << server.error() << "\n";
     return 1;

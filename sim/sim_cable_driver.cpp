@@ -2,11 +2,54 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 namespace orvik {
 
+namespace {
+
+constexpr std::int64_t kBitsPerByte = 10;  // start bit, eight data bits, stop bit
+
+}  // namespace
+
 SimCableDriver::SimCableDriver(SimRadio& radio, VirtualClock& clock)
     : radio_(radio), clock_(clock) {}
+
+void SimCableDriver::keepLineTime(std::chrono::microseconds latency) {
+  std::lock_guard lock(mutex_);
+  latency_ = latency;
+}
+
+SimCableDriver::Nanoseconds SimCableDriver::now() {
+  now_ = std::max<Nanoseconds>(now_, clock_.now());
+  return now_;
+}
+
+void SimCableDriver::advanceTo(Nanoseconds time) {
+  now_ = std::max(now(), time);
+  const auto clockNow = clock_.now();
+  const auto target = std::chrono::floor<std::chrono::milliseconds>(now_);
+  if (target > clockNow) {
+    clock_.advance(target - clockNow);
+  }
+}
+
+SimCableDriver::Nanoseconds SimCableDriver::byteTime() const {
+  if (!latency_ || baud_ == 0) {
+    return Nanoseconds(0);
+  }
+  return Nanoseconds(kBitsPerByte * 1'000'000'000 / baud_);
+}
+
+void SimCableDriver::sendToPc(std::span<const std::uint8_t> bytes, Nanoseconds ready) {
+  const Nanoseconds perByte = byteTime();
+  Nanoseconds due = std::max(ready, toPcFree_);
+  for (const std::uint8_t byte : bytes) {
+    due += perByte;
+    rx_.push_back(Arriving{byte, due});
+  }
+  toPcFree_ = due;
+}
 
 void SimCableDriver::setDevices(std::vector<Device> devices) {
   std::lock_guard lock(mutex_);
@@ -232,8 +275,12 @@ FT_STATUS SimCableDriver::purge(FT_HANDLE handle, std::uint32_t mask) {
   }
   purgeMasks_.push_back(mask);
   if (mask & FT_PURGE_RX) {
-    collectAnswers();
-    rx_.clear();
+    // Only what has arrived is dropped; bytes still on the line come in after the purge.
+    const Nanoseconds time = now();
+    collectAnswers(time);
+    while (!rx_.empty() && rx_.front().due <= time) {
+      rx_.pop_front();
+    }
   }
   return FT_OK;
 }
@@ -248,15 +295,22 @@ FT_STATUS SimCableDriver::read(FT_HANDLE handle, std::uint8_t* buffer, std::uint
   if (buffer == nullptr && toRead != 0) {
     return FT_INVALID_PARAMETER;
   }
-  collectAnswers();
-  const std::uint32_t n = std::min<std::uint32_t>(toRead, static_cast<std::uint32_t>(rx_.size()));
-  std::copy_n(rx_.begin(), n, buffer);
-  rx_.erase(rx_.begin(), rx_.begin() + n);
+  const Nanoseconds start = now();
+  collectAnswers(start);
+  // The read ends when the last byte asked for arrives, or at its time-out with what came.
+  const Nanoseconds limit = start + std::chrono::milliseconds(readTimeoutMs_);
+  std::uint32_t n = 0;
+  while (n < toRead && n < rx_.size() && rx_[n].due <= limit) {
+    buffer[n] = rx_[n].byte;
+    ++n;
+  }
   received = n;
   if (n < toRead) {
-    // A real read would have waited this long for the rest.
-    clock_.advance(std::chrono::milliseconds(readTimeoutMs_));
+    advanceTo(limit);
+  } else if (n > 0) {
+    advanceTo(rx_[n - 1].due);
   }
+  rx_.erase(rx_.begin(), rx_.begin() + n);
   return FT_OK;
 }
 
@@ -270,26 +324,39 @@ FT_STATUS SimCableDriver::write(FT_HANDLE handle, const std::uint8_t* buffer, st
   if (buffer == nullptr && toWrite != 0) {
     return FT_INVALID_PARAMETER;
   }
-  const std::span<const std::uint8_t> bytes(buffer, toWrite);
+  // The write returns once its bytes have left, or at its time-out with those that did.
+  const Nanoseconds start = std::max(now(), toRadioFree_);
+  const Nanoseconds perByte = byteTime();
+  std::uint32_t fits = toWrite;
+  if (perByte.count() > 0) {
+    const Nanoseconds limit = now_ + std::chrono::milliseconds(writeTimeoutMs_);
+    const auto room = limit > start ? (limit - start) / perByte : 0;
+    fits = static_cast<std::uint32_t>(std::min<std::int64_t>(toWrite, room));
+  }
+  const Nanoseconds sent = start + perByte * fits;
+  toRadioFree_ = sent;
+  const std::span<const std::uint8_t> bytes(buffer, fits);
   written_.insert(written_.end(), bytes.begin(), bytes.end());
-  collectAnswers();
+  collectAnswers(now_);
   if (echo_) {
-    rx_.insert(rx_.end(), bytes.begin(), bytes.end());
+    // The cable hands back every byte as it goes out.
+    sendToPc(bytes, start);
   }
   radio_.receive(bytes, baud_);
-  written = toWrite;
+  written = fits;
+  advanceTo(fits == toWrite ? sent : now_ + std::chrono::milliseconds(writeTimeoutMs_));
   if (radio_.takeDisconnect()) {
     // The write went out; what follows finds no cable.
     vanish();
     return FT_OK;
   }
-  collectAnswers();
+  collectAnswers(sent + latency_.value_or(std::chrono::microseconds(0)));
   return FT_OK;
 }
 
-void SimCableDriver::collectAnswers() {
+void SimCableDriver::collectAnswers(Nanoseconds ready) {
   const std::vector<std::uint8_t> answers = radio_.takeOutput();
-  rx_.insert(rx_.end(), answers.begin(), answers.end());
+  sendToPc(answers, ready);
 }
 
 }  // namespace orvik

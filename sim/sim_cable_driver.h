@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -12,9 +15,11 @@
 
 namespace orvik {
 
-// The in-process programming cable with a SimRadio at its end. It answers at once: a read
-// that finds fewer bytes than asked returns with what there is and counts the read time-out
-// on the virtual clock instead of waiting. Every listed device reaches the same radio.
+// The in-process programming cable with a SimRadio at its end. Time passes only on the
+// virtual clock: a read that finds fewer bytes than asked returns with what there is and
+// counts the read time-out instead of waiting. By default the radio answers at once; with
+// line time kept, bytes cross the cable at its rate as on a real line. Every listed device
+// reaches the same radio.
 class SimCableDriver : public CableDriver {
  public:
   struct Device {
@@ -29,6 +34,11 @@ class SimCableDriver : public CableDriver {
   void addDevice(Device device);
   // A cable switched to its other mode returns every byte written before the radio's answer.
   void setEcho(bool on);
+  // Keeps the time of a real line from now on: a write lasts until its bytes have left at the
+  // cable's rate (the rate the PC set: 16406 for the probe, 57600 after it), the radio answers
+  // once the request's last byte has arrived plus the latency, and the answer's bytes arrive
+  // one after another at the same rate.
+  void keepLineTime(std::chrono::microseconds latency);
   // The cable vanishes (as after a Disconnect fault) or comes back, closed.
   void disconnect();
   void reconnect();
@@ -71,10 +81,23 @@ class SimCableDriver : public CableDriver {
   // A freshly opened converter runs at this rate until told otherwise.
   static constexpr std::uint32_t kPowerOnBaud = 9600;
 
+  using Nanoseconds = std::chrono::nanoseconds;
+  // A byte on its way to the PC and when its last bit arrives (on the cable's own time).
+  struct Arriving {
+    std::uint8_t byte;
+    Nanoseconds due;
+  };
+
   // FT_OK when the handle is the open cable's, else the status the call returns.
   FT_STATUS check(FT_HANDLE handle) const;
-  void collectAnswers();
+  // Puts the radio's answers on the line towards the PC, starting when they are ready.
+  void collectAnswers(Nanoseconds ready);
+  void sendToPc(std::span<const std::uint8_t> bytes, Nanoseconds ready);
   void vanish();
+  // The cable's time, which runs finer than the virtual clock and never behind it.
+  Nanoseconds now();
+  void advanceTo(Nanoseconds time);
+  Nanoseconds byteTime() const;
 
   SimRadio& radio_;
   VirtualClock& clock_;
@@ -97,7 +120,13 @@ class SimCableDriver : public CableDriver {
   std::uint32_t writeTimeoutMs_ = 0;
   std::vector<std::uint32_t> purgeMasks_;
   std::vector<std::uint8_t> written_;
-  std::deque<std::uint8_t> rx_;
+  std::deque<Arriving> rx_;
+
+  std::optional<std::chrono::microseconds> latency_;  // set while line time is kept
+  Nanoseconds now_{0};
+  // When the line in each direction is free again.
+  Nanoseconds toRadioFree_{0};
+  Nanoseconds toPcFree_{0};
 };
 
 }  // namespace orvik

@@ -143,6 +143,43 @@ TEST_F(SimCableDriverTest, PurgeRxDropsUndeliveredBytes) {
   EXPECT_EQ(driver.purgeMasks(), (std::vector<std::uint32_t>{FT_PURGE_TX, 3}));
 }
 
+TEST_F(SimCableDriverTest, LineTimeDelaysWritesAndAnswersByTheirBytes) {
+  // A memory read of 220 bytes: 9 bytes out, 230 back (acknowledgement, frame with the
+  // address and the data); at 57600 baud a byte takes 173.6 us.
+  const Bytes memRead = {0xFF, 0x11, 0x00, 0x05, 0xDC, 0x82, 0x00, 0x00, 0x8C};
+  driver.keepLineTime(std::chrono::milliseconds(1));
+  openAt(57600);
+
+  ASSERT_EQ(send(memRead), FT_OK);
+  EXPECT_EQ(clock.now(), milliseconds(1));  // the write lasts until its bytes have left
+  Bytes answer = receive(1);                // 1.56 ms + 1 ms latency + one byte
+  EXPECT_EQ(answer, Bytes{0x50});
+  EXPECT_EQ(clock.now(), milliseconds(2));
+  const Bytes rest = receive(229);
+  answer.insert(answer.end(), rest.begin(), rest.end());
+  EXPECT_EQ(answer.size(), 230u);
+  EXPECT_EQ(clock.now(), milliseconds(42));  // 1.56 + 1 + 230 bytes = 42.5 ms
+  EXPECT_TRUE(clock.sleeps().empty());
+
+  // A purge drops what has arrived; the bytes still on the line come in after it.
+  ASSERT_EQ(send(memRead), FT_OK);
+  clock.advance(milliseconds(20));
+  ASSERT_EQ(driver.purge(handle, FT_PURGE_RX | FT_PURGE_TX), FT_OK);
+  const std::size_t late = driver.pendingRead();
+  EXPECT_GT(late, 100u);
+  EXPECT_LT(late, 130u);
+  EXPECT_EQ(receive(static_cast<std::uint32_t>(late)), Bytes(answer.end() - late, answer.end()));
+
+  // A write longer than its time-out returns with the bytes that left in that time.
+  ASSERT_EQ(driver.setTimeouts(handle, 250, 10), FT_OK);
+  const Bytes tooLong(100, 0x00);
+  std::uint32_t sent = 0;
+  const auto before = clock.now();
+  ASSERT_EQ(driver.write(handle, tooLong.data(), 100, sent), FT_OK);
+  EXPECT_EQ(sent, 57u);
+  EXPECT_EQ(clock.now() - before, milliseconds(10));
+}
+
 TEST_F(SimCableDriverTest, DisconnectFaultMakesTheCableVanishUntilReconnected) {
   radio.setFaultPlan(FaultPlan().add(RequestKind::StatusQuery, 1, FaultKind::Disconnect));
   openAt(57600);
