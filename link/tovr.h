@@ -121,7 +121,10 @@ class TOVR {
                     std::uint32_t& address, std::uint8_t& opcode, std::span<std::uint8_t> answer);
   int retryExchange(std::span<const std::uint8_t> request, const RetryRule& rule,
                     std::uint8_t& opcode, std::span<std::uint8_t> answer);
-  int parseResponse(std::uint32_t& address, std::uint8_t& opcode, std::span<std::uint8_t> data);
+  // Reads one response; an answer still incomplete at the deadline (on the port's clock)
+  // fails.
+  int parseResponse(std::uint32_t& address, std::uint8_t& opcode, std::span<std::uint8_t> data,
+                    std::chrono::milliseconds deadline);
   void applyTiming(std::span<const std::uint8_t> request);
   void traceFrame(std::string_view direction, std::span<const std::uint8_t> bytes,
                   std::string_view note = {});

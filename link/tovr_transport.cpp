@@ -13,6 +13,16 @@ constexpr std::uint32_t kProbeReadTimeout = 20;
 constexpr std::uint32_t kProbeWriteTimeout = 300;
 constexpr std::chrono::milliseconds kAfterSendOnly{1};
 
+// The time bytes take on the line at the rate: a start bit, eight data bits and a stop bit
+// each; rounded up.
+std::chrono::milliseconds lineTime(std::size_t bytes, std::uint32_t baud) {
+  constexpr std::uint64_t kBitsPerByte = 10;
+  if (baud == 0) {
+    return std::chrono::milliseconds(0);
+  }
+  return std::chrono::milliseconds((bytes * kBitsPerByte * 1000 + baud - 1) / baud);
+}
+
 // Restores the engine's attempt counts on every way out of an exchange.
 class TrialsGuard {
  public:
@@ -120,19 +130,29 @@ int TOVR::exchange(std::span<const std::uint8_t> request, std::uint32_t& address
   }
   port_.purge(FT_PURGE_RX | FT_PURGE_TX);
   applyTiming(request);
+  // However the radio dribbles bytes, the exchange ends within the time the longest answer
+  // takes on the line plus the waits the protocol grants: the full wait for each of the two
+  // first bytes (acknowledgement and frame start), and one more gap. The request (and its
+  // echo) must have crossed the line before all that.
+  const std::uint32_t baud = port_.baudRate();
+  const auto crossing = lineTime(request.size(), baud) * (echoOn_ ? 2 : 1);
+  const auto patience = std::chrono::milliseconds(std::int64_t{port_.readTimeout()} *
+                                                  (2 * responseTrials_ + trials_));
+  const auto deadline =
+      port_.clock().now() + crossing + lineTime(kReceiveBufferSize, baud) + patience;
   const int length = static_cast<int>(request.size());
   if (writeBytes(request.data(), length) != length) {
     traceFrame("TX", request, "not sent");
     return -1;
   }
   traceFrame("TX", request);
-  const int result = parseResponse(address, opcode, data);
+  const int result = parseResponse(address, opcode, data, deadline);
   traceFrame("RX", received(), result < 0 ? "failed" : std::string_view{});
   return result;
 }
 
-int TOVR::parseResponse(std::uint32_t& address, std::uint8_t& opcode,
-                        std::span<std::uint8_t> data) {
+int TOVR::parseResponse(std::uint32_t& address, std::uint8_t& opcode, std::span<std::uint8_t> data,
+                        std::chrono::milliseconds deadline) {
   opcode = 0;
   address = 0;
   receiveBuffer_.fill(0);
@@ -156,6 +176,10 @@ int TOVR::parseResponse(std::uint32_t& address, std::uint8_t& opcode,
     }
     opcode = parser.opcode();
     address = parser.address();
+    if (!parser.finished() && port_.clock().now() > deadline) {
+      appendError(ErrorCategory::PROT, "Error:the answer did not end in time.");
+      break;
+    }
   }
   if (parser.state() != ResponseParser::State::Done) {
     return -1;

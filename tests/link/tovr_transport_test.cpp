@@ -153,6 +153,21 @@ TEST_F(TovrTest, PatienceForTheFirstBytesAndForTheRest) {
   }
 }
 
+TEST_F(TovrTest, ADribblingRadioCannotHoldAnExchangeBeyondItsTime) {
+  // An acknowledgement, then one stray byte every 20 ms, each well within the read time-out.
+  Bytes dribble(1 + 4000, 0x00);
+  dribble[0] = 0x50;
+  answer(dribble);
+  driver.maxBytesPerRead = 1;
+  driver.readDelay = std::chrono::milliseconds(20);
+  const auto before = clock.now();
+  EXPECT_EQ(tovr.exchange(Bytes{0xF4, 0x22, 0x08, 0x00, 0x00, 0x00}, address, opcode, data), -1);
+  // The longest answer on the line (714 ms at 57600 baud) plus the waits for the two first
+  // bytes and one more gap (6 x 250 ms), instead of 80 s of stray bytes.
+  EXPECT_LE(clock.now() - before, std::chrono::milliseconds(714 + 1 + 1500 + 20));
+  EXPECT_EQ(errorLines(), std::vector<std::string>{"3:Error:the answer did not end in time."});
+}
+
 TEST_F(TovrTest, FailedReadLeavesItsLine) {
   EXPECT_EQ(tovr.exchange(Bytes{0xF2, 0x23, 0x03, 0xE7}, address, opcode, data), -1);
   EXPECT_EQ(errorLines(),

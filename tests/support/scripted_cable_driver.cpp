@@ -143,6 +143,9 @@ FT_STATUS ScriptedCableDriver::read(FT_HANDLE, std::uint8_t* buffer, std::uint32
   std::copy_n(incoming.begin(), n, buffer);
   incoming.erase(incoming.begin(), incoming.begin() + n);
   received = n;
+  if (n > 0) {
+    clock_.advance(readDelay);
+  }
   if (n < toRead && incoming.empty()) {
     // Whatever did not arrive was waited for until the read time-out.
     clock_.advance(std::chrono::milliseconds(readTimeoutMs));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -51,6 +52,9 @@ class ScriptedCableDriver : public CableDriver {
   std::deque<std::uint8_t> incoming;
   // At most this many bytes per read call (0: no limit).
   std::uint32_t maxBytesPerRead = 0;
+  // Every read call that delivers bytes takes this long on the virtual clock (a radio that
+  // dribbles its answer).
+  std::chrono::milliseconds readDelay{0};
   // At most this many bytes per write call (0: no limit).
   std::uint32_t maxBytesPerWrite = 0;
   // Called with every run of bytes written; may push a response into incoming.
