@@ -99,6 +99,29 @@ TEST_F(ProgramSequenceTest, FullUpdateLeavesTheRadioUpdatedWithItsPersonality) {
   EXPECT_EQ(command.personalityBlocks().size(), 2u);
 }
 
+TEST_F(ProgramSequenceTest, AtLineTimeTheUpdateMakesTheRequestsOfAnInstantRadio) {
+  ASSERT_TRUE(run()) << ::testing::PrintToString(errorLines());
+  const std::vector<RequestKind> instant = radio.requestKinds();
+
+  // The same update again, with every byte taking its time on a 57600-baud line and the radio
+  // 1 ms late with every answer: a full flash piece is longer on the line than the wait for
+  // its answer's first bytes.
+  radio.clearLog();
+  cable.keepLineTime(milliseconds(1));
+  command.requestFirmwareSteps();
+  command.requestCodeplugStep();
+  command.requestPersonalitySteps();
+  const milliseconds start = clock.now();
+  ASSERT_TRUE(run()) << ::testing::PrintToString(errorLines());
+  EXPECT_EQ(errorLines(), Lines{});
+  EXPECT_EQ(radio.requestKinds(), instant);
+  EXPECT_TRUE(flashHolds(kFirmwareStart, demoImage()));
+  EXPECT_EQ(dynMemory(), originalDyn);
+  EXPECT_EQ(radio.contacts(), contactsInRestoreOrder());
+  // The image alone takes this long on the line.
+  EXPECT_GT(clock.now() - start, milliseconds(demoImage().size() * 10 * 1000 / 57600));
+}
+
 TEST_F(ProgramSequenceTest, FirmwareGoesInPiecesWithItsFirstTwoBytesLast) {
   ASSERT_TRUE(run());
   const auto writes = radio.requestsOf(RequestKind::WriteFlash);

@@ -10,6 +10,7 @@
 #include "exec/radio_manager.h"
 #include "link/tty_cable_driver.h"
 #include "sim/pty_radio_server.h"
+#include "sim/sim_cable_driver.h"
 #include "sim/sim_radio.h"
 #include "tests/commands/program_fixture.h"
 
@@ -43,6 +44,64 @@ class PtyUpdateTest : public ErrorTextTest {
   std::unique_ptr<RadioManager> manager;
   TempFolder temp;
 };
+
+// A firmware update with the personality kept, small enough to run at line speed in a few
+// seconds, yet with full flash pieces: each is longer on a 57600-baud line (713 ms) than the
+// wait for its answer's first bytes (2 x 300 ms).
+void configureSmallUpdate(CmdProgram& command, RadioInfo& info,
+                          const std::filesystem::path& folder) {
+  const std::filesystem::path firmware = folder / "fw_small.kxk";
+  writeFirmwareContainer(firmware, imageOfLength(2 * 4096 + 2));
+  command.radioInfo = &info;
+  command.setFirmwareFile(firmware);
+  command.setAddressMapFile(demoAddressMapFile());
+  command.requestFirmwareSteps();
+  command.requestPersonalitySteps();
+  const PersonalityBlock blocks[] = {{DYN, kDynAddress, 0x400}};
+  command.setPersonalityBlocks(blocks);
+  command.backupFolder = folder / "backup";
+}
+
+TEST_F(PtyUpdateTest, AtLineTimeTheUpdateMakesTheRequestsOfAnInstantRadio) {
+  // What the update asks of a radio that answers at once, in process.
+  std::vector<RequestKind> instant;
+  {
+    SimRadio instantRadio;
+    instantRadio.setContacts(contacts);
+    VirtualClock instantClock;
+    SimCableDriver cable(instantRadio, instantClock);
+    RadioManager instantManager(cable, instantClock);
+    ASSERT_TRUE(instantManager.connect(true));
+    instantRadio.clearLog();
+    CmdProgram command;
+    configureSmallUpdate(command, *instantManager.radioInfo(), temp.path() / "instant");
+    ASSERT_TRUE(command.execute()) << ::testing::PrintToString(errorLines());
+    instant = instantRadio.requestKinds();
+  }
+
+  // The same update through the tty backend, with the radio keeping the time of a real line
+  // and starting each answer 1 ms after the request has arrived.
+  serving.request_stop();
+  serving.join();
+  server.keepLineTime(57600, std::chrono::milliseconds(1));
+  serving = std::jthread([this](std::stop_token stop) { server.serve(stop); });
+  const Bytes dyn = radio.memoryBytes(kDynAddress, 0x400);
+  ASSERT_TRUE(manager->connect(true));
+  radio.clearLog();
+  removeErrors(ErrorCategory::OK);  // the cable-mode probe found no echo
+  CmdProgram command;
+  configureSmallUpdate(command, *manager->radioInfo(), temp.path() / "line");
+  bool result = false;
+  std::thread worker([&] { result = command.execute(); });
+  worker.join();
+  ASSERT_TRUE(result) << ::testing::PrintToString(errorLines());
+  EXPECT_EQ(errorLines(), Lines{});
+  EXPECT_EQ(radio.requestKinds(), instant);
+  EXPECT_EQ(radio.memoryBytes(kDynAddress, 0x400), dyn);
+  EXPECT_EQ(radio.contacts(), (std::vector<Bytes>{contactRecord(4, 2), contactRecord(2, 3),
+                                                  contactRecord(3, 4), contactRecord(1, 1)}));
+  EXPECT_TRUE(manager->disconnect());
+}
 
 TEST_F(PtyUpdateTest, FullUpdateOverThePty) {
   const Bytes dyn = radio.memoryBytes(kDynAddress, kDynSize);
