@@ -1,14 +1,26 @@
-// A full update (2 MiB firmware image, the default block, the personality with contacts)
-// against the simulated radio in process. Besides the host time it reports what the run puts
-// on the cable, and from that the time the update would take at the link's 57600 baud:
+// Two measures of an update against the simulated radio.
+//
+// BM_FullUpdate2MiB: a full update (2 MiB firmware image, the default block, the personality
+// with contacts) in process. Besides the host time it reports what the run puts on the cable,
+// and from that the time the update would take at the link's 57600 baud:
 //   estimate   = wire bytes × 10 / baud + exchanges × latency + fixed waits
 //   wire limit = image bytes × 10 / baud + fixed waits
 // with a per-exchange latency of 1 ms (a low-latency converter) and 16 ms (the converter's
 // default latency timer).
-//   build-update/bench/update_bench --benchmark_min_time=3
+//
+// BM_FirmwareUpdateAtLineTime: a firmware update of a 440 KiB image through the tty backend
+// against orvik-radio-sim --line-rate 57600 --latency 1 on a pty, in real time (about 80 s),
+// against the limit the line sets:
+//   limit = every exchange's bytes both ways × 10 / 57600 + 1 ms per exchange + fixed waits
+//
+//   build/bench/update_bench --benchmark_min_time=3
 #include <benchmark/benchmark.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +30,7 @@
 #include "commands/cmd_program.h"
 #include "errors/error_text.h"
 #include "exec/radio_manager.h"
+#include "link/tty_cable_driver.h"
 #include "pack/demo_package.h"
 #include "pack/image_builder.h"
 #include "pack/kxk_builder.h"
@@ -41,6 +54,7 @@ class CountingCable : public CableDriver {
 
   std::uint64_t sent = 0;
   std::uint64_t received = 0;
+  std::uint64_t exchanges = 0;
 
   FT_STATUS listDeviceCount(std::uint32_t& count) override { return inner_.listDeviceCount(count); }
   FT_STATUS listDescription(std::uint32_t index, CableDescription& description) override {
@@ -67,6 +81,10 @@ class CountingCable : public CableDriver {
     return inner_.setTimeouts(handle, readMs, writeMs);
   }
   FT_STATUS purge(FT_HANDLE handle, std::uint32_t mask) override {
+    // Every exchange starts by purging both queues.
+    if (mask == (FT_PURGE_RX | FT_PURGE_TX)) {
+      ++exchanges;
+    }
     return inner_.purge(handle, mask);
   }
   FT_STATUS read(FT_HANDLE handle, std::uint8_t* buffer, std::uint32_t toRead,
@@ -92,10 +110,11 @@ double cpuSeconds() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
-// The demo package with its firmware replaced by an image of (nearly) 2 MiB, for the whole run.
+// The demo package with its firmware replaced by an image of about the given size, for the
+// whole run.
 class Package {
  public:
-  Package() {
+  explicit Package(std::size_t imageLength) {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "orvik-update-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -108,7 +127,7 @@ class Package {
       std::cerr << error << "\n";
       std::abort();
     }
-    std::vector<std::uint8_t> binary(kMaxImageLength - 64);
+    std::vector<std::uint8_t> binary(imageLength - 64);
     std::uint32_t state = 2024;
     for (auto& b : binary) {
       state = state * 1664525u + 1013904223u;
@@ -138,7 +157,7 @@ class Package {
     std::filesystem::remove_all(folder_, ignored);
   }
 
-  std::filesystem::path firmwareFile() const { return folder_ / "fw_2mib.kxk"; }
+  std::filesystem::path firmwareFile() const { return folder_ / "fw_bench.kxk"; }
   std::filesystem::path addressMapFile() const { return folder_ / "addr_r010400.kxk"; }
   std::filesystem::path codeplugFile() const { return folder_ / "la26ckn9ar1_def_r010400.kxk"; }
   std::filesystem::path backupFolder() const { return folder_ / "backup"; }
@@ -160,7 +179,7 @@ std::vector<std::vector<std::uint8_t>> contacts() {
 }
 
 void BM_FullUpdate2MiB(benchmark::State& state) {
-  static const Package package;
+  static const Package package(kMaxImageLength);
   std::uint64_t sent = 0;
   std::uint64_t received = 0;
   std::size_t exchanges = 0;
@@ -230,6 +249,132 @@ void BM_FullUpdate2MiB(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(package.imageBytes()) * state.iterations());
 }
 BENCHMARK(BM_FullUpdate2MiB)->Unit(benchmark::kMillisecond);
+
+// The system clock, counting the fixed waits it is asked for.
+class WaitCountingClock : public Clock {
+ public:
+  std::chrono::milliseconds now() override { return systemClock().now(); }
+  void sleep(std::chrono::milliseconds duration) override {
+    waited += duration;
+    systemClock().sleep(duration);
+  }
+  void sleep(std::chrono::milliseconds duration, std::stop_token stop) override {
+    systemClock().sleep(duration, stop);
+  }
+  std::chrono::milliseconds waited{0};
+};
+
+// orvik-radio-sim beside this program's folder, serving until destroyed.
+class RadioSimProcess {
+ public:
+  explicit RadioSimProcess(const std::vector<std::string>& options) {
+    const std::filesystem::path self = std::filesystem::canonical("/proc/self/exe");
+    const std::string program = (self.parent_path().parent_path() / "bin" / "orvik-radio-sim");
+    std::vector<std::string> arguments{program};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) {
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const int spawned =
+        posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+      pid_ = -1;
+      close(out[0]);
+      return;
+    }
+    // The first line is the pty to open.
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') {
+      path_ += c;
+    }
+    close(out[0]);
+  }
+  ~RadioSimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  RadioSimProcess(const RadioSimProcess&) = delete;
+  RadioSimProcess& operator=(const RadioSimProcess&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+
+void BM_FirmwareUpdateAtLineTime(benchmark::State& state) {
+  constexpr std::size_t kImageLength = 440 * 1024;
+  static const Package package(kImageLength);
+  double seconds = 0;
+  double limit = 0;
+  std::uint64_t exchanges = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const RadioSimProcess sim({"--line-rate", "57600", "--latency", "1", "--layout", "1"});
+    if (sim.path().empty()) {
+      state.SkipWithError("orvik-radio-sim did not start");
+      return;
+    }
+    WaitCountingClock clock;
+    TtyCableDriver tty(TtyCableDriver::Options{.overridePath = sim.path()});
+    CountingCable cable(tty);
+    RadioManager manager(cable, clock);
+    RadioInfo& info = *manager.radioInfo();
+    if (!manager.connect(true) || !info.readIdentity()) {
+      state.SkipWithError("no radio on the pty");
+      return;
+    }
+    cable.sent = cable.received = cable.exchanges = 0;
+    clock.waited = std::chrono::milliseconds(0);
+    removeErrors(ErrorCategory::OK);
+    CmdProgram command;
+    command.radioInfo = &info;
+    command.setFirmwareFile(package.firmwareFile());
+    command.setAddressMapFile(package.addressMapFile());
+    command.requestFirmwareSteps();
+    command.keepPersonality = false;
+    command.backupFolder = package.backupFolder();
+    state.ResumeTiming();
+
+    const auto before = std::chrono::steady_clock::now();
+    const bool ok = command.execute();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - before;
+
+    state.PauseTiming();
+    if (!ok) {
+      state.SkipWithError(joinedErrorText().c_str());
+      return;
+    }
+    seconds = took.count();
+    exchanges = cable.exchanges;
+    limit = static_cast<double>(cable.sent + cable.received) * kBitsPerByte / kBaud +
+            static_cast<double>(exchanges) * 0.001 +
+            static_cast<double>(clock.waited.count()) / 1000.0;
+    manager.disconnect();
+    state.ResumeTiming();
+  }
+  state.counters["image_bytes"] = static_cast<double>(kImageLength);
+  state.counters["exchanges"] = static_cast<double>(exchanges);
+  state.counters["wall_s"] = seconds;
+  state.counters["limit_s"] = limit;
+  state.counters["over_limit_pct"] = (seconds / limit - 1.0) * 100.0;
+}
+BENCHMARK(BM_FirmwareUpdateAtLineTime)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 
