@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <new>
 
 #include "tests/workflow/workflow_fixture.h"
 
@@ -29,6 +30,15 @@ void noHardReset(Bench& bench) {
   bench.radio.setFaultPlan(FaultPlan().add(RequestKind::Reset, 1, FaultKind::Silence, 100));
 }
 
+// The update command throws in the middle of its work, with the radio in its FLASH test mode.
+void commandThrows(Bench& bench) {
+  bench.radio.setRequestObserver([](const LoggedRequest& request, std::optional<FaultKind>) {
+    if (request.kind == RequestKind::EraseFlash) {
+      throw std::bad_alloc();
+    }
+  });
+}
+
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -53,6 +63,11 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
        noHardReset,
        {testing::kUpdateFailed, kStyleError},
        kHardResetFailed},
+      {"command throws",
+       true,
+       commandThrows,
+       {testing::kUpdateFailed, kStyleError},
+       "Error:the command stopped on an unexpected fault ["},
       {"firmware container damaged after start-up",
        true,
        damageFirmware,
