@@ -466,6 +466,31 @@ TEST(SimRadioModes, BootLoadSilencesTheRadioUntilTheTestEndsIt) {
   EXPECT_EQ(ask(radio, kStatusFirmware).size(), 10u);
 }
 
+// In boot-load mode the line is the keypad boot-loader's: a programming line, in any pieces,
+// gives the keypad its version and restarts the radio, which then answers again; anything
+// else leaves it in boot-load mode.
+TEST(SimRadioModes, KeypadProgrammingEndsBootLoad) {
+  const auto text = [](const std::string& line) { return Bytes(line.begin(), line.end()); };
+  const Bytes keypadQuery = {0xF2, 0x23, 0x08, 0xE2};
+  SimRadio radio;
+  ask(radio, kFlashTestMode);
+  ask(radio, {0xA1, 0x00, 0x5E});
+  ASSERT_TRUE(radio.bootLoadMode());
+  for (const char* ignored : {"KEYPAD\n", "KEYPAD 1.2.3\n", "PROGRAM R01.01.00\n",
+                              "KEYPAD R01.01.00", "\xF2\x23\x08\xE2"}) {
+    radio.receive(text(ignored), SimRadio::kDefaultBaud);
+  }
+  EXPECT_TRUE(radio.bootLoadMode());
+  EXPECT_EQ(radio.keypadProgrammingCount(), 0);
+  // A line is taken whole: the bytes after its version spoil it, and the next line programs.
+  radio.receive(text("\nKEYPAD R01"), SimRadio::kDefaultBaud);
+  radio.receive(text(".01.00\r\n"), SimRadio::kDefaultBaud);
+  EXPECT_FALSE(radio.bootLoadMode());
+  EXPECT_EQ(radio.keypadProgrammingCount(), 1);
+  EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+  EXPECT_EQ(ask(radio, keypadQuery), acked({0xF7, 0xA3, 0x08, 0x00, 0x52, 0x01, 0x01, 0x00}));
+}
+
 TEST(SimRadioBaud, OnlyBytesAtTheRadiosRateAreUnderstood) {
   SimRadio radio;
   radio.receive(kStatusFirmware, 16406);
