@@ -176,8 +176,12 @@ void SimRadio::receive(std::span<const std::uint8_t> bytes, std::uint32_t cableB
 
 void SimRadio::receiveLocked(std::span<const std::uint8_t> bytes) {
   if (state_.bootLoad) {
-    bootLoaderReceive(bytes);
-    return;
+    // What follows a programming line is for the restarted radio (a slow reader can get the
+    // tool's next request in the same read).
+    bytes = bytes.subspan(bootLoaderReceive(bytes));
+    if (state_.bootLoad || bytes.empty()) {
+      return;
+    }
   }
   assembler_.feed(bytes);
   while (auto frame = assembler_.next()) {
@@ -190,10 +194,11 @@ void SimRadio::receiveLocked(std::span<const std::uint8_t> bytes) {
   }
 }
 
-void SimRadio::bootLoaderReceive(std::span<const std::uint8_t> bytes) {
+std::size_t SimRadio::bootLoaderReceive(std::span<const std::uint8_t> bytes) {
   // Longer than any line the boot-loader knows: it is not one of them.
   constexpr std::size_t kLongestLine = 64;
-  for (std::size_t i = 0; i < bytes.size() && state_.bootLoad; ++i) {
+  std::size_t i = 0;
+  for (; i < bytes.size() && state_.bootLoad; ++i) {
     const char c = static_cast<char>(bytes[i]);
     if (c == '\n') {
       std::string line = std::move(state_.bootLoaderInput);
@@ -203,6 +208,7 @@ void SimRadio::bootLoaderReceive(std::span<const std::uint8_t> bytes) {
       state_.bootLoaderInput.push_back(c);
     }
   }
+  return i;
 }
 
 void SimRadio::bootLoaderLine(const std::string& line) {
@@ -220,6 +226,9 @@ void SimRadio::bootLoaderLine(const std::string& line) {
   }
   state_.config.keypadVersion = *version;
   ++state_.keypadProgrammings;
+  // The boot-loader says it is done, so that its script can end knowing the line was taken.
+  constexpr std::string_view kDone = "OK\n";
+  output_.insert(output_.end(), kDone.begin(), kDone.end());
   // The radio restarts with its new keypad firmware.
   state_.bootLoad = false;
   state_.bootLoaderInput.clear();

@@ -104,8 +104,8 @@ class SimRadio {
   void setFactoryBackedUp(bool backedUp);
   // After the boot-load request the line belongs to the keypad's boot-loader, not to TOVR.
   // The simulated boot-loader understands one line of text, "KEYPAD <version>\n" (for example
-  // KEYPAD R01.01.00): it programs the keypad with that version, and the radio restarts as
-  // after a power cycle and answers TOVR again. It ignores anything else.
+  // KEYPAD R01.01.00): it programs the keypad with that version, answers "OK\n", and the radio
+  // restarts as after a power cycle and answers TOVR again. It ignores anything else.
   bool bootLoadMode() const;
   // The test ends boot-load mode, as a power cycle would.
   void setBootLoadMode(bool on);
@@ -148,7 +148,8 @@ class SimRadio {
   };
 
   void receiveLocked(std::span<const std::uint8_t> bytes);
-  void bootLoaderReceive(std::span<const std::uint8_t> bytes);
+  // Hands bytes to the keypad boot-loader until it restarts the radio; returns how many it took.
+  std::size_t bootLoaderReceive(std::span<const std::uint8_t> bytes);
   void bootLoaderLine(const std::string& line);
   void handle(const RequestFrame& frame);
   std::optional<Answer> carryOut(RequestKind kind, std::span<const std::uint8_t> payload);

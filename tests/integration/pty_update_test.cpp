@@ -97,7 +97,8 @@ TEST_F(PtyUpdateTest, KeypadThenFirmwareOverThePty) {
   ASSERT_TRUE(manager->disconnect());
 
   // A boot-loader of the test's own: it programs what the simulated radio's boot-loader
-  // understands, on the device the tool names, and tells which port it was given.
+  // understands, on the device the tool names, waits for its answer (a pty drops what the radio
+  // has not read when the tool reopens and purges it), and tells which port it was given.
   const std::filesystem::path script = temp.path() / "driver" / "blhost.sh";
   const std::filesystem::path given = temp.path() / "given";
   std::filesystem::create_directories(script.parent_path());
@@ -105,7 +106,10 @@ TEST_F(PtyUpdateTest, KeypadThenFirmwareOverThePty) {
                            "printf '%s %s' \"$1\" \"$ORVIK_CABLE_DEVICE\" > '"
                         << given.string()
                         << "'\n"
-                           "printf 'KEYPAD R01.01.00\\n' > \"$ORVIK_CABLE_DEVICE\" || exit 1\n"
+                           "exec 3<>\"$ORVIK_CABLE_DEVICE\" || exit 1\n"
+                           "stty min 1 time 0 <&3 || exit 1\n"
+                           "printf 'KEYPAD R01.01.00\\n' >&3\n"
+                           "read -r answer <&3 && [ \"$answer\" = OK ] || exit 1\n"
                            "exit 2\n";
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
   CmdKeypad keypad{std::make_unique<ScriptEndsInTimeLauncher>()};

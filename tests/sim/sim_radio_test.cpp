@@ -467,8 +467,8 @@ TEST(SimRadioModes, BootLoadSilencesTheRadioUntilTheTestEndsIt) {
 }
 
 // In boot-load mode the line is the keypad boot-loader's: a programming line, in any pieces,
-// gives the keypad its version and restarts the radio, which then answers again; anything
-// else leaves it in boot-load mode.
+// gives the keypad its version, is answered and restarts the radio, which then answers TOVR
+// again; anything else leaves it in boot-load mode, unanswered.
 TEST(SimRadioModes, KeypadProgrammingEndsBootLoad) {
   const auto text = [](const std::string& line) { return Bytes(line.begin(), line.end()); };
   const Bytes keypadQuery = {0xF2, 0x23, 0x08, 0xE2};
@@ -482,13 +482,20 @@ TEST(SimRadioModes, KeypadProgrammingEndsBootLoad) {
   }
   EXPECT_TRUE(radio.bootLoadMode());
   EXPECT_EQ(radio.keypadProgrammingCount(), 0);
+  EXPECT_TRUE(radio.takeOutput().empty());
   // A line is taken whole: the bytes after its version spoil it, and the next line programs.
   radio.receive(text("\nKEYPAD R01"), SimRadio::kDefaultBaud);
-  radio.receive(text(".01.00\r\n"), SimRadio::kDefaultBaud);
+  // The request that comes in the same piece as the end of the line is the restarted radio's.
+  Bytes rest = text(".01.00\r\n");
+  rest.insert(rest.end(), keypadQuery.begin(), keypadQuery.end());
+  radio.receive(rest, SimRadio::kDefaultBaud);
   EXPECT_FALSE(radio.bootLoadMode());
   EXPECT_EQ(radio.keypadProgrammingCount(), 1);
   EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
-  EXPECT_EQ(ask(radio, keypadQuery), acked({0xF7, 0xA3, 0x08, 0x00, 0x52, 0x01, 0x01, 0x00}));
+  Bytes answers = text("OK\n");
+  const Bytes keypad = acked({0xF7, 0xA3, 0x08, 0x00, 0x52, 0x01, 0x01, 0x00});
+  answers.insert(answers.end(), keypad.begin(), keypad.end());
+  EXPECT_EQ(radio.takeOutput(), answers);
 }
 
 TEST(SimRadioBaud, OnlyBytesAtTheRadiosRateAreUnderstood) {

@@ -1,6 +1,7 @@
 #include "tests/workflow/workflow_fixture.h"
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 
@@ -301,6 +302,10 @@ std::unique_ptr<KeypadScript> BenchBootLoader::start(const fs::path& script,
       std::uint32_t written = 0;
       cable.write(handle, reinterpret_cast<const std::uint8_t*>(line.data()),
                   static_cast<std::uint32_t>(line.size()), written);
+      std::array<std::uint8_t, 3> answer{};
+      std::uint32_t received = 0;
+      cable.read(handle, answer.data(), static_cast<std::uint32_t>(answer.size()), received);
+      EXPECT_EQ(std::string(answer.begin(), answer.begin() + received), "OK\n");
       cable.close(handle);
     }
   }
