@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "exec/radio_info.h"
 
 namespace orvik {
@@ -43,6 +44,8 @@ void CmdKeypad::reportProgress(unsigned done, unsigned total) {
 }
 
 bool CmdKeypad::execute() {
+  scriptEnding_.clear();
+  scriptOutput_.clear();
   // The keypad kind, the port number and the clock all come from the radio record.
   if (radioInfo == nullptr) {
     resultFlag = false;
@@ -56,9 +59,14 @@ bool CmdKeypad::execute() {
   notifyStarted();
 
   // The port number the cable had when it was open; the caller has closed it for the script.
-  const std::vector<std::string> arguments{"COM" + std::to_string(radioInfo->port().comPort()),
+  USBSerial& port = radioInfo->port();
+  const std::int32_t comPort = port.comPort();
+  const std::vector<std::string> arguments{"COM" + std::to_string(comPort),
                                            firmwarePath(baseFolder, kind).string()};
-  std::unique_ptr<KeypadScript> script = launcher_->start(scriptPath(baseFolder), arguments);
+  const std::vector<std::string> environment{std::string(kCableDeviceVariable) + "=" +
+                                             port.driver().comPortDevice(comPort)};
+  const std::filesystem::path script = scriptPath(baseFolder);
+  std::unique_ptr<KeypadScript> running = launcher_->start(script, arguments, environment);
 
   // The update always takes the full time, whatever the script does meanwhile.
   for (int i = 0; i < kCycles; ++i) {
@@ -67,14 +75,31 @@ bool CmdKeypad::execute() {
     clock.sleep(cycle);
   }
 
+  // Read once: the cycles are the script's whole time, and one still running has failed.
+  const bool started = running != nullptr;
   std::optional<int> exitCode;
-  if (script) {
-    exitCode = script->exitCode(exitGrace);
+  if (running) {
+    exitCode = running->exitCode(std::chrono::milliseconds(0));
     // A script that is still running would keep the cable from the tool's reconnection.
-    script->terminate();
-    script.reset();
+    running->terminate();
+    scriptOutput_ = displayLines(running->output(), kOutputLines, kOutputLineChars);
+    running.reset();
   }
   resultFlag = exitCode == kSuccessExitCode;
+  if (!resultFlag) {
+    const std::string name = script.string();
+    if (!started) {
+      scriptEnding_ =
+          formatText("Error:the keypad boot-loader [%s] could not be started.", name.c_str());
+    } else if (exitCode) {
+      scriptEnding_ = formatText("Error:the keypad boot-loader [%s] ended with exit code [%d].",
+                                 name.c_str(), *exitCode);
+    } else {
+      scriptEnding_ = formatText(
+          "Error:the keypad boot-loader [%s] gave no exit code within its time and was ended.",
+          name.c_str());
+    }
+  }
 
   sendProgress(progressBase);
   clock.sleep(kBeforeEnd);

@@ -36,9 +36,11 @@ RadioInfo::~RadioInfo() {
 }
 
 bool RadioInfo::closeCable() {
-  if (!connected) {
+  if (!connected && !port_.isOpen()) {
     return true;
   }
+  // A port that is open without a connection (a connect that failed half-way) is closed too:
+  // left open it would stay locked against every other program until the tool exits.
   const bool closed = port_.close();
   connected = false;
   identityValid = false;
@@ -51,11 +53,11 @@ bool RadioInfo::openCable(int index) {
   if (!port_.open(index)) {
     return false;
   }
-  if (!port_.setBaudRate(TOVR::kProbeBaudRate)) {
-    return false;
-  }
-  if (!port_.setDataCharacteristics() || !port_.setFlowControl() ||
-      !port_.setTimeouts(kInitialReadTimeout, kInitialWriteTimeout)) {
+  if (!port_.setBaudRate(TOVR::kProbeBaudRate) || !port_.setDataCharacteristics() ||
+      !port_.setFlowControl() || !port_.setTimeouts(kInitialReadTimeout, kInitialWriteTimeout)) {
+    // The line is of no use; give the port back rather than hold it (and its lock) until the
+    // next connect.
+    port_.close();
     return false;
   }
   // Only the engine's echo setting matters here; the caller decides what to tell the user.

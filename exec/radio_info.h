@@ -42,7 +42,7 @@ class RadioInfo {
   RadioInfo& operator=(const RadioInfo&) = delete;
 
   // Opens the cable at the device index, sets the line up, probes the cable mode and switches
-  // to the link's baud rate. Returns the connected flag.
+  // to the link's baud rate. Returns the connected flag; when it is false the port is closed.
   bool openCable(int index);
   // Closes the cable (when open) and clears the connection flags; true when nothing was open
   // or the close succeeded.

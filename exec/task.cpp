@@ -1,6 +1,43 @@
 #include "exec/task.h"
 
+#include <exception>
+
+#include "errors/error_text.h"
+
 namespace orvik {
+namespace {
+
+// Tells the error text what a command threw; it runs inside a handler, so it never throws.
+void noteFault(const char* what) noexcept {
+  try {
+    if (what != nullptr) {
+      appendError(ErrorCategory::UPDATE, "Error:the command stopped on an unexpected fault [%s].",
+                  what);
+    } else {
+      appendError(ErrorCategory::UPDATE, "Error:the command stopped on an unexpected fault.");
+    }
+  } catch (...) {
+    // Out of memory even for the line: the failed result still stands.
+  }
+}
+
+// A command that throws has not done its work, whatever step it reached: it counts as failed,
+// with a line saying why, so that the caller reports a failure instead of the flag the command
+// set when it started.
+bool executeGuarded(Command& command) {
+  try {
+    return command.execute();
+  } catch (const std::exception& e) {
+    command.resultFlag = false;
+    noteFault(e.what());
+  } catch (...) {
+    command.resultFlag = false;
+    noteFault(nullptr);
+  }
+  return false;
+}
+
+}  // namespace
 
 Task::Task() : params_(std::make_shared<TaskParams>()) {}
 
@@ -47,18 +84,14 @@ bool Task::start() {
 void Task::work(std::shared_ptr<TaskParams> params) {
   const std::size_t count = params->commands.size();
   std::size_t result = count;
-  try {
-    for (std::size_t i = 0; i < count; ++i) {
-      if (params->stop.stop_requested()) {
-        break;
-      }
-      if (!params->commands[i]->execute()) {
-        result = i;
-        break;
-      }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (params->stop.stop_requested()) {
+      break;
     }
-  } catch (...) {
-    // A command that throws ends the run; the result stays what it was.
+    if (!executeGuarded(*params->commands[i])) {
+      result = i;
+      break;
+    }
   }
   params->ended = true;
   if (params->window != kNoWindow) {

@@ -229,9 +229,20 @@ std::string TtyCableDriver::openFailureHintFor(int error, const std::string& pat
   }
 }
 
+std::string TtyCableDriver::devicePathOf(std::string_view path) {
+  // A link such as /dev/serial/by-id/usb-...-if00-port0 stands for the device it points to;
+  // its own digits number the converter's interface, not the device.
+  std::error_code error;
+  const fs::path device = fs::canonical(fs::path(path), error);
+  return error ? std::string(path) : device.string();
+}
+
 std::int32_t TtyCableDriver::portNumberFromPath(std::string_view path) {
-  const std::size_t slash = path.find_last_of('/');
-  const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::string device = devicePathOf(path);
+  const std::string_view resolved = device;
+  const std::size_t slash = resolved.find_last_of('/');
+  const std::string_view name =
+      slash == std::string_view::npos ? resolved : resolved.substr(slash + 1);
   std::size_t start = name.size();
   while (start > 0 && name[start - 1] >= '0' && name[start - 1] <= '9') {
     --start;
@@ -240,6 +251,13 @@ std::int32_t TtyCableDriver::portNumberFromPath(std::string_view path) {
   const auto parsed = std::from_chars(name.data() + start, name.data() + name.size(), number);
   // No digits, or more than the number can hold.
   return parsed.ec == std::errc{} ? number : 0;
+}
+
+std::string TtyCableDriver::comPortDevice(std::int32_t comPort) {
+  if (options_.overridePath) {
+    return devicePathOf(*options_.overridePath);
+  }
+  return options_.deviceRoot + "/" + std::string(kConverterPrefix) + std::to_string(comPort);
 }
 
 FT_STATUS TtyCableDriver::fail(FT_STATUS status, int error) {

@@ -66,8 +66,14 @@ class TtyCableDriver : public CableDriver {
   static std::uint32_t systemErrorFor(int error);
   // The line openFailureHint() gives when opening the path failed with the errno.
   static std::string openFailureHintFor(int error, const std::string& path);
-  // The port number of an override path: the trailing decimal digits of its file name, or 0.
+  // The device file a path names, its symbolic links followed; the path itself when it cannot
+  // be resolved.
+  static std::string devicePathOf(std::string_view path);
+  // The port number of an override path: the trailing decimal digits of the file name of the
+  // device it names (ttyUSB<n> and /dev/pts/<n> give n), or 0.
   static std::int32_t portNumberFromPath(std::string_view path);
+  // /dev/ttyUSB<n> for a converter's number; the resolved override path when there is one.
+  std::string comPortDevice(std::int32_t comPort) override;
 
  private:
   struct Port;

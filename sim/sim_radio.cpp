@@ -176,7 +176,12 @@ void SimRadio::receive(std::span<const std::uint8_t> bytes, std::uint32_t cableB
 
 void SimRadio::receiveLocked(std::span<const std::uint8_t> bytes) {
   if (state_.bootLoad) {
-    return;
+    // What follows a programming line is for the restarted radio (a slow reader can get the
+    // tool's next request in the same read).
+    bytes = bytes.subspan(bootLoaderReceive(bytes));
+    if (state_.bootLoad || bytes.empty()) {
+      return;
+    }
   }
   assembler_.feed(bytes);
   while (auto frame = assembler_.next()) {
@@ -187,6 +192,50 @@ void SimRadio::receiveLocked(std::span<const std::uint8_t> bytes) {
       break;
     }
   }
+}
+
+std::size_t SimRadio::bootLoaderReceive(std::span<const std::uint8_t> bytes) {
+  // Longer than any line the boot-loader knows: it is not one of them.
+  constexpr std::size_t kLongestLine = 64;
+  std::size_t i = 0;
+  for (; i < bytes.size() && state_.bootLoad; ++i) {
+    const char c = static_cast<char>(bytes[i]);
+    if (c == '\n') {
+      std::string line = std::move(state_.bootLoaderInput);
+      state_.bootLoaderInput.clear();
+      bootLoaderLine(line);
+    } else if (state_.bootLoaderInput.size() < kLongestLine) {
+      state_.bootLoaderInput.push_back(c);
+    }
+  }
+  return i;
+}
+
+void SimRadio::bootLoaderLine(const std::string& line) {
+  constexpr std::string_view kProgram = "KEYPAD ";
+  std::string_view text(line);
+  if (!text.empty() && text.back() == '\r') {
+    text.remove_suffix(1);
+  }
+  if (!text.starts_with(kProgram)) {
+    return;
+  }
+  const auto version = parseVersionRecord(text.substr(kProgram.size()));
+  if (!version) {
+    return;
+  }
+  state_.config.keypadVersion = *version;
+  ++state_.keypadProgrammings;
+  // The boot-loader says it is done, so that its script can end knowing the line was taken.
+  constexpr std::string_view kDone = "OK\n";
+  output_.insert(output_.end(), kDone.begin(), kDone.end());
+  // The radio restarts with its new keypad firmware.
+  state_.bootLoad = false;
+  state_.bootLoaderInput.clear();
+  state_.testMode = SimTestMode::Normal;
+  state_.baud = kDefaultBaud;
+  state_.pendingBaud.reset();
+  assembler_.clear();
 }
 
 void SimRadio::handle(const RequestFrame& frame) {
@@ -576,6 +625,12 @@ bool SimRadio::bootLoadMode() const {
 void SimRadio::setBootLoadMode(bool on) {
   std::lock_guard lock(mutex_);
   state_.bootLoad = on;
+  state_.bootLoaderInput.clear();
+}
+
+int SimRadio::keypadProgrammingCount() const {
+  std::lock_guard lock(mutex_);
+  return state_.keypadProgrammings;
 }
 
 int SimRadio::factoryRestoreCount() const {

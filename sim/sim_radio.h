@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "base/version_record.h"
@@ -101,9 +102,15 @@ class SimRadio {
   std::optional<std::uint16_t> protectionMode() const;
   bool factoryBackedUp() const;
   void setFactoryBackedUp(bool backedUp);
+  // After the boot-load request the line belongs to the keypad's boot-loader, not to TOVR.
+  // The simulated boot-loader understands one line of text, "KEYPAD <version>\n" (for example
+  // KEYPAD R01.01.00): it programs the keypad with that version, answers "OK\n", and the radio
+  // restarts as after a power cycle and answers TOVR again. It ignores anything else.
   bool bootLoadMode() const;
   // The test ends boot-load mode, as a power cycle would.
   void setBootLoadMode(bool on);
+  // Keypad programmings the boot-loader carried out.
+  int keypadProgrammingCount() const;
   int factoryRestoreCount() const;
   int blockResetCount() const;
   int contactRestoreCount() const;
@@ -141,6 +148,9 @@ class SimRadio {
   };
 
   void receiveLocked(std::span<const std::uint8_t> bytes);
+  // Hands bytes to the keypad boot-loader until it restarts the radio; returns how many it took.
+  std::size_t bootLoaderReceive(std::span<const std::uint8_t> bytes);
+  void bootLoaderLine(const std::string& line);
   void handle(const RequestFrame& frame);
   std::optional<Answer> carryOut(RequestKind kind, std::span<const std::uint8_t> payload);
   void emit(const std::optional<Answer>& answer, std::optional<FaultKind> fault);
@@ -169,6 +179,9 @@ class SimRadio {
     std::optional<std::uint16_t> protectionMode;
     bool factoryBackedUp = false;
     bool bootLoad = false;
+    // The boot-loader's line so far.
+    std::string bootLoaderInput;
+    int keypadProgrammings = 0;
     int factoryRestores = 0;
     int blockResets = 0;
     int contactRestores = 0;

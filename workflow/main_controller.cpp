@@ -357,8 +357,26 @@ void MainController::onUpdate() {
   if (!cancelled && run.ok && toolKeypadVersion_ != radioKeypad) {
     keypadUpdatedThisRun_ = true;
     run.ok = runKeypadUpdate();
-    run.outcome = run.ok ? ActionOutcome{str(114), kStyleInformation, false}
-                         : ActionOutcome{str(8), kStyleError, false};
+    if (run.ok) {
+      run.outcome = {str(114), kStyleInformation, false};
+    } else {
+      // The report says why; the message adds what the boot-loader itself said, which is often
+      // all the user needs (a boot-loader that is not installed, a cable it cannot open).
+      std::string causes = errorEntries().empty() ? std::string() : joinedErrorText();
+      for (const std::string& line : keypadReport_) {
+        causes += line + "\n";
+      }
+      record.errorLines = causes;
+      errorLog().logLine(
+          "Update keypad firmware failed (Model:%s,SN:%s,Keypad:%s), this's caused by:\n%s",
+          modelNumberText().c_str(), radioSerial.c_str(), radioKeypad.c_str(), causes.c_str());
+      removeErrors(ErrorCategory::OK);
+      std::string text = str(8);
+      for (const std::string& line : keypad_.scriptOutput()) {
+        text += "\n" + line;
+      }
+      run.outcome = {text, kStyleError, false};
+    }
   }
 
   // What to program.
@@ -537,6 +555,7 @@ bool MainController::runCommand(Command& command, const std::string& waitText) {
 }
 
 bool MainController::runKeypadUpdate() {
+  keypadReport_.clear();
   if (radio().engine().bootloadRequest() < 0) {
     appendError(ErrorCategory::UPDATE, "Error:failed to put radio in bootload mode.");
     return false;
@@ -544,10 +563,24 @@ bool MainController::runKeypadUpdate() {
   closeIfOpen();
   manager_.suspendMonitor();
   view_.enableControl(Control::Update, false);
-  const bool result = runCommand(keypad_, str(9));
+  const bool programmed = runCommand(keypad_, str(9));
   manager_.resumeMonitor();
-  manager_.connect(true);
-  return result;
+  if (!programmed) {
+    keypadReport_.push_back(keypad_.scriptEnding());
+    keypadReport_.insert(keypadReport_.end(), keypad_.scriptOutput().begin(),
+                         keypad_.scriptOutput().end());
+  }
+  const bool connected = manager_.connect(true);
+  if (!programmed) {
+    return false;
+  }
+  // The radio has restarted with its new keypad firmware: what it runs now is read again, and
+  // a radio that does not come back ends the update here.
+  if (!connected || !radio().readIdentity()) {
+    keypadReport_.push_back("Error:the radio did not answer after its keypad update.");
+    return false;
+  }
+  return true;
 }
 
 void MainController::onUpdateSerialNumber() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "commands/cmd_keypad.h"
 #include "commands/cmd_program.h"
@@ -152,6 +153,8 @@ class MainController : public Event {
   bool infoValid_ = false;
   bool inCableCount_ = false;
   std::string toolKeypadVersion_;
+  // Why the last keypad update failed, beyond the error text: the boot-loader's end and words.
+  std::vector<std::string> keypadReport_;
   RadioPanel panel_;
   ActionOutcome lastOutcome_;
 };

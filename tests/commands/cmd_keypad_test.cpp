@@ -1,7 +1,7 @@
 // CmdKeypad with a fake boot-loader (file, port, waits, progress, exit codes) and with real
-// scripts started as processes: exit codes, a hanging script, one that cannot start, and the
-// stand-in shipped in the build tree. The ten cycles pass on the virtual clock; only the
-// script's own end is waited for, with a deadline.
+// scripts started as processes: exit codes, a hanging script, one that cannot start, what a
+// script prints, and the stand-in shipped in the build tree. The ten cycles pass on the virtual
+// clock; where a script must have ended by then, its own end is waited for, with a deadline.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -17,10 +17,12 @@
 #include <sstream>
 #include <thread>
 
+#include "base/text.h"
 #include "commands/cmd_keypad.h"
 #include "exec/radio_info.h"
 #include "sim/sim_cable_driver.h"
 #include "sim/sim_radio.h"
+#include "tests/support/script_launchers.h"
 
 namespace orvik {
 namespace {
@@ -55,8 +57,10 @@ Waits expectedWaits(std::chrono::milliseconds cycle) {
 struct FakeState {
   bool startFails = false;
   std::optional<int> exitCode = 2;
+  std::string output;
   fs::path script;
   Strings arguments;
+  Strings environment;
   Waits exitWaits;
   int terminated = 0;
   int alive = 0;
@@ -71,6 +75,7 @@ class FakeScript final : public KeypadScript {
     return state_.exitCode;
   }
   void terminate() override { ++state_.terminated; }
+  std::string output() override { return state_.output; }
 
  private:
   FakeState& state_;
@@ -79,9 +84,11 @@ class FakeScript final : public KeypadScript {
 class FakeLauncher final : public KeypadScriptLauncher {
  public:
   explicit FakeLauncher(FakeState& state) : state_(state) {}
-  std::unique_ptr<KeypadScript> start(const fs::path& script, const Strings& arguments) override {
+  std::unique_ptr<KeypadScript> start(const fs::path& script, const Strings& arguments,
+                                      const Strings& environment) override {
     state_.script = script;
     state_.arguments = arguments;
+    state_.environment = environment;
     if (state_.startFails) {
       return nullptr;
     }
@@ -155,37 +162,72 @@ TEST_F(CmdKeypadTest, FirmwareAndCycleTimeFollowTheKeypadKind) {
     EXPECT_TRUE(run(command));
     EXPECT_EQ(fake.script, c.folder / "blhost.sh");
     EXPECT_EQ(fake.arguments, (Strings{"COM7", (c.folder / c.firmware).string()}));
+    // The simulated cable has no device file; the variable is still set, so that one the tool
+    // inherited cannot point the script elsewhere.
+    EXPECT_EQ(fake.environment, Strings{"ORVIK_CABLE_DEVICE="});
     EXPECT_EQ(clock.sleeps(), expectedWaits(c.cycle));
     EXPECT_EQ(news, expectedNews());
   }
 }
 
-// Only exit code 2 is success; every run decides afresh, so a run after failures succeeds.
+// Only exit code 2 is success, read once when the cycles are over: a script still running then
+// has failed, with no time added. Every run decides afresh, so a run after failures succeeds.
 TEST_F(CmdKeypadTest, ExitCodeDecidesEveryRun) {
   const struct {
     const char* what;
     bool startFails;
     std::optional<int> exitCode;
+    std::string output;
     bool result;
+    std::string ending;
+    Strings shown;
   } cases[] = {
-      {"exits 0", false, 0, false},
-      {"still running after the cycles", false, std::nullopt, false},
-      {"cannot be started", true, 2, false},
-      {"exits 2", false, 2, true},
+      {"exits 0",
+       false,
+       0,
+       "",
+       false,
+       "Error:the keypad boot-loader [../driver/blhost.sh] ended with exit code [0].",
+       {}},
+      {"still running after the cycles",
+       false,
+       std::nullopt,
+       "programming...\n",
+       false,
+       "Error:the keypad boot-loader [../driver/blhost.sh] gave no exit code within its time and "
+       "was ended.",
+       {"programming..."}},
+      {"cannot be started",
+       true,
+       2,
+       "",
+       false,
+       "Error:the keypad boot-loader [../driver/blhost.sh] could not be started.",
+       {}},
+      {"exits 1 saying why",
+       false,
+       1,
+       "No keypad boot-loader is installed.\n",
+       false,
+       "Error:the keypad boot-loader [../driver/blhost.sh] ended with exit code [1].",
+       {"No keypad boot-loader is installed."}},
+      {"exits 2", false, 2, "done\n", true, "", {"done"}},
   };
-  command.exitGrace = 1234ms;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fake.startFails = c.startFails;
     fake.exitCode = c.exitCode;
+    fake.output = c.output;
     fake.exitWaits.clear();
     fake.terminated = 0;
     EXPECT_EQ(run(command), c.result);
+    EXPECT_EQ(command.scriptEnding(), c.ending);
+    EXPECT_EQ(command.scriptOutput(), c.shown);
     // The full time is always spent and shown.
     EXPECT_EQ(clock.sleeps(), expectedWaits(23500ms));
     EXPECT_EQ(news, expectedNews());
     if (!c.startFails) {
-      EXPECT_EQ(fake.exitWaits, Waits{1234ms});
+      EXPECT_EQ(fake.exitWaits, Waits{0ms});
       // Whatever the script did, it is ended and released before the command returns.
       EXPECT_EQ(fake.terminated, 1);
     }
@@ -264,15 +306,19 @@ TEST_F(RealScriptTest, ExitCodeOfTheScriptDecidesAndNoProcessIsLeft) {
     const char* what;
     std::string body;  // no script at all when empty
     fs::perms perms;
+    // The script has ended by the time the cycles are over, as a real run gives it minutes.
+    bool endsInTime;
     bool result;
   } cases[] = {
       {"exits 2", "printf '%s\\n' \"$@\" > '" + argumentsFile.string() + "'\nexit 2",
-       fs::perms::owner_all, true},
-      {"exits 0", "exit 0", fs::perms::owner_all, false},
+       fs::perms::owner_all, true, true},
+      {"exits 0", "exit 0", fs::perms::owner_all, true, false},
+      // Would succeed, but only after its time: no grace lets it.
+      {"exits 2 too late", "sleep 3\nexit 2", fs::perms::owner_all, false, false},
       // Ignores the request to stop, so it has to be killed.
-      {"hangs", "trap '' TERM\nexec tail -f /dev/null", fs::perms::owner_all, false},
-      {"not executable", "exit 2", fs::perms::owner_read | fs::perms::owner_write, false},
-      {"missing", "", fs::perms::none, false},
+      {"hangs", "trap '' TERM\nexec tail -f /dev/null", fs::perms::owner_all, false, false},
+      {"not executable", "exit 2", fs::perms::owner_read | fs::perms::owner_write, true, false},
+      {"missing", "", fs::perms::none, true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -280,10 +326,13 @@ TEST_F(RealScriptTest, ExitCodeOfTheScriptDecidesAndNoProcessIsLeft) {
     if (!c.body.empty()) {
       writeScript(script, c.body, c.perms);
     }
-    CmdKeypad command{std::make_unique<PosixKeypadScriptLauncher>(100ms)};
+    CmdKeypad command;
+    if (c.endsInTime) {
+      command.setLauncher(std::make_unique<testing::ScriptEndsInTimeLauncher>());
+    } else {
+      command.setLauncher(std::make_unique<PosixKeypadScriptLauncher>(100ms));
+    }
     command.baseFolder = base;
-    // Long enough for a script that ends at once, short for the one that hangs.
-    command.exitGrace = c.result ? CmdKeypad::kDefaultExitGrace : 300ms;
     EXPECT_EQ(run(command), c.result);
     EXPECT_EQ(clock.sleeps(), expectedWaits(23500ms));
     EXPECT_EQ(news, expectedNews());
@@ -294,6 +343,81 @@ TEST_F(RealScriptTest, ExitCodeOfTheScriptDecidesAndNoProcessIsLeft) {
   std::stringstream text;
   text << arguments.rdbuf();
   EXPECT_EQ(text.str(), "COM7\n" + (base / "driver" / "Keypad_Firmware.bin").string() + "\n");
+}
+
+// What the script prints is kept for the user, its last lines cleaned of what a terminal would
+// act on. A script that prints more than a pipe holds is not held up by it.
+TEST_F(RealScriptTest, WhatTheScriptPrintsIsKept) {
+  writeScript(base / "driver" / "blhost.sh",
+              "head -c 300000 /dev/zero | tr '\\0' x\n"
+              "echo\n"
+              "printf 'port \\033[31m%s\\n' \"$1\" >&2\n"
+              "echo 'cannot open the cable'\n"
+              "exit 1");
+  CmdKeypad command{std::make_unique<testing::ScriptEndsInTimeLauncher>()};
+  command.baseFolder = base;
+  EXPECT_FALSE(run(command));
+  EXPECT_EQ(command.scriptEnding(), "Error:the keypad boot-loader [" +
+                                        (base / "driver" / "blhost.sh").string() +
+                                        "] ended with exit code [1].");
+  const Strings shown = command.scriptOutput();
+  ASSERT_EQ(shown.size(), 3u);
+  EXPECT_EQ(shown[0], std::string(CmdKeypad::kOutputLineChars, 'x'));
+  EXPECT_EQ(shown[1], "port ?[31mCOM7");
+  EXPECT_EQ(shown[2], "cannot open the cable");
+  EXPECT_TRUE(noChildLeft());
+}
+
+// The script learns the cable's device file from the tool, in place of any value the tool
+// itself was started with.
+TEST_F(RealScriptTest, CableDeviceReplacesAnInheritedOne) {
+  const fs::path script = base / "driver" / "blhost.sh";
+  const fs::path seen = temp / "seen";
+  writeScript(script, "printf '%s' \"$ORVIK_CABLE_DEVICE\" > '" + seen.string() + "'\nexit 2");
+  ASSERT_EQ(::setenv("ORVIK_CABLE_DEVICE", "/dev/ttyUSB0", 1), 0);
+  testing::ScriptEndsInTimeLauncher launcher;
+  auto running = launcher.start(script, {"COM9"}, {"ORVIK_CABLE_DEVICE=/dev/pts/9"});
+  ::unsetenv("ORVIK_CABLE_DEVICE");
+  ASSERT_NE(running, nullptr);
+  EXPECT_EQ(running->exitCode(0ms), 2);
+  std::ifstream in(seen);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "/dev/pts/9");
+}
+
+TEST(KeypadScriptOutput, DisplayLines) {
+  const struct {
+    const char* what;
+    std::string output;
+    Strings lines;
+  } cases[] = {
+      {"nothing", "", {}},
+      {"blank lines and spaces dropped", "\n  \n\tfirst \r\n\nsecond", {"first", "second"}},
+      {"the last lines", "1\n2\n3\n4\n5\n6\n7\n", {"3", "4", "5", "6", "7"}},
+      {"escape and control characters",
+       "a\x1b]0;title\x07"
+       "b\x7f",
+       {"a?]0;title?b?"}},
+      {"UTF-8 kept",
+       "gr\xc3\xbc\xc3\x9f dich \xe2\x82\xac",
+       {"gr\xc3\xbc\xc3\x9f dich \xe2\x82\xac"}},
+      {"bytes that are not UTF-8",
+       "a\xff\xc3(\xe2\x82",
+       {"a?"
+        "?("
+        "??"}},
+      {"second-range control characters",
+       "a\xc2\x9b"
+       "31m",
+       {"a?"
+        "?31m"}},
+      {"long lines cut", std::string(300, 'y'), {std::string(200, 'y')}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(displayLines(c.output, 5, 200), c.lines);
+  }
 }
 
 // What a script leaves running in its group would hold the cable: it ends with the script,
@@ -314,7 +438,7 @@ TEST_F(RealScriptTest, ScriptIsEndedWithWhatItStarted) {
     writeScript(script, "trap '' TERM\ntail -f /dev/null &\necho \"$$ $!\" > \"$1\"\n" + c.ending);
     ASSERT_EQ(::mkfifo(ready.c_str(), 0600), 0);
     PosixKeypadScriptLauncher launcher(100ms);
-    std::unique_ptr<KeypadScript> running = launcher.start(script, {ready.string()});
+    std::unique_ptr<KeypadScript> running = launcher.start(script, {ready.string()}, {});
     ASSERT_NE(running, nullptr);
 
     // The script tells its own and its child's process ids once both run.
@@ -340,16 +464,25 @@ TEST_F(RealScriptTest, ScriptIsEndedWithWhatItStarted) {
   }
 }
 
-TEST_F(RealScriptTest, ShippedStandInScriptAcceptsTheShippedFirmware) {
+// The stand-in that ships until the vendor's boot-loader is installed must never pass for a
+// programmed keypad, and must say why.
+TEST_F(RealScriptTest, ShippedStandInScriptFailsAndSaysWhy) {
   const char* build = std::getenv("ORVIK_BUILD_DIR");
   if (build == nullptr) {
     GTEST_SKIP() << "ORVIK_BUILD_DIR is set when ctest runs the test";
   }
-  CmdKeypad command;
+  CmdKeypad command{std::make_unique<testing::ScriptEndsInTimeLauncher>()};
   command.baseFolder = build;
+  const fs::path script = fs::canonical(fs::path(build) / "driver" / "blhost.sh");
   for (const std::uint8_t kind : {0, 1}) {
+    SCOPED_TRACE(static_cast<int>(kind));
     info.keypadKind = kind;
-    EXPECT_TRUE(run(command)) << static_cast<int>(kind);
+    EXPECT_FALSE(run(command));
+    EXPECT_EQ(command.scriptOutput(),
+              Strings{truncateUtf8("No keypad boot-loader is installed: put the vendor's keypad "
+                                   "boot-loader script at " +
+                                       script.string() + ".",
+                                   CmdKeypad::kOutputLineChars)});
   }
   EXPECT_TRUE(noChildLeft());
 }

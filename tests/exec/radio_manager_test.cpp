@@ -100,5 +100,37 @@ TEST_F(RadioManagerTest, ConnectAndDisconnect) {
   EXPECT_EQ(manager.radioInfo()->portIndex, -1);
 }
 
+// A connect that opens the cable but cannot set its line up gives the port back: held open it
+// would stay locked against the keypad boot-loader and every other program.
+TEST_F(RadioManagerTest, ConnectThatCannotSetTheLineLeavesThePortClosed) {
+  using Call = testing::ScriptedCableDriver::Call;
+  const struct {
+    Call call;
+    const char* line;
+  } cases[] = {
+      {Call::SetBaudRate, "3:Error:failed to set baud rade [16406]."},
+      {Call::SetDataCharacteristics, "3:Error:failed to set parity data stop."},
+      {Call::SetFlowControl, "3:Error:failed to set flow."},
+      {Call::SetTimeouts, "3:Error:failed to configure time out."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    removeErrors(ErrorCategory::OK);
+    driver.failNext(c.call, {FT_IO_ERROR});
+    EXPECT_FALSE(manager.connect(true));
+    EXPECT_FALSE(driver.isOpen());
+    EXPECT_FALSE(manager.radioInfo()->port().isOpen());
+    EXPECT_FALSE(manager.radioInfo()->connected);
+    EXPECT_EQ(testing::errorLines(), std::vector<std::string>{c.line});
+    // Nothing is left for a disconnect to close, and the next connect goes through.
+    const int closes = driver.count(Call::Close);
+    EXPECT_TRUE(manager.disconnect());
+    EXPECT_EQ(driver.count(Call::Close), closes);
+    EXPECT_TRUE(manager.connect(true));
+    EXPECT_TRUE(manager.disconnect());
+    EXPECT_FALSE(driver.isOpen());
+  }
+}
+
 }  // namespace
 }  // namespace orvik

@@ -2,10 +2,12 @@
 // and the dialog closes when the task reports the end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <stdexcept>
 
 #include "exec/task_dialog.h"
+#include "tests/support/error_text_fixture.h"
 
 namespace orvik {
 namespace {
@@ -17,6 +19,7 @@ class FakeCommand : public Command {
 
   bool execute() override {
     ++runs;
+    resultFlag = true;  // as a command does when it starts
     switch (outcome_) {
       case Outcome::Succeed:
         return true;
@@ -42,9 +45,12 @@ class FakeCommand : public Command {
 
 using Outcome = FakeCommand::Outcome;
 
-class TaskTest : public testing::Test {
+class TaskTest : public testing::ErrorTextTest {
  protected:
-  void SetUp() override { task.create(); }
+  void SetUp() override {
+    ErrorTextTest::SetUp();
+    task.create();
+  }
   Task task;
   QueueWaitView view;
 };
@@ -60,11 +66,13 @@ TEST_F(TaskTest, RunEndsAtTheFirstFailingCommand) {
       {"all succeed", {Outcome::Succeed, Outcome::Succeed, Outcome::Succeed}, 3, {1, 1, 1}},
       {"second fails", {Outcome::Succeed, Outcome::Fail, Outcome::Succeed}, 1, {1, 1, 0}},
       {"first fails", {Outcome::Fail, Outcome::Succeed}, 0, {1, 0}},
-      // A throwing command ends the run with the result it had.
-      {"second throws", {Outcome::Succeed, Outcome::Throw, Outcome::Succeed}, 3, {1, 1, 0}},
+      // A command that throws has failed, like one that returns false.
+      {"second throws", {Outcome::Succeed, Outcome::Throw, Outcome::Succeed}, 1, {1, 1, 0}},
+      {"first throws", {Outcome::Throw}, 0, {1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    removeErrors(ErrorCategory::OK);
     std::vector<std::unique_ptr<FakeCommand>> commands;
     CTaskDialog dialog(task, view);
     for (Outcome outcome : c.outcomes) {
@@ -79,6 +87,16 @@ TEST_F(TaskTest, RunEndsAtTheFirstFailingCommand) {
       runs.push_back(command->runs);
     }
     EXPECT_EQ(runs, c.runs);
+    const bool threw =
+        std::find(c.outcomes.begin(), c.outcomes.end(), Outcome::Throw) != c.outcomes.end();
+    if (threw) {
+      // The caller reads the command's flag, which it had set when it started.
+      EXPECT_FALSE(commands[static_cast<std::size_t>(c.result)]->resultFlag);
+    }
+    EXPECT_EQ(testing::errorLines(),
+              threw ? std::vector<std::string>{"9:Error:the command stopped on an unexpected "
+                                               "fault [out of memory]."}
+                    : std::vector<std::string>{});
     // The dialog has unregistered itself and emptied the task's list.
     EXPECT_TRUE(task.listeners().empty());
     EXPECT_EQ(task.clearCommands(), 0u);

@@ -289,6 +289,39 @@ TEST(TtyCableDriverErrors, PortNumberIsTheTrailingDigitsOfTheFileName) {
   }
 }
 
+// A link names the device it points to: the digits of a by-id name number the converter's
+// interface, and taking them would hand the keypad boot-loader another device.
+TEST(TtyCableDriverErrors, PortNumberIsTheNumberOfTheDeviceALinkPointsTo) {
+  FakeSysfs tree;
+  const fs::path dev = tree.dev();
+  fs::create_directories(dev / "serial" / "by-id");
+  fs::create_directories(dev / "pts");
+  std::ofstream(dev / "ttyUSB3") << "";
+  std::ofstream(dev / "pts" / "12") << "";
+  fs::create_symlink("../../ttyUSB3", dev / "serial" / "by-id" / "usb-VL_CPS_Cable_A1-if00-port0");
+  fs::create_symlink(dev / "serial" / "by-id" / "usb-VL_CPS_Cable_A1-if00-port0", dev / "radio0");
+  fs::create_symlink("pts/12", dev / "sim-radio7");
+  const struct {
+    fs::path path;
+    std::int32_t number;
+    fs::path device;
+  } cases[] = {
+      {dev / "serial" / "by-id" / "usb-VL_CPS_Cable_A1-if00-port0", 3, dev / "ttyUSB3"},
+      {dev / "radio0", 3, dev / "ttyUSB3"},  // a link to a link
+      {dev / "sim-radio7", 12, dev / "pts" / "12"},
+      {dev / "ttyUSB3", 3, dev / "ttyUSB3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string());
+    EXPECT_EQ(TtyCableDriver::portNumberFromPath(c.path.string()), c.number);
+    TtyCableDriver driver{overridePath(c.path.string())};
+    EXPECT_EQ(fs::path(driver.comPortDevice(c.number)), fs::canonical(c.device));
+  }
+  // Without an override a number is the converter of that number.
+  TtyCableDriver listed{tree.options()};
+  EXPECT_EQ(listed.comPortDevice(5), (dev / "ttyUSB5").string());
+}
+
 // --- A real pseudo-terminal -----------------------------------------------------------------
 
 class TtyCableDriverOnPty : public ::testing::Test {
@@ -328,8 +361,25 @@ TEST_F(TtyCableDriverOnPty, OverrideListsOneCableWithThePortNumberOfThePath) {
   std::int32_t comPort = -1;
   EXPECT_EQ(driver.getComPortNumber(handle, comPort), FT_OK);
   EXPECT_EQ(comPort, pty.number());
+  EXPECT_EQ(driver.comPortDevice(comPort), pty.slavePath);
   FT_HANDLE other = nullptr;
   EXPECT_EQ(driver.open(1, other), FT_DEVICE_NOT_FOUND);
+
+  // Through a link the cable is still the pty, with its number.
+  driver.close(handle);
+  handle = nullptr;
+  std::string pattern = (fs::temp_directory_path() / "orvik-link-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path link = fs::path(pattern) / "usb-VL_CPS_Cable-if00-port0";
+  fs::create_symlink(pty.slavePath, link);
+  TtyCableDriver linked{overridePath(link.string())};
+  FT_HANDLE linkedHandle = nullptr;
+  ASSERT_EQ(linked.open(0, linkedHandle), FT_OK);
+  EXPECT_EQ(linked.getComPortNumber(linkedHandle, comPort), FT_OK);
+  EXPECT_EQ(comPort, pty.number());
+  EXPECT_EQ(linked.comPortDevice(comPort), pty.slavePath);
+  linked.close(linkedHandle);
+  fs::remove_all(pattern);
 }
 
 TEST_F(TtyCableDriverOnPty, OpensRawAndExclusively) {

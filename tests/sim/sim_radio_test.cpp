@@ -466,6 +466,38 @@ TEST(SimRadioModes, BootLoadSilencesTheRadioUntilTheTestEndsIt) {
   EXPECT_EQ(ask(radio, kStatusFirmware).size(), 10u);
 }
 
+// In boot-load mode the line is the keypad boot-loader's: a programming line, in any pieces,
+// gives the keypad its version, is answered and restarts the radio, which then answers TOVR
+// again; anything else leaves it in boot-load mode, unanswered.
+TEST(SimRadioModes, KeypadProgrammingEndsBootLoad) {
+  const auto text = [](const std::string& line) { return Bytes(line.begin(), line.end()); };
+  const Bytes keypadQuery = {0xF2, 0x23, 0x08, 0xE2};
+  SimRadio radio;
+  ask(radio, kFlashTestMode);
+  ask(radio, {0xA1, 0x00, 0x5E});
+  ASSERT_TRUE(radio.bootLoadMode());
+  for (const char* ignored : {"KEYPAD\n", "KEYPAD 1.2.3\n", "PROGRAM R01.01.00\n",
+                              "KEYPAD R01.01.00", "\xF2\x23\x08\xE2"}) {
+    radio.receive(text(ignored), SimRadio::kDefaultBaud);
+  }
+  EXPECT_TRUE(radio.bootLoadMode());
+  EXPECT_EQ(radio.keypadProgrammingCount(), 0);
+  EXPECT_TRUE(radio.takeOutput().empty());
+  // A line is taken whole: the bytes after its version spoil it, and the next line programs.
+  radio.receive(text("\nKEYPAD R01"), SimRadio::kDefaultBaud);
+  // The request that comes in the same piece as the end of the line is the restarted radio's.
+  Bytes rest = text(".01.00\r\n");
+  rest.insert(rest.end(), keypadQuery.begin(), keypadQuery.end());
+  radio.receive(rest, SimRadio::kDefaultBaud);
+  EXPECT_FALSE(radio.bootLoadMode());
+  EXPECT_EQ(radio.keypadProgrammingCount(), 1);
+  EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+  Bytes answers = text("OK\n");
+  const Bytes keypad = acked({0xF7, 0xA3, 0x08, 0x00, 0x52, 0x01, 0x01, 0x00});
+  answers.insert(answers.end(), keypad.begin(), keypad.end());
+  EXPECT_EQ(radio.takeOutput(), answers);
+}
+
 TEST(SimRadioBaud, OnlyBytesAtTheRadiosRateAreUnderstood) {
   SimRadio radio;
   radio.receive(kStatusFirmware, 16406);

@@ -385,6 +385,16 @@ TEST_F(UpdateRulesTest, KeypadUpdateRunsWhenItsVersionDiffers) {
     EXPECT_EQ(bench.radioKeypad(), c.keypadAfter);
     EXPECT_FALSE(bench.cable.isOpen());
     EXPECT_EQ(bench.controller.busyOperation(), 0);
+    // The boot-loader got the cable's port; the simulated cable has no device file to name.
+    ASSERT_EQ(bench.bootLoader->runs.size(), 1u);
+    EXPECT_EQ(bench.bootLoader->runs[0].arguments,
+              (std::vector<std::string>{
+                  "COM3", (bench.folder.path() / "driver" / "Keypad_Firmware.bin").string()}));
+    EXPECT_EQ(bench.bootLoader->runs[0].environment,
+              std::vector<std::string>{"ORVIK_CABLE_DEVICE="});
+    // Only a programmed keypad lets the radio out of boot-load mode.
+    EXPECT_EQ(bench.radio.bootLoadMode(), c.exitCode != 2);
+    EXPECT_EQ(bench.radio.keypadProgrammingCount(), c.exitCode == 2 ? 1 : 0);
   }
   // The same keypad version, whatever its case in the package, runs nothing.
   Bench same(tool("R01.03.00", {"R01.04.00"}, "r01.00.00"), radioWith("R01.02.03", "R01.02.00"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <new>
 
 #include "tests/workflow/workflow_fixture.h"
 
@@ -29,6 +30,15 @@ void noHardReset(Bench& bench) {
   bench.radio.setFaultPlan(FaultPlan().add(RequestKind::Reset, 1, FaultKind::Silence, 100));
 }
 
+// The update command throws in the middle of its work, with the radio in its FLASH test mode.
+void commandThrows(Bench& bench) {
+  bench.radio.setRequestObserver([](const LoggedRequest& request, std::optional<FaultKind>) {
+    if (request.kind == RequestKind::EraseFlash) {
+      throw std::bad_alloc();
+    }
+  });
+}
+
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -53,6 +63,11 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
        noHardReset,
        {testing::kUpdateFailed, kStyleError},
        kHardResetFailed},
+      {"command throws",
+       true,
+       commandThrows,
+       {testing::kUpdateFailed, kStyleError},
+       "Error:the command stopped on an unexpected fault ["},
       {"firmware container damaged after start-up",
        true,
        damageFirmware,
@@ -103,6 +118,61 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
       // The report took the error text with it.
       EXPECT_TRUE(errorEntries().empty());
     }
+    EXPECT_FALSE(bench.cable.isOpen());
+  }
+}
+
+// A failed keypad update leaves a report in the error log, and its message adds what the
+// boot-loader said. A radio that does not come back after its keypad was programmed fails the
+// keypad update too, before anything else is written to it.
+TEST_F(UpdateRunTest, KeypadFailureIsReportedWithWhatTheBootLoaderSaid) {
+  constexpr const char* kNotInstalled =
+      "No keypad boot-loader is installed: put the vendor's keypad boot-loader script at "
+      "/opt/orvik-update-tool/driver/blhost.sh.";
+  const struct {
+    const char* name;
+    int exitCode;
+    std::string output;
+    bool startable;
+    bool radioComesBack;
+    std::string shown;
+    std::string cause;
+  } cases[] = {
+      {"boot-loader not installed", 1, std::string(kNotInstalled) + "\n", true, true,
+       std::string(testing::kKeypadFailed) + "\n" + kNotInstalled, "] ended with exit code [1]."},
+      {"boot-loader cannot be started", 2, "", false, true, testing::kKeypadFailed,
+       "] could not be started."},
+      {"radio silent after its keypad update", 2, "", true, false, testing::kKeypadFailed,
+       "Error:the radio did not answer after its keypad update."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::PackageSpec package;
+    package.keypad = "R01.01.00";
+    Bench bench(package, testing::radioWith("R01.02.03", "R01.02.00"), c.exitCode);
+    bench.keypadOutput = c.output;
+    bench.keypadStartable = c.startable;
+    if (!c.radioComesBack) {
+      bench.view.wait.after = [&](const std::string& text) {
+        if (text == testing::kKeypadWaitText) {
+          bench.radio.setFaultPlan(
+              FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
+        }
+      };
+    }
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.results(), (Shownlist{{c.shown, kStyleError}}));
+    const std::vector<std::string> lines = testing::logLines(bench.logText());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0],
+              "Update keypad firmware failed (Model:LA26CKN9AR1,SN:1234ABC5678,Keypad:R01.00.00), "
+              "this's caused by:");
+    EXPECT_TRUE(contains(bench.logText(), c.cause)) << bench.logText();
+    if (!c.output.empty()) {
+      EXPECT_TRUE(contains(bench.logText(), kNotInstalled));
+    }
+    EXPECT_TRUE(errorEntries().empty());
+    EXPECT_FALSE(bench.firmwareProgrammed());
     EXPECT_FALSE(bench.cable.isOpen());
   }
 }

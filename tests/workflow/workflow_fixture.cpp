@@ -1,6 +1,7 @@
 #include "tests/workflow/workflow_fixture.h"
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <iterator>
 
@@ -267,31 +268,61 @@ bool FakeConsole::post(WParam console, ConsoleMessage message, WParam wParam, LP
 
 // --- the bench ---------------------------------------------------------------------------------
 
-Bench::Bench(const PackageSpec& packageSpec, const SimRadioConfig& radioConfig, int keypadExitCode)
-    : package(packageSpec), radio(radioConfig) {
+namespace {
+
+class EndedScript final : public KeypadScript {
+ public:
+  EndedScript(int exitCode, std::string output) : exitCode_(exitCode), output_(std::move(output)) {}
+  std::optional<int> exitCode(std::chrono::milliseconds) override { return exitCode_; }
+  void terminate() override {}
+  std::string output() override { return output_; }
+
+ private:
+  int exitCode_;
+  std::string output_;
+};
+
+}  // namespace
+
+std::unique_ptr<KeypadScript> BenchBootLoader::start(const fs::path& script,
+                                                     const std::vector<std::string>& arguments,
+                                                     const std::vector<std::string>& environment) {
+  runs.push_back(Run{script, arguments, environment});
+  if (!bench_.keypadStartable) {
+    return nullptr;
+  }
+  // The tool has closed the cable for the boot-loader, which opens it as any program would.
+  if (bench_.keypadExitCode == CmdKeypad::kSuccessExitCode) {
+    SimCableDriver& cable = bench_.cable;
+    FT_HANDLE handle = nullptr;
+    EXPECT_EQ(cable.open(0, handle), FT_OK);
+    if (handle != nullptr) {
+      cable.setBaudRate(handle, SimRadio::kDefaultBaud);
+      const std::string line = "KEYPAD " + bench_.package.keypad + "\n";
+      std::uint32_t written = 0;
+      cable.write(handle, reinterpret_cast<const std::uint8_t*>(line.data()),
+                  static_cast<std::uint32_t>(line.size()), written);
+      std::array<std::uint8_t, 3> answer{};
+      std::uint32_t received = 0;
+      cable.read(handle, answer.data(), static_cast<std::uint32_t>(answer.size()), received);
+      EXPECT_EQ(std::string(answer.begin(), answer.begin() + received), "OK\n");
+      cable.close(handle);
+    }
+  }
+  return std::make_unique<EndedScript>(bench_.keypadExitCode, bench_.keypadOutput);
+}
+
+Bench::Bench(const PackageSpec& packageSpec, const SimRadioConfig& radioConfig, int exitCode)
+    : package(packageSpec), radio(radioConfig), keypadExitCode(exitCode) {
   removeErrors(ErrorCategory::OK);
   writePackage(dataDir(), setupPath(), package);
   errorLog().setLogDirectory(folder.path().string());
   loaded = load(config);
   EXPECT_TRUE(loaded) << joinedErrorText();
 
-  // The boot-loader stand-in only says how it went; the radio leaves boot-load mode as after
-  // a power cycle, running the keypad firmware when the script succeeded.
-  fs::create_directories(folder.path() / "driver");
-  const fs::path script = folder.path() / "driver" / "blhost.sh";
-  std::ofstream(script) << "#!/bin/sh\nexit " << keypadExitCode << "\n";
-  fs::permissions(script, fs::perms::owner_all);
-  view.wait.after = [this, keypadExitCode](const std::string& text) {
-    if (text != kKeypadWaitText) {
-      return;
-    }
-    radio.setBootLoadMode(false);
-    if (keypadExitCode == CmdKeypad::kSuccessExitCode) {
-      SimRadioConfig now = radio.config();
-      now.keypadVersion = parseVersionRecord(package.keypad).value_or(now.keypadVersion);
-      radio.setConfig(now);
-    }
-  };
+  auto bootLoaderOwned = std::make_unique<BenchBootLoader>(*this);
+  bootLoader = bootLoaderOwned.get();
+  controller.keypadCommand().setLauncher(std::move(bootLoaderOwned));
 
   task.create();
   controller.setBaseFolder(folder.path());

@@ -2,8 +2,8 @@
 
 // The main window's logic on a bench: a package written with orvik-pack's library, the
 // simulated radio in process, a view that records what it is told and answers from a script,
-// a console that records what it is sent, and a keypad boot-loader script that exits with a
-// chosen code.
+// a console that records what it is sent, and a keypad boot-loader that exits with a chosen
+// code.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -162,12 +162,37 @@ class FakeConsole final : public ConsoleChannel {
   std::vector<bool> actionRunning;
 };
 
+class Bench;
+
+// The bench's keypad boot-loader, run in process in place of the script: one that succeeds
+// programs the package's keypad version through the cable, as the vendor's script does through
+// the port, so that the simulated radio leaves its boot-load mode with it. It then ends with
+// the bench's exit code, having printed the bench's output.
+class BenchBootLoader final : public KeypadScriptLauncher {
+ public:
+  struct Run {
+    std::filesystem::path script;
+    std::vector<std::string> arguments;
+    std::vector<std::string> environment;
+  };
+
+  explicit BenchBootLoader(Bench& bench) : bench_(bench) {}
+  std::unique_ptr<KeypadScript> start(const std::filesystem::path& script,
+                                      const std::vector<std::string>& arguments,
+                                      const std::vector<std::string>& environment) override;
+
+  std::vector<Run> runs;
+
+ private:
+  Bench& bench_;
+};
+
 // One tool and one radio. The package and the machine's setup file are written and loaded,
 // the window is started and one cable is reported.
 class Bench {
  public:
   explicit Bench(const PackageSpec& package = {}, const SimRadioConfig& radioConfig = {},
-                 int keypadExitCode = CmdKeypad::kSuccessExitCode);
+                 int exitCode = CmdKeypad::kSuccessExitCode);
   ~Bench();
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;
@@ -203,6 +228,11 @@ class Bench {
   FakeConsole consoleChannel;
   MainController controller{manager, task, config, view};
   bool loaded = false;
+  // What the keypad boot-loader does: its exit code, what it prints, and whether it starts.
+  int keypadExitCode = CmdKeypad::kSuccessExitCode;
+  std::string keypadOutput;
+  bool keypadStartable = true;
+  BenchBootLoader* bootLoader = nullptr;  // owned by the keypad command
 };
 
 // Writes the containers, config.xml and setup.dat of the package.
