@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 200));
   app.add_option("--fault", faults,
                  "KIND:OCCURRENCE:FAULT, e.g. write-flash:3:silence; OCCURRENCE is N, N-M or "
-                 "every; FAULT is no-ack, bad-checksum, wrong-opcode, junk, silence or "
-                 "disconnect");
+                 "every; FAULT is no-ack, bad-checksum, wrong-opcode, junk, silence, "
+                 "disconnect or refuse");
   app.add_option("--link", linkPath, "Also create a symbolic link PATH to the pty");
   app.add_flag("--verbose", verbose, "Log each request to stderr");
   CLI11_PARSE(app, argc, argv);

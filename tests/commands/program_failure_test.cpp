@@ -49,6 +49,7 @@ struct Scene {
   RadioInfo& info;
   CmdProgram& command;
   const std::filesystem::path& temp;
+  std::vector<Bytes>& originalContacts;
 };
 
 unsigned firmwarePieces() {
@@ -155,11 +156,34 @@ const FailureCase kCases[] = {
      Holds::Untouched,
      false},
     {"DynReadLongerThanAsked_0x00a",
-     // Under another opcode the answer's address counts as data: 224 bytes for 220 asked.
-     [](Scene& s) { s.radio.setFaultPlan(FaultPlan().add(K::MemRead, 2, FaultKind::WrongOpcode)); },
+     // Under another opcode the answer's address counts as data: 224 bytes for 220 asked, and
+     // so again on the retry.
+     [](Scene& s) {
+       s.radio.setFaultPlan(FaultPlan().add(K::MemRead, 2, FaultKind::WrongOpcode, 2));
+     },
      {"9:Error:failed to memRead block [DYN] (0x00a).", kFinalize},
      K::MemRead,
      {K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"DynReadRefused_0x00a",
+     // A two-byte refusal is no piece of the block, and neither is its retry.
+     [](Scene& s) { s.radio.setFaultPlan(FaultPlan().add(K::MemRead, 3, FaultKind::Refused, 2)); },
+     {"9:Error:failed to memRead block [DYN] (0x00a).", kFinalize},
+     K::MemRead,
+     {K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"ContactWithoutAList_0x00b",
+     [](Scene& s) {
+       s.originalContacts[2][7] = 5;
+       s.radio.setContacts(s.originalContacts);
+     },
+     {"9:Error:failed to read contact index [3] (0x00b).", kFinalize},
+     K::ContactRead,
+     {K::Protection, K::EraseFlash},
      kEndOnly,
      Holds::Untouched,
      false},
@@ -486,7 +510,7 @@ class ProgramFailureTest : public ProgramTest, public ::testing::WithParamInterf
 
 TEST_P(ProgramFailureTest, FailsWithItsLineSkipsTheRestAndLeavesTheRadioAsExpected) {
   const FailureCase& c = GetParam();
-  Scene scene{radio, manager, info, command, temp.path()};
+  Scene scene{radio, manager, info, command, temp.path(), originalContacts};
   c.arrange(scene);
   radio.clearLog();
 
