@@ -221,7 +221,8 @@ std::optional<PersonalityBackup> readPersonalityFile(const std::filesystem::path
   std::vector<std::uint8_t> bytes;
   // A file too large to be a backup is refused before it is read into memory.
   const bool tooLarge = !error && size > kMaxPersonalityFileSize;
-  if (!tooLarge && (error || readWholeFile(path, bytes) != FileReadResult::Ok)) {
+  if (!tooLarge &&
+      (error || readWholeFile(path, bytes, kMaxPersonalityFileSize) != FileReadResult::Ok)) {
     appendError(ErrorCategory::FILE, "Error:failed to read personality backup file [%s].",
                 path.c_str());
     return std::nullopt;
