@@ -19,6 +19,7 @@ constexpr const char* kTestModeTitle = " [Test mode]";
 constexpr int kConsolePostAttempts = 11;
 constexpr const char* kRestoreSucceeded = "The radio's personality was restored.";
 constexpr const char* kRestoreFailed = "Failed to restore the radio's personality.";
+constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
 
 std::string str(int id) {
   return stringText(id);
@@ -457,6 +458,10 @@ void MainController::onUpdate() {
                            program_.backupFile().string().c_str());
       }
       run.outcome = {fileCategory(firstErrorCategory()) ? str(112) : str(115), kStyleError, false};
+      if (!program_.backupProblem().empty()) {
+        // Nothing was erased; the user can make room or fix the folder and try again.
+        run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
+      }
       removeErrors(ErrorCategory::OK);
       run.ok = false;
     } else if (!radio().readIdentity()) {
