@@ -167,6 +167,39 @@ void appendUpdateFailure(UpdateFailure failure, std::initializer_list<std::strin
   appendError(updateFailureCategory(failure), "%s", updateFailureText(failure, arguments).c_str());
 }
 
+bool reprotectRadio(TOVR& tovr, std::span<std::uint8_t> data, std::optional<int> flashLayout,
+                    const UpdateFailHook& fail) {
+  std::uint8_t opcode = 0;
+  const int flashMode = tovr.requestTestMode(kFlashTestMode, 0, 0, opcode, data);
+  if (!accepted(flashMode, opcode, TOVR::kAccepted)) {
+    fail(Failure::ReprotectFlashTestMode, {std::to_string(kFlashTestMode)});
+    return false;
+  }
+  if (!flashLayout) {
+    flashLayout = flashMode >= 2 ? data[1] : -1;
+  }
+  // No guessing at the protection of a flash whose layout has no row.
+  if (!knownFlashLayout(*flashLayout)) {
+    fail(Failure::UnknownFlashLayout, {std::to_string(*flashLayout)});
+    return false;
+  }
+  const std::uint16_t mode = flashLayoutRow(*flashLayout).finalMode;
+  const int protection = tovr.setProtectionMode(mode, opcode, data);
+  if (!accepted(protection, opcode, TOVR::kFlashAccepted)) {
+    fail(Failure::FinalProtection, {std::to_string(mode)});
+    return false;
+  }
+  if (tovr.radioBaudSwitch(0, opcode, data) < 0) {
+    fail(Failure::LastBaudSwitch, {kLinkBaudText});
+    return false;
+  }
+  if (tovr.resetDevice(kSoftReset, opcode, data) < 0) {
+    fail(Failure::SoftReset, {});
+    return false;
+  }
+  return true;
+}
+
 // What one run holds, created at its start and released at its end.
 struct CmdProgram::Run {
   std::vector<std::uint8_t> dataBuffer = std::vector<std::uint8_t>(kDataBufferSize);
@@ -613,26 +646,10 @@ void CmdProgram::reprotect() {
   if (!succeeding()) {
     return;
   }
-  TOVR& tovr = radioInfo->engine();
-  Run& run = *run_;
-  const int flashMode = tovr.requestTestMode(kFlashTestMode, 0, 0, run.opcode, run.data());
-  if (!accepted(flashMode, run.opcode, TOVR::kAccepted)) {
-    fail(Failure::ReprotectFlashTestMode, {std::to_string(kFlashTestMode)});
-    return;
-  }
-  const std::uint16_t mode = run.layout().finalMode;
-  const int protection = tovr.setProtectionMode(mode, run.opcode, run.data());
-  if (!accepted(protection, run.opcode, TOVR::kFlashAccepted)) {
-    fail(Failure::FinalProtection, {std::to_string(mode)});
-    return;
-  }
-  if (tovr.radioBaudSwitch(0, run.opcode, run.data()) < 0) {
-    fail(Failure::LastBaudSwitch, {kLinkBaudText});
-    return;
-  }
-  if (tovr.resetDevice(kSoftReset, run.opcode, run.data()) < 0) {
-    fail(Failure::SoftReset);
-  }
+  reprotectRadio(radioInfo->engine(), run_->data(), run_->flashLayout,
+                 [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
+                   fail(failure, arguments);
+                 });
 }
 
 void CmdProgram::end() {

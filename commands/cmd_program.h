@@ -91,6 +91,16 @@ enum class UpdateStep : std::uint32_t {
   ContactRestore = 10,
 };
 
+using UpdateFailHook =
+    std::function<void(UpdateFailure failure, std::initializer_list<std::string> arguments)>;
+
+// The end of every write to a radio: back to FLASH test mode, the final protection mode of
+// the radio's flash layout, the link's own rate and a soft reset, so that the radio starts
+// protected with what was written. Without a layout known from earlier, the answer to the
+// FLASH test mode request tells it. The first failure goes to fail and ends the sequence.
+bool reprotectRadio(TOVR& tovr, std::span<std::uint8_t> data, std::optional<int> flashLayout,
+                    const UpdateFailHook& fail);
+
 // The update of one connected radio: firmware image, default codeplug block, dynamic block
 // reset, and the radio's personality kept across all of that. The caller configures it,
 // then runs execute on the worker; the result is one flag.

@@ -239,5 +239,38 @@ TEST_F(UpdateRunTest, BackupThatCannotBeSavedSaysWhyAndErasesNothing) {
   EXPECT_FALSE(bench.firmwareProgrammed());
 }
 
+// Writing a saved personality back asks first, as the window always did; No writes nothing.
+// Yes writes it back and re-protects the radio as the end of an update does.
+TEST_F(UpdateRunTest, RestoreAsksFirstAndReprotectsTheRadio) {
+  Bench bench;
+  const std::vector<std::uint8_t> owners = bench.radio.memoryBytes(0x820000, 0x1000);
+  bench.radio.setFaultPlan(FaultPlan().add(RequestKind::MemWrite, 1, FaultKind::Silence, 5));
+  bench.controller.onUpdate();
+  const std::filesystem::path backup = bench.controller.programCommand().backupFile();
+  ASSERT_FALSE(backup.empty());
+  ASSERT_NE(bench.radio.memoryBytes(0x820000, 0x1000), owners);
+  bench.radio.setFaultPlan({});
+
+  bench.view.messages.clear();
+  bench.radio.clearLog();
+  bench.view.answers = {kAnswerNo};
+  bench.controller.onRestorePersonality(backup);
+  ASSERT_EQ(bench.view.questions().size(), 1u);
+  EXPECT_TRUE(contains(bench.view.questions()[0], backup.string()));
+  EXPECT_TRUE(bench.view.results().empty());
+  EXPECT_TRUE(bench.controller.lastOutcome().cancelled);
+  EXPECT_TRUE(bench.radio.requests().empty());
+
+  bench.view.messages.clear();
+  bench.view.answers = {kAnswerYes};
+  bench.controller.onRestorePersonality(backup);
+  EXPECT_EQ(bench.view.results(),
+            (Shownlist{{"The radio's personality was restored.", kStyleInformation}}));
+  EXPECT_EQ(bench.radio.memoryBytes(0x820000, 0x1000), owners);
+  EXPECT_EQ(bench.radio.protectionMode(), 0x0840);
+  EXPECT_EQ(bench.radio.testMode(), SimTestMode::Normal);
+  EXPECT_FALSE(bench.cable.isOpen());
+}
+
 }  // namespace
 }  // namespace orvik
