@@ -111,10 +111,6 @@ bool replaceFileContents(const std::filesystem::path& path, std::span<const std:
   return true;
 }
 
-}  // namespace orvik
-
-namespace orvik {
-
 CreateFileResult createFileWithContents(const std::filesystem::path& path,
                                         std::span<const std::uint8_t> bytes, int& error) {
   error = 0;

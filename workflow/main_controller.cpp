@@ -657,18 +657,17 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   checkSingleCable();
   ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
   if (connectAndIdentify(true, outcome)) {
-    // The address map of the radio's codeplug family places the DYN block the file must fit.
+    // The package's address map places the DYN block the file must fit. Both codeplug families
+    // take the same map, so a radio whose codeplug version a failed update left unreadable is
+    // served as well.
     std::string newAddressFile;
     std::string oldAddressFile;
-    const char* lost = addressMapFiles(newAddressFile, oldAddressFile);
-    const auto radioCodeplug =
-        parseVersion(RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or(""));
-    if (lost != nullptr || !radioCodeplug) {
-      errorLog().logText(lost != nullptr ? lost : "The radio CP version is invalid.");
+    if (const char* lost = addressMapFiles(newAddressFile, oldAddressFile)) {
+      errorLog().logText(lost);
       outcome = {kRestoreFailed, kStyleError, false};
     } else {
       restore_.setBackupFile(backupFile);
-      restore_.setAddressMapFile(radioCodeplug->minor % 2 == 0 ? newAddressFile : oldAddressFile);
+      restore_.setAddressMapFile(newAddressFile);
       startErrorText();
       if (!runCommand(restore_)) {
         errorLog().logLine("Restore of the personality from [%s] failed, this's caused by:\n%s",

@@ -127,7 +127,8 @@ class MainController : public Event {
   void finish(ActionOutcome outcome);
   bool reportToConsole(bool success);
   // The address-map files of the new and the old codeplug family as the configuration lists
-  // them; the log line of the one that is missing, or nothing.
+  // them (one and the same: the even-minor version when there is one, else the odd one); the
+  // log line of the one that is missing, or nothing.
   const char* addressMapFiles(std::string& newFile, std::string& oldFile);
   std::string modelNumberText();
 
