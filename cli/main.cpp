@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
                                      "Write a personality backup file back to the radio");
   std::string backupFile;
   restore->add_option("FILE", backupFile, "The backup file")->required()->check(CLI::ExistingFile);
+  restore->add_flag("--yes", yes, "Answer Yes to the question before the radio is written");
   auto* serveCommand = app.add_subcommand(
       "serve", "Headless test station: listen on the console socket, run updates on START");
   auto* console = app.add_subcommand("console", "Act as a console client against a running tool");

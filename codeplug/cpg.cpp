@@ -264,6 +264,7 @@ bool Cpg::parseCodeplugStream(std::span<const std::uint8_t> text) {
 void Cpg::clearBlocks() {
   for (CpgBlock& block : blocks_) {
     block.data.assign(block.size, 0);
+    block.placedBytes = 0;
   }
 }
 
@@ -279,6 +280,7 @@ void Cpg::placeRecord(std::uint32_t address, std::span<const std::uint8_t> data)
     const std::size_t offset = address - block.startAddress;
     const std::size_t n = std::min<std::size_t>(data.size(), block.size - offset);
     std::copy_n(data.begin(), n, block.data.begin() + static_cast<std::ptrdiff_t>(offset));
+    block.placedBytes += n;
     return;
   }
 }

@@ -18,6 +18,8 @@ struct CpgBlock {
   std::uint32_t size = 0;
   // Empty until first needed; afterwards exactly size bytes.
   std::vector<std::uint8_t> data;
+  // Bytes the last stream put into the block; the rest of its buffer is zero filler.
+  std::size_t placedBytes = 0;
 };
 
 // What each block is called, its address-map key and where it lies before any map moves it.

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "codeplug/cpg.h"
+#include "codeplug/update_files.h"
 #include "commands/personality_file.h"
 #include "commands/personality_phases.h"
 #include "exec/radio_info.h"
@@ -99,18 +100,7 @@ unsigned weightOf(std::uint32_t step) {
   return 0;
 }
 
-constexpr FlashLayoutRow kFlashLayouts[] = {
-    {0x64000, 0x70000, 0x0800, 0x0840, 0x0440},
-    {0x84000, 0xE0000, 0x1000, 0x3000, 0x0840},
-    {0x84000, 0x180000, 0x3040, 0x3000, 0x1040},
-};
-constexpr FlashLayoutRow kUnknownFlashLayout{std::nullopt, std::nullopt, 0x0800, 0x0840, 0x0440};
-
-// Flash geometry of the firmware stage: seven 64 KiB units from 0x10000, the image from
-// 0x10000 with its first two bytes (the image magic) written last.
-constexpr std::uint32_t kFirmwareStart = 0x10000;
-constexpr std::array<std::uint32_t, 7> kFirmwareEraseUnits = {0x10000, 0x20000, 0x30000, 0x40000,
-                                                              0x50000, 0x60000, 0x70000};
+// The image's first two bytes (its magic) are written last.
 constexpr std::uint32_t kImageHeadSize = 2;
 constexpr std::uint8_t kErase64K = 6;
 constexpr std::uint8_t kErase4K = 4;
@@ -177,12 +167,37 @@ void appendUpdateFailure(UpdateFailure failure, std::initializer_list<std::strin
   appendError(updateFailureCategory(failure), "%s", updateFailureText(failure, arguments).c_str());
 }
 
-bool knownFlashLayout(int flashLayout) {
-  return flashLayout >= 0 && flashLayout < static_cast<int>(std::size(kFlashLayouts));
-}
-
-const FlashLayoutRow& flashLayoutRow(int flashLayout) {
-  return knownFlashLayout(flashLayout) ? kFlashLayouts[flashLayout] : kUnknownFlashLayout;
+bool reprotectRadio(TOVR& tovr, std::span<std::uint8_t> data, std::optional<int> flashLayout,
+                    const UpdateFailHook& fail) {
+  std::uint8_t opcode = 0;
+  const int flashMode = tovr.requestTestMode(kFlashTestMode, 0, 0, opcode, data);
+  if (!accepted(flashMode, opcode, TOVR::kAccepted)) {
+    fail(Failure::ReprotectFlashTestMode, {std::to_string(kFlashTestMode)});
+    return false;
+  }
+  if (!flashLayout) {
+    flashLayout = flashMode >= 2 ? data[1] : -1;
+  }
+  // No guessing at the protection of a flash whose layout has no row.
+  if (!knownFlashLayout(*flashLayout)) {
+    fail(Failure::UnknownFlashLayout, {std::to_string(*flashLayout)});
+    return false;
+  }
+  const std::uint16_t mode = flashLayoutRow(*flashLayout).finalMode;
+  const int protection = tovr.setProtectionMode(mode, opcode, data);
+  if (!accepted(protection, opcode, TOVR::kFlashAccepted)) {
+    fail(Failure::FinalProtection, {std::to_string(mode)});
+    return false;
+  }
+  if (tovr.radioBaudSwitch(0, opcode, data) < 0) {
+    fail(Failure::LastBaudSwitch, {kLinkBaudText});
+    return false;
+  }
+  if (tovr.resetDevice(kSoftReset, opcode, data) < 0) {
+    fail(Failure::SoftReset, {});
+    return false;
+  }
+  return true;
 }
 
 // What one run holds, created at its start and released at its end.
@@ -272,7 +287,7 @@ bool CmdProgram::execute() {
   start();
   enterFlashMode();
   switchBaudRate();
-  loadAddressMap();
+  loadPackage();
   backupPersonality();
   saveBackupFile();
   eraseFirmwareRegion();
@@ -288,6 +303,7 @@ bool CmdProgram::execute() {
 void CmdProgram::start() {
   resultFlag = true;
   backupFile_.clear();
+  backupProblem_.clear();
   run_ = std::make_unique<Run>();
   run_->stepText = "Update";
   run_->startBase = progressBase;
@@ -345,24 +361,51 @@ void CmdProgram::switchBaudRate() {
   }
 }
 
-void CmdProgram::loadAddressMap() {
+void CmdProgram::loadPackage() {
   run_->stepText = "Load address map.";
   if (!succeeding()) {
     return;
   }
+  // The whole package is loaded and checked here, before the first erase: a damaged file
+  // found half way through would leave the radio half updated.
   Cpg& cpg = radioInfo->cpg();
-  if (!loadKxkFile(addressMapFile_, file_) || file_.payload.empty() ||
-      !cpg.parseAddressMap(std::span<const std::uint8_t>(file_.payload))) {
+  if (!loadAddressMapFile(addressMapFile_, file_, cpg)) {
     fail(Failure::AddressMap, {addressMapFile_.string()});
     return;
   }
-  const std::uint32_t dynStart = cpg.block(DYN).startAddress;
+  if (!personalityBlocksFit(cpg.block(DYN))) {
+    fail(Failure::DynBlockPlace, {kCpgBlocks[DYN].name});
+    return;
+  }
+  if ((selection_ & kProgramFirmware) != 0 &&
+      !loadFirmwareFile(firmwareFile_, file_, radioInfo->flash(), run_->layout())) {
+    fail(Failure::FirmwareFile, {firmwareFile_.string()});
+    return;
+  }
+  if ((selection_ & kProgramCodeplug) != 0 && !loadCodeplugFile(codeplugFile_, file_, cpg)) {
+    fail(Failure::CodeplugFile, {codeplugFile_.string()});
+  }
+}
+
+bool CmdProgram::personalityBlocksFit(const CpgBlock& dyn) const {
+  bool dynRecord = false;
   for (const PersonalityBlock& block : personalityBlocks_) {
-    if (block.blockType == PersonalityPhases::kDynBlockType && block.address < dynStart) {
-      fail(Failure::DynBlockPlace, {kCpgBlocks[DYN].name});
-      return;
+    if (block.blockType != PersonalityPhases::kDynBlockType) {
+      continue;
+    }
+    dynRecord = true;
+    if (block.address < dyn.startAddress) {
+      return false;
+    }
+    // A block that is read must lie wholly inside the map's DYN block: a length of zero, a
+    // negative one from the configuration or one past the block would read nothing, fail
+    // half way or read for hours.
+    if (keepPersonality && !PersonalityPhases::insideDynBlock(dyn, block.address, block.size)) {
+      return false;
     }
   }
+  // Kept without knowing where it lies, the personality would be erased unread.
+  return dynRecord || !keepPersonality;
 }
 
 void CmdProgram::backupPersonality() {
@@ -395,34 +438,24 @@ void CmdProgram::saveBackupFile() {
   backup.firmwareVersion = radioInfo->firmwareVersionRecord;
   backup.codeplugVersion = radioInfo->codeplugVersionRecord;
   if (backupFolder.empty()) {
+    backupProblem_ = "no folder for it";
     fail(Failure::BackupNotSaved, {""});
     return;
   }
-  std::filesystem::path path =
-      personalityBackupPath(backupFolder, backup.serial, std::chrono::system_clock::now());
-  // A second run within the same second must not replace the first one's file: the earlier
-  // backup may be the only copy of what the radio held before a failed restore.
-  const std::filesystem::path first = path;
-  std::error_code unreadable;  // a folder that cannot be looked into fails at the write
-  for (int n = 2; std::filesystem::exists(path, unreadable); ++n) {
-    path = first.parent_path() /
-           (first.stem().string() + "-" + std::to_string(n) + first.extension().string());
-  }
-  if (!writePersonalityFile(path, backup)) {
-    fail(Failure::BackupNotSaved, {path.string()});
+  const auto when = std::chrono::system_clock::now();
+  const std::optional<std::filesystem::path> saved =
+      savePersonalityBackup(backupFolder, backup, when, backupProblem_);
+  if (!saved) {
+    fail(Failure::BackupNotSaved, {personalityBackupPath(backupFolder, backup, when).string()});
     return;
   }
-  backupFile_ = path;
+  backupFile_ = *saved;
 }
 
 void CmdProgram::eraseFirmwareRegion() {
   const bool firmware = (selection_ & kProgramFirmware) != 0;
   if (succeeding() && firmware) {
     run_->stepText = "Update FW.";
-    if (!loadKxkFile(firmwareFile_, file_) || file_.payload.empty() ||
-        !radioInfo->flash().loadImage(file_.payload)) {
-      fail(Failure::FirmwareFile, {firmwareFile_.string()});
-    }
   }
   if (succeeding()) {
     // Also without firmware: the radio expects the firmware stage's mode before the rest.
@@ -497,11 +530,8 @@ void CmdProgram::programDefaultBlock() {
     }
   }
   if (succeeding() && codeplug) {
+    // The stream was parsed into the DEF block's buffer before anything was erased.
     run_->stepText = "Update default block.";
-    if (!loadKxkFile(codeplugFile_, file_) || file_.payload.empty() ||
-        !radioInfo->cpg().parseCodeplugStream(std::span<const std::uint8_t>(file_.payload))) {
-      fail(Failure::CodeplugFile, {codeplugFile_.string()});
-    }
   }
   if (succeeding() && codeplug) {
     const CpgBlock& def = radioInfo->cpg().block(DEF);
@@ -616,26 +646,10 @@ void CmdProgram::reprotect() {
   if (!succeeding()) {
     return;
   }
-  TOVR& tovr = radioInfo->engine();
-  Run& run = *run_;
-  const int flashMode = tovr.requestTestMode(kFlashTestMode, 0, 0, run.opcode, run.data());
-  if (!accepted(flashMode, run.opcode, TOVR::kAccepted)) {
-    fail(Failure::ReprotectFlashTestMode, {std::to_string(kFlashTestMode)});
-    return;
-  }
-  const std::uint16_t mode = run.layout().finalMode;
-  const int protection = tovr.setProtectionMode(mode, run.opcode, run.data());
-  if (!accepted(protection, run.opcode, TOVR::kFlashAccepted)) {
-    fail(Failure::FinalProtection, {std::to_string(mode)});
-    return;
-  }
-  if (tovr.radioBaudSwitch(0, run.opcode, run.data()) < 0) {
-    fail(Failure::LastBaudSwitch, {kLinkBaudText});
-    return;
-  }
-  if (tovr.resetDevice(kSoftReset, run.opcode, run.data()) < 0) {
-    fail(Failure::SoftReset);
-  }
+  reprotectRadio(radioInfo->engine(), run_->data(), run_->flashLayout,
+                 [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
+                   fail(failure, arguments);
+                 });
 }
 
 void CmdProgram::end() {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -10,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "codeplug/cpg.h"
 #include "errors/error_text.h"
 #include "exec/command.h"
+#include "link/tovr.h"
+#include "package/flash_layout.h"
 #include "package/kxk_file.h"
 
 namespace orvik {
@@ -87,17 +91,15 @@ enum class UpdateStep : std::uint32_t {
   ContactRestore = 10,
 };
 
-// Where a radio keeps its default and dynamic blocks in flash, and the protection modes of
-// the three stages of an update, by the flash layout the radio reports.
-struct FlashLayoutRow {
-  std::optional<std::uint32_t> defAddress;
-  std::optional<std::uint32_t> dynAddress;
-  std::uint16_t firmwareMode;
-  std::uint16_t defaultBlockMode;
-  std::uint16_t finalMode;
-};
-const FlashLayoutRow& flashLayoutRow(int flashLayout);
-bool knownFlashLayout(int flashLayout);
+using UpdateFailHook =
+    std::function<void(UpdateFailure failure, std::initializer_list<std::string> arguments)>;
+
+// The end of every write to a radio: back to FLASH test mode, the final protection mode of
+// the radio's flash layout, the link's own rate and a soft reset, so that the radio starts
+// protected with what was written. Without a layout known from earlier, the answer to the
+// FLASH test mode request tells it. The first failure goes to fail and ends the sequence.
+bool reprotectRadio(TOVR& tovr, std::span<std::uint8_t> data, std::optional<int> flashLayout,
+                    const UpdateFailHook& fail);
 
 // The update of one connected radio: firmware image, default codeplug block, dynamic block
 // reset, and the radio's personality kept across all of that. The caller configures it,
@@ -132,6 +134,8 @@ class CmdProgram : public Command {
   float progressScale() const { return progressScale_; }
   // The personality backup file the last run wrote; empty when it wrote none.
   const std::filesystem::path& backupFile() const { return backupFile_; }
+  // Why the last run could not save the personality backup; empty when nothing stopped it.
+  const std::string& backupProblem() const { return backupProblem_; }
 
   // Back up the personality before and restore it after the update.
   bool keepPersonality = true;
@@ -154,7 +158,9 @@ class CmdProgram : public Command {
   void start();
   void enterFlashMode();
   void switchBaudRate();
-  void loadAddressMap();
+  // Address map, firmware image and codeplug stream, each checked, before any erase.
+  void loadPackage();
+  bool personalityBlocksFit(const CpgBlock& dyn) const;
   void backupPersonality();
   void saveBackupFile();
   void eraseFirmwareRegion();
@@ -173,6 +179,7 @@ class CmdProgram : public Command {
   std::set<std::uint32_t> steps_;
   std::vector<PersonalityBlock> personalityBlocks_;
   std::filesystem::path backupFile_;
+  std::string backupProblem_;
   // One container reader for every load; its buffer is reused between runs.
   KxkFile file_;
   std::unique_ptr<Run> run_;

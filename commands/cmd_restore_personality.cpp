@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "codeplug/cpg.h"
+#include "codeplug/update_files.h"
 #include "commands/cmd_program.h"
 #include "commands/personality_file.h"
 #include "commands/personality_phases.h"
@@ -13,13 +15,29 @@ namespace orvik {
 namespace {
 
 constexpr std::uint8_t kTovrTestMode = 1;
-constexpr std::uint8_t kSoftReset = 0;
 constexpr std::chrono::milliseconds kBeforeProgressReset{100};
+
+// Every block of the file must go where the package's map puts the DYN block: a file whose
+// blocks were changed and digested again must not write into other blocks.
+bool blocksInsideDyn(const PersonalityBackup& backup, const CpgBlock& dyn) {
+  for (const PersonalityBackup::Block& block : backup.blocks) {
+    if (block.blockType != PersonalityPhases::kDynBlockType ||
+        !PersonalityPhases::insideDynBlock(dyn, block.address, block.bytes.size())) {
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
 bool CmdRestorePersonality::setBackupFile(const std::filesystem::path& path) {
   backupFile_ = path;
+  return true;
+}
+
+bool CmdRestorePersonality::setAddressMapFile(const std::filesystem::path& path) {
+  addressMapFile_ = path;
   return true;
 }
 
@@ -35,6 +53,17 @@ bool CmdRestorePersonality::execute() {
   // The reader says itself why a file is refused.
   std::optional<PersonalityBackup> saved = readPersonalityFile(backupFile_);
   resultFlag = saved.has_value();
+
+  // The file is checked whole before the radio is spoken to.
+  if (resultFlag) {
+    Cpg map;
+    KxkFile file;
+    if (!loadAddressMapFile(addressMapFile_, file, map)) {
+      fail(UpdateFailure::AddressMap, {addressMapFile_.string()});
+    } else if (!blocksInsideDyn(*saved, map.block(DYN))) {
+      fail(UpdateFailure::DynBlockPlace, {kCpgBlocks[DYN].name});
+    }
+  }
 
   if (resultFlag && (radioInfo == nullptr || !radioInfo->connected)) {
     fail(UpdateFailure::NotConnected, {});
@@ -82,10 +111,10 @@ bool CmdRestorePersonality::execute() {
     phases.release();
   }
 
-  // Nothing else of the radio changed, so there is no protection to put back: a soft reset
-  // takes the radio out of test mode and starts it with the restored blocks.
-  if (resultFlag && radioInfo->engine().resetDevice(kSoftReset, opcode, dataBuffer) < 0) {
-    fail(UpdateFailure::SoftReset, {});
+  // Left unprotected by the update that failed, the radio gets the protection of its layout
+  // back and starts with the restored blocks.
+  if (resultFlag) {
+    reprotectRadio(radioInfo->engine(), dataBuffer, std::nullopt, fail);
   }
 
   sendProgress(progressBase + progressSpan);

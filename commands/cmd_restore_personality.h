@@ -9,9 +9,10 @@ namespace orvik {
 
 // Writes a personality backup file, as an update saves it before erasing anything, back to
 // the connected radio: the DYN blocks and the contacts, nothing else. Only the radio the file
-// was taken from (same serial number and model) is accepted. The radio is put in TOVR test
-// mode for the writing, as an update does before its restore, and soft-reset afterwards so
-// that it starts with what was written.
+// was taken from (same serial number and model) is accepted, and only blocks that lie inside
+// the DYN block of the package's address map. The radio is put in TOVR test mode for the
+// writing, as an update does before its restore, and re-protected and soft-reset afterwards
+// as at the end of an update, since the restore mostly follows an update that failed.
 class CmdRestorePersonality : public Command {
  public:
   static constexpr std::size_t kDataBufferSize = 4109;
@@ -20,9 +21,13 @@ class CmdRestorePersonality : public Command {
 
   bool setBackupFile(const std::filesystem::path& path);
   const std::filesystem::path& backupFile() const { return backupFile_; }
+  // The package's address map that places the radio's DYN block.
+  bool setAddressMapFile(const std::filesystem::path& path);
+  const std::filesystem::path& addressMapFile() const { return addressMapFile_; }
 
  private:
   std::filesystem::path backupFile_;
+  std::filesystem::path addressMapFile_;
 };
 
 }  // namespace orvik

@@ -22,6 +22,7 @@
 
 #include "base/byte_reader.h"
 #include "base/file_replace.h"
+#include "base/text.h"
 #include "codeplug/cpg.h"
 #include "commands/personality_file.h"
 #include "commands/personality_file_bytes.h"
@@ -39,6 +40,8 @@ constexpr std::size_t kMaxCount = 0xFFFF;
 // Byte 7 of a contact record tells its list kind.
 constexpr std::size_t kContactKindByte = 7;
 constexpr std::size_t kMaxSerialInName = 32;
+// A radio's backups of one second beyond this many mean something is wrong, not a busy day.
+constexpr int kMaxNameSuffix = 1000;
 
 bool validBlockType(std::int32_t type) {
   return type >= 0 && type < kCpgBlockCount;
@@ -65,16 +68,62 @@ std::optional<std::string> readText(ByteReader& reader) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-bool writeThroughTemporary(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  std::error_code error;
+// The file is created with the folder when needed; the reason of a failure goes to error.
+CreateFileResult createBackupFile(const std::filesystem::path& path,
+                                  std::span<const std::uint8_t> bytes, std::string& error) {
+  std::error_code folderError;
   if (!path.parent_path().empty()) {
-    std::filesystem::create_directories(path.parent_path(), error);
-    if (error) {
-      return false;
+    std::filesystem::create_directories(path.parent_path(), folderError);
+    if (folderError) {
+      error = folderError.message();
+      return CreateFileResult::Failed;
     }
   }
   // A new file is readable by its owner only, which suits the owner's contacts.
-  return replaceFileContents(path, bytes);
+  int code = 0;
+  const CreateFileResult result = createFileWithContents(path, bytes, code);
+  if (result != CreateFileResult::Created) {
+    error = std::generic_category().message(code);
+  }
+  return result;
+}
+
+// A backup that cannot be saved stops an update before anything is erased; the line says why,
+// and is not a package file's problem.
+void appendWriteFailure(const std::filesystem::path& path, const std::string& reason) {
+  appendError(ErrorCategory::UPDATE, "Error:failed to write personality backup file [%s] (%s).",
+              path.c_str(), reason.c_str());
+}
+
+std::string nameText(const std::string& text) {
+  // Text from the radio: only letters, digits and '-' reach the name, so that it can neither
+  // leave the folder nor hide the file.
+  std::string name;
+  for (const char c : text.substr(0, kMaxSerialInName)) {
+    const bool safe =
+        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+    name += safe ? c : '_';
+  }
+  return name;
+}
+
+// What tells apart radios without a serial number: a digest of their personality.
+std::string contentTag(const PersonalityBackup& backup) {
+  ByteWriter w;
+  for (const PersonalityBackup::Block& block : backup.blocks) {
+    w.be32(block.address).be32(static_cast<std::uint32_t>(block.bytes.size())).append(block.bytes);
+  }
+  for (const auto& list : backup.contactLists) {
+    for (const auto& record : list) {
+      w.be16(static_cast<std::uint16_t>(record.size())).append(record);
+    }
+  }
+  const Md5Digest digest = md5Digest(w.bytes());
+  std::string tag;
+  for (std::size_t i = 0; i < 4; ++i) {
+    tag += formatText("%02x", digest[i]);
+  }
+  return tag;
 }
 
 }  // namespace
@@ -183,18 +232,12 @@ std::optional<PersonalityBackup> decodePersonalityBackup(std::span<const std::ui
 }
 
 std::filesystem::path personalityBackupPath(const std::filesystem::path& folder,
-                                            const std::string& serial,
+                                            const PersonalityBackup& backup,
                                             std::chrono::system_clock::time_point when) {
-  // The serial number comes from the radio: only letters, digits and '-' reach the name, so
-  // that it can neither leave the folder nor hide the file.
-  std::string name;
-  for (const char c : serial.substr(0, kMaxSerialInName)) {
-    const bool safe =
-        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
-    name += safe ? c : '_';
-  }
+  std::string name = nameText(backup.serial);
   if (name.empty()) {
-    name = "unknown";
+    const std::string model = nameText(backup.model);
+    name = (model.empty() ? std::string("unknown") : model) + "-" + contentTag(backup);
   }
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};
@@ -207,12 +250,45 @@ std::filesystem::path personalityBackupPath(const std::filesystem::path& folder,
 
 bool writePersonalityFile(const std::filesystem::path& path, const PersonalityBackup& backup) {
   const std::optional<std::vector<std::uint8_t>> bytes = encodePersonalityBackup(backup);
-  if (!bytes || !writeThroughTemporary(path, *bytes)) {
-    appendError(ErrorCategory::FILE, "Error:failed to write personality backup file [%s].",
-                path.c_str());
+  if (!bytes) {
+    appendWriteFailure(path, "the backup cannot be written in the file's format");
+    return false;
+  }
+  std::string reason;
+  if (createBackupFile(path, *bytes, reason) != CreateFileResult::Created) {
+    appendWriteFailure(path, reason);
     return false;
   }
   return true;
+}
+
+std::optional<std::filesystem::path> savePersonalityBackup(
+    const std::filesystem::path& folder, const PersonalityBackup& backup,
+    std::chrono::system_clock::time_point when, std::string& reason) {
+  const std::filesystem::path first = personalityBackupPath(folder, backup, when);
+  const std::optional<std::vector<std::uint8_t>> bytes = encodePersonalityBackup(backup);
+  if (!bytes) {
+    reason = "the backup cannot be written in the file's format";
+    appendWriteFailure(first, reason);
+    return std::nullopt;
+  }
+  std::filesystem::path path = first;
+  for (int n = 2; n <= kMaxNameSuffix; ++n) {
+    switch (createBackupFile(path, *bytes, reason)) {
+      case CreateFileResult::Created:
+        return path;
+      case CreateFileResult::Failed:
+        appendWriteFailure(path, reason);
+        return std::nullopt;
+      case CreateFileResult::Exists:
+        break;
+    }
+    path = first.parent_path() /
+           (first.stem().string() + "-" + std::to_string(n) + first.extension().string());
+  }
+  reason = "every name for it is taken";
+  appendWriteFailure(first, reason);
+  return std::nullopt;
 }
 
 std::optional<PersonalityBackup> readPersonalityFile(const std::filesystem::path& path) {
@@ -221,7 +297,8 @@ std::optional<PersonalityBackup> readPersonalityFile(const std::filesystem::path
   std::vector<std::uint8_t> bytes;
   // A file too large to be a backup is refused before it is read into memory.
   const bool tooLarge = !error && size > kMaxPersonalityFileSize;
-  if (!tooLarge && (error || readWholeFile(path, bytes) != FileReadResult::Ok)) {
+  if (!tooLarge &&
+      (error || readWholeFile(path, bytes, kMaxPersonalityFileSize) != FileReadResult::Ok)) {
     appendError(ErrorCategory::FILE, "Error:failed to read personality backup file [%s].",
                 path.c_str());
     return std::nullopt;

@@ -29,15 +29,25 @@ struct PersonalityBackup {
   std::array<std::vector<std::vector<std::uint8_t>>, 4> contactLists;
 };
 
-// The file name of a backup taken now: the serial number and the local time, in the given
-// folder (normally <data-dir>/backup).
+// The file name of a backup taken at the time: the serial number and the local time, in the
+// given folder (normally <data-dir>/backup). A radio without a serial number is named by its
+// model and a digest of what is saved, so that the names of such radios still differ.
 std::filesystem::path personalityBackupPath(const std::filesystem::path& folder,
-                                            const std::string& serial,
+                                            const PersonalityBackup& backup,
                                             std::chrono::system_clock::time_point when);
 
-// Writes the backup through a temporary file in the same folder, fsync and rename, creating
-// the folder when needed. False, with the old file (if any) untouched, when anything fails.
+// Writes the backup to a new file through a temporary file in the same folder, fsync and a
+// link to the name, creating the folder when needed. Never replaces a file: false, with a line
+// that gives the reason, when the name is taken or anything fails; nothing is left behind.
 bool writePersonalityFile(const std::filesystem::path& path, const PersonalityBackup& backup);
+
+// Saves a backup taken at the time in a new file of the folder, named by
+// personalityBackupPath; when another run took that name (the same radio within the same
+// second) the next suffix is taken: "-2", "-3" and so on. The path written, or nothing with a
+// line that gives the reason, which also goes to reason.
+std::optional<std::filesystem::path> savePersonalityBackup(
+    const std::filesystem::path& folder, const PersonalityBackup& backup,
+    std::chrono::system_clock::time_point when, std::string& reason);
 
 // Reads a backup file back; no value (with one line in the error text) for a file that is
 // missing, damaged, of another format version, or that does not describe itself consistently.

@@ -27,6 +27,15 @@ unsigned piecesOf(std::uint32_t size) {
 PersonalityPhases::PersonalityPhases(TOVR& engine, std::span<std::uint8_t> dataBuffer, Hooks hooks)
     : engine_(engine), data_(dataBuffer), hooks_(std::move(hooks)) {}
 
+bool PersonalityPhases::insideDynBlock(const CpgBlock& dyn, std::uint64_t address,
+                                       std::uint64_t size) {
+  // Past 24 bits the request's address field would wrap and reach another place.
+  constexpr std::uint64_t kAddressSpace = 0x1000000;
+  const std::uint64_t end = address + size;
+  return size != 0 && address >= dyn.startAddress &&
+         end <= std::uint64_t{dyn.startAddress} + dyn.size && end <= kAddressSpace;
+}
+
 void PersonalityPhases::progress(unsigned done, unsigned total) const {
   if (hooks_.progress) {
     hooks_.progress(done, total);
@@ -55,18 +64,18 @@ bool PersonalityPhases::backupDynBlocks(std::span<const PersonalityBlock> blocks
     std::uint32_t remaining = block.size;
     while (remaining > 0) {
       const std::uint32_t asked = std::min(remaining, kMemoryPiece);
+      const std::uint32_t requested = address;
       std::uint8_t opcode = 0;
       const int result = engine_.memRead(static_cast<int>(asked), address, opcode, data_);
-      // More bytes than asked is not an answer to this read; taking them would also run the
-      // remaining count below zero.
-      if (result <= 0 || static_cast<std::uint32_t>(result) > asked) {
+      // Only the answer to this very read goes into the backup: another answer's bytes would
+      // be restored over the owner's data as if they were it.
+      if (!TOVR::memReadAnswered(static_cast<int>(asked), requested, result, opcode, address)) {
         hooks_.fail(UpdateFailure::DynRead, {kDynName});
         return false;
       }
-      const auto count = static_cast<std::uint32_t>(result);
-      std::copy_n(data_.begin(), count, saved.bytes.begin() + (block.size - remaining));
-      address += count;
-      remaining -= count;
+      std::copy_n(data_.begin(), asked, saved.bytes.begin() + (block.size - remaining));
+      address = requested + asked;
+      remaining -= asked;
       progress(++done, pieces);
     }
   }
@@ -92,14 +101,16 @@ bool PersonalityPhases::backupContacts() {
     const unsigned answeredTotal = count > 3 ? data_[3] : 0;
     const bool first = index == 0;
     if (!(first && answeredTotal > kMaxFirstTotal)) {
-      // A record too short for its kind byte, or of a kind with no list, has nowhere to go.
-      if (count > kContactHeader + kContactKindByte) {
-        const std::uint8_t kind = data_[kContactHeader + kContactKindByte];
-        if (kind >= 1 && kind <= backup_.contactLists.size()) {
-          backup_.contactLists[kind - 1].emplace_back(data_.begin() + kContactHeader,
-                                                      data_.begin() + static_cast<long>(count));
-        }
+      // A record too short for its kind byte, or of a kind with no list, could not be written
+      // back: the update must not go on and lose that contact.
+      const bool hasKind = count > kContactHeader + kContactKindByte;
+      const std::uint8_t kind = hasKind ? data_[kContactHeader + kContactKindByte] : 0;
+      if (kind < 1 || kind > backup_.contactLists.size()) {
+        hooks_.fail(UpdateFailure::ContactRead, {std::to_string(index + 1)});
+        return false;
       }
+      backup_.contactLists[kind - 1].emplace_back(data_.begin() + kContactHeader,
+                                                  data_.begin() + static_cast<long>(count));
     }
     if (first) {
       progressTotal = answeredTotal;

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "codeplug/cpg.h"
 #include "commands/cmd_program.h"
 #include "commands/personality_file.h"
 #include "link/tovr.h"
@@ -36,6 +37,10 @@ class PersonalityPhases {
   };
 
   PersonalityPhases(TOVR& engine, std::span<std::uint8_t> dataBuffer, Hooks hooks);
+
+  // Whether size bytes from address lie inside the map's DYN block and below the end of the
+  // 24-bit addresses that memory requests carry; an empty range never does.
+  static bool insideDynBlock(const CpgBlock& dyn, std::uint64_t address, std::uint64_t size);
 
   // Reads every DYN record of the list into a buffer of its own. False after the first
   // failed read, which ends the phase.

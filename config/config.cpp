@@ -65,13 +65,14 @@ bool Config::ReadScrambledFile(const std::string& path) {
   }
   loadedPath = path;
   std::vector<std::uint8_t> bytes;
-  const FileReadResult result =
-      path.size() > kMaxConfigPathBytes ? FileReadResult::OpenFailed : readWholeFile(path, bytes);
+  const FileReadResult result = path.size() > kMaxConfigPathBytes
+                                    ? FileReadResult::OpenFailed
+                                    : readWholeFile(path, bytes, kMaxConfigFileSize);
   if (result == FileReadResult::OpenFailed) {
     appendError(ErrorCategory::FILE, "Error:failed to open the specified file [%s].", path.c_str());
     return false;
   }
-  if (result == FileReadResult::ReadFailed) {
+  if (result != FileReadResult::Ok) {
     appendError(ErrorCategory::FILE, "Error:invalid config file.");
     return false;
   }

@@ -29,6 +29,8 @@ struct ModelInfo {
 // message. Its bytes are limited the same, and a path of more bytes cannot be opened.
 inline constexpr std::size_t kMaxConfigPathChars = 511;
 inline constexpr std::size_t kMaxConfigPathBytes = 511;
+// The largest configuration or setup file that is read; a larger one is refused unread.
+inline constexpr std::size_t kMaxConfigFileSize = 4 * 1024 * 1024;
 
 // The configuration of the update package and the machine's setup file, filled once at
 // start-up by LoadConfig and read afterwards. Only one thread uses it, so nothing is locked;

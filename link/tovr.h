@@ -26,6 +26,7 @@ class TOVR {
   static constexpr std::uint32_t kLinkBaudRate = 57600;
 
   // Answer opcodes the operations test.
+  static constexpr std::uint8_t kMemoryRead = 0x80;
   static constexpr std::uint8_t kMemoryWritten = 0x84;
   static constexpr std::uint8_t kParameterRead = 0x8A;
   static constexpr std::uint8_t kAccepted = 0x8C;
@@ -61,8 +62,14 @@ class TOVR {
 
   // --- radio operations --------------------------------------------------------------------
 
+  // Succeeds only on a memory-read answer that echoes the address asked for and carries
+  // exactly the length asked for; address then holds the echoed address.
   int memRead(int length, std::uint32_t& address, std::uint8_t& opcode,
               std::span<std::uint8_t> answer);
+  // Whether an answer (result, opcode, echoed address) is the one a memory read of length
+  // bytes at requested asked for.
+  static bool memReadAnswered(int length, std::uint32_t requested, int result, std::uint8_t opcode,
+                              std::uint32_t echoed);
   int memWrite(std::span<const std::uint8_t> data, std::uint32_t& address, std::uint8_t& opcode,
                std::span<std::uint8_t> answer);
   int resetDevice(std::uint8_t type, std::uint8_t& opcode, std::span<std::uint8_t> answer);

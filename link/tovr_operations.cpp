@@ -79,14 +79,25 @@ int TOVR::memRead(int length, std::uint32_t& address, std::uint8_t& opcode,
   w.u8(kLongFrameStart).u8(kMemReadRequest).be16(5).u8(static_cast<std::uint8_t>(length));
   put24(w, address);
   const std::vector<std::uint8_t> request = withChecksum(w);
-  const int result = retryExchange(request, {trials_, positive, nullptr}, address, opcode, answer);
-  if (result <= 0) {
+  // Any answer with data used to pass, and the caller then went on from whatever address it
+  // carried: a refusal, an answer to another address or a short piece is a failed attempt.
+  const std::uint32_t requested = address;
+  const auto answered = [&](int result, std::uint8_t op) {
+    return memReadAnswered(length, requested, result, op, address);
+  };
+  const int result = retryExchange(request, {trials_, answered, nullptr}, address, opcode, answer);
+  if (!answered(result, opcode)) {
     appendError(ErrorCategory::TOVR,
                 "Error:failed to do memRead after %d trials. Address is %d, length is %d, the "
                 "status is %d, the last OPC is %d.",
                 trials_, static_cast<int>(address), length, result, opcode);
   }
   return result;
+}
+
+bool TOVR::memReadAnswered(int length, std::uint32_t requested, int result, std::uint8_t opcode,
+                           std::uint32_t echoed) {
+  return result > 0 && result == length && opcode == kMemoryRead && echoed == requested;
 }
 
 int TOVR::memWrite(std::span<const std::uint8_t> data, std::uint32_t& address, std::uint8_t& opcode,

@@ -9,11 +9,14 @@
 #include "base/byte_reader.h"
 #include "base/text.h"
 #include "codeplug/cpg.h"
+#include "codeplug/update_files.h"
+#include "config/config.h"
 #include "config/scramble.h"
 #include "errors/error_text.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_files.h"
 #include "package/flash.h"
+#include "package/flash_layout.h"
 #include "package/kxk_file.h"
 #include "package/kxk_header.h"
 #include "package/md5.h"
@@ -27,6 +30,14 @@ std::string takeErrorText() {
   std::string text = firstErrorText();
   removeErrors(ErrorCategory::OK);
   return text;
+}
+
+// The largest file a package folder holds: a container or a configuration.
+constexpr std::size_t kMaxPackageFileSize = std::max(kMaxKxkFileSize, kMaxConfigFileSize);
+
+bool isContainer(const std::vector<std::uint8_t>& bytes) {
+  return bytes.size() >= kKxkHeaderSize &&
+         std::equal(kKxkSignature.begin(), kKxkSignature.begin() + 3, bytes.begin());
 }
 
 std::string typeText(const KxkHeaderInfo& info) {
@@ -61,28 +72,68 @@ bool looksLikeAddressMap(std::span<const std::uint8_t> payload) {
   });
 }
 
-// What the payload holds, checked with the tool's own parsers; false when it is refused.
-bool describeContent(std::span<const std::uint8_t> payload, std::string& description) {
+// An address map of the folder, as the update would apply it.
+struct AddressMap {
+  std::string file;
+  Cpg cpg;
+};
+
+// The image as the update would take it: the walk, then the end of the image on a radio of
+// each flash layout.
+bool describeImage(std::span<const std::uint8_t> payload, std::string& description) {
+  Flash flash;
+  if (!flash.loadImage(payload)) {
+    description = "firmware image, refused by the image walk: " + takeErrorText();
+    return false;
+  }
+  const ImageLayout& layout = flash.layout();
+  description = formatText("firmware image, %u sections, %u of %zu bytes kept",
+                           unsigned{layout.sectionCount}, layout.endPosition, payload.size());
+  std::string refusals;
+  for (int row = 0; row < kFlashLayoutCount; ++row) {
+    if (!checkFirmwareImageFits(flash.imageLength(), flashLayoutRow(row))) {
+      refusals += formatText("; too long for flash layout %d: %s", row, takeErrorText().c_str());
+    }
+  }
+  description += refusals;
+  return refusals.empty();
+}
+
+// The stream as the update would take it under each address map of the folder: it must
+// parse and put data into the DEF block.
+bool describeStream(std::span<const std::uint8_t> payload, const std::vector<AddressMap>& maps,
+                    std::string& description) {
+  Cpg unmapped;
+  if (!unmapped.parseCodeplugStream(payload)) {
+    description = "S-record stream, refused: " + takeErrorText();
+    return false;
+  }
+  description = "S-record stream, every record and checksum good";
+  if (maps.empty()) {
+    description += "; REFUSED: no address map in the folder places its DEF block";
+    return false;
+  }
+  bool valid = true;
+  for (const AddressMap& map : maps) {
+    Cpg cpg = map.cpg;
+    if (!parseCodeplugForUpdate(payload, cpg)) {
+      description += "; refused under " + map.file + ": " + takeErrorText();
+      valid = false;
+    }
+  }
+  return valid;
+}
+
+// What the payload holds, checked with the tool's own parsers and the update's own checks;
+// false when it is refused.
+bool describeContent(std::span<const std::uint8_t> payload, const std::vector<AddressMap>& maps,
+                     std::string& description) {
   if (payload.size() >= 2 && payload[0] == (kImageMagic >> 8) &&
       payload[1] == (kImageMagic & 0xFF)) {
-    Flash flash;
-    if (!flash.loadImage(payload)) {
-      description = "firmware image, refused by the image walk: " + takeErrorText();
-      return false;
-    }
-    const ImageLayout& layout = flash.layout();
-    description = formatText("firmware image, %u sections, %u of %zu bytes kept",
-                             unsigned{layout.sectionCount}, layout.endPosition, payload.size());
-    return true;
+    return describeImage(payload, description);
   }
   if (startsWithSrecord(payload)) {
-    Cpg cpg;
-    if (!cpg.parseCodeplugStream(payload)) {
-      description = "S-record stream, refused: " + takeErrorText();
-      return false;
-    }
-    description = "S-record stream, every record and checksum good";
-    return true;
+    return describeStream(payload, maps, description);
   }
   if (looksLikeAddressMap(payload)) {
     Cpg cpg;
@@ -99,9 +150,28 @@ bool describeContent(std::span<const std::uint8_t> payload, std::string& descrip
   return true;
 }
 
+// The address maps of the folder that the update would take.
+std::vector<AddressMap> addressMaps(
+    const std::vector<std::pair<std::filesystem::path, std::vector<std::uint8_t>>>& containers) {
+  std::vector<AddressMap> maps;
+  for (const auto& [path, bytes] : containers) {
+    KxkFile file;
+    if (loadKxkFile(bytes, path.filename().string(), file) && looksLikeAddressMap(file.payload) &&
+        !startsWithSrecord(file.payload)) {
+      AddressMap map{path.filename().string(), Cpg()};
+      if (map.cpg.parseAddressMap(file.payload)) {
+        maps.push_back(std::move(map));
+      }
+    }
+  }
+  removeErrors(ErrorCategory::OK);
+  return maps;
+}
+
 // One container; false when the tool would refuse it.
 bool inspectContainer(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
-                      std::ostream& out, std::map<std::string, std::vector<std::string>>& names) {
+                      const std::vector<AddressMap>& maps, std::ostream& out,
+                      std::map<std::string, std::vector<std::string>>& names) {
   const std::string name = path.filename().string();
   KxkHeaderInfo info;
   const bool headerOk = readKxkHeader(bytes, name, &info);
@@ -137,11 +207,14 @@ bool inspectContainer(const std::filesystem::path& path, const std::vector<std::
   bool valid = loaded && headerOk;
   if (loaded) {
     std::string content;
-    valid = describeContent(file.payload, content) && valid;
+    const bool contentGood = describeContent(file.payload, maps, content);
+    valid = contentGood && valid;
     out << "  content        " << content << "\n";
   }
   if (valid) {
     out << "  status         valid\n";
+  } else if (loaded && headerOk) {
+    out << "  status         REFUSED: the content is not what the update takes\n";
   } else {
     out << "  status         REFUSED: " << (loaded ? headerError : loadError) << "\n";
   }
@@ -195,23 +268,35 @@ bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
   int otherProblems = 0;
   bool configGood = false;
   std::map<std::string, std::vector<std::string>> internalNames;
+  // Every file is read first, so that each codeplug stream is checked under the folder's
+  // address maps whatever the order of the names.
+  std::vector<std::pair<std::filesystem::path, std::vector<std::uint8_t>>> containerFiles;
+  std::vector<std::pair<std::filesystem::path, std::vector<std::uint8_t>>> otherFiles;
   for (const std::filesystem::path& path : files) {
-    const std::string name = path.filename().string();
     std::string readError;
-    auto bytes = readPackFile(path, readError);
+    auto bytes = readPackFile(path, readError, kMaxPackageFileSize);
     if (!bytes) {
-      out << name << "\n  " << readError << "\n";
+      out << path.filename().string() << "\n  " << readError << "\n";
       ++otherProblems;
       continue;
     }
-    if (bytes->size() >= kKxkHeaderSize &&
-        std::equal(kKxkSignature.begin(), kKxkSignature.begin() + 3, bytes->begin())) {
-      ++containers;
-      if (!inspectContainer(path, *bytes, out, internalNames)) {
-        ++refused;
-      }
-    } else if (name == "config.xml" || name == "setup.dat") {
-      const bool decoded = showDecodedXml(name, std::move(*bytes), out);
+    if (isContainer(*bytes)) {
+      containerFiles.emplace_back(path, std::move(*bytes));
+    } else {
+      otherFiles.emplace_back(path, std::move(*bytes));
+    }
+  }
+  const std::vector<AddressMap> maps = addressMaps(containerFiles);
+  for (const auto& [path, bytes] : containerFiles) {
+    ++containers;
+    if (!inspectContainer(path, bytes, maps, out, internalNames)) {
+      ++refused;
+    }
+  }
+  for (auto& [path, bytes] : otherFiles) {
+    const std::string name = path.filename().string();
+    if (name == "config.xml" || name == "setup.dat") {
+      const bool decoded = showDecodedXml(name, std::move(bytes), out);
       if (name == "config.xml") {
         configGood = decoded;
       } else if (!decoded) {

@@ -9,14 +9,17 @@
 namespace orvik {
 
 std::optional<std::vector<std::uint8_t>> readPackFile(const std::filesystem::path& path,
-                                                      std::string& error) {
+                                                      std::string& error, std::size_t maxBytes) {
   std::vector<std::uint8_t> bytes;
-  switch (readWholeFile(path, bytes)) {
+  switch (readWholeFile(path, bytes, maxBytes)) {
     case FileReadResult::OpenFailed:
       error = "cannot open " + path.string();
       return std::nullopt;
     case FileReadResult::ReadFailed:
       error = "cannot read " + path.string();
+      return std::nullopt;
+    case FileReadResult::TooLarge:
+      error = path.string() + " is larger than " + std::to_string(maxBytes) + " bytes";
       return std::nullopt;
     case FileReadResult::Ok:
       break;

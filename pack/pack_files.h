@@ -10,9 +10,14 @@
 
 namespace orvik {
 
+// The largest input file the package builder takes: an S-record text of a 2 MiB image.
+inline constexpr std::size_t kMaxPackInputSize = 16 * 1024 * 1024;
+
 // Whole-file helpers for the package builder; failures come back as a sentence for the user.
+// A file of more than maxBytes is refused unread.
 std::optional<std::vector<std::uint8_t>> readPackFile(const std::filesystem::path& path,
-                                                      std::string& error);
+                                                      std::string& error,
+                                                      std::size_t maxBytes = kMaxPackInputSize);
 bool writePackFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                    std::string& error);
 bool writePackFile(const std::filesystem::path& path, std::string_view text, std::string& error);

@@ -14,7 +14,8 @@ bool isRegularFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-FileReadResult readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {
+FileReadResult readWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& out,
+                             std::size_t maxBytes) {
   if (!isRegularFile(path)) {
     return FileReadResult::OpenFailed;
   }
@@ -27,6 +28,10 @@ FileReadResult readWholeFile(const std::filesystem::path& path, std::vector<std:
   file.seekg(0, std::ios::beg);
   if (size < 0 || !file) {
     return FileReadResult::ReadFailed;
+  }
+  if (static_cast<std::uintmax_t>(size) > maxBytes) {
+    out.clear();
+    return FileReadResult::TooLarge;
   }
   try {
     out.resize(static_cast<std::size_t>(size));

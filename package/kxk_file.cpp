@@ -160,7 +160,7 @@ bool loadKxkFile(const std::filesystem::path& path, KxkFile& file) {
     return false;
   }
   const std::string name = path.string();
-  switch (readWholeFile(path, file.payload)) {
+  switch (readWholeFile(path, file.payload, kMaxKxkFileSize)) {
     case FileReadResult::OpenFailed:
       appendError(ErrorCategory::FILE, "Error:failed to open file [%s].", name.c_str());
       emptyFile(file);
@@ -169,6 +169,8 @@ bool loadKxkFile(const std::filesystem::path& path, KxkFile& file) {
       appendError(ErrorCategory::FILE, "Error:failed to read file [%s].", name.c_str());
       emptyFile(file);
       return false;
+    case FileReadResult::TooLarge:
+      return refuse(file, "Error:the file [%s] is too large for a package file.", name);
     case FileReadResult::Ok:
       break;
   }
@@ -177,6 +179,9 @@ bool loadKxkFile(const std::filesystem::path& path, KxkFile& file) {
 
 bool loadKxkFile(std::span<const std::uint8_t> bytes, const std::string& displayName,
                  KxkFile& file) {
+  if (bytes.size() > kMaxKxkFileSize) {
+    return refuse(file, "Error:the file [%s] is too large for a package file.", displayName);
+  }
   file.payload.assign(bytes.begin(), bytes.end());
   return decodeKxk(file, displayName);
 }

@@ -21,6 +21,10 @@ inline constexpr std::size_t kKxkPayloadLengthOffset = 29;
 inline constexpr std::size_t kKxkNameLengthOffset = 33;
 inline constexpr std::size_t kKxkHeaderSize = 34;
 
+// The largest container file the readers take: a 2 MiB firmware image with its header, its
+// name and its type prefix, and room to spare.
+inline constexpr std::size_t kMaxKxkFileSize = 0x200000 + 0x1000;
+
 // Longest names the full reader accepts in the type prefixes.
 inline constexpr std::size_t kKxkMaxModelName = 20;
 inline constexpr std::size_t kKxkMaxRegionName = 10;

@@ -11,13 +11,14 @@ struct FaultName {
   std::string_view name;
 };
 
-constexpr std::array<FaultName, 6> kFaultNames = {{
+constexpr std::array<FaultName, 7> kFaultNames = {{
     {FaultKind::NoAcknowledge, "no-ack"},
     {FaultKind::BadChecksum, "bad-checksum"},
     {FaultKind::WrongOpcode, "wrong-opcode"},
     {FaultKind::JunkBeforeFrame, "junk"},
     {FaultKind::Silence, "silence"},
     {FaultKind::Disconnect, "disconnect"},
+    {FaultKind::Refused, "refuse"},
 }};
 
 std::optional<int> parsePositive(std::string_view text) {
@@ -52,7 +53,7 @@ std::optional<FaultKind> faultKindFromName(std::string_view name) {
 
 bool faultSkipsRequest(FaultKind fault) {
   return fault == FaultKind::NoAcknowledge || fault == FaultKind::Silence ||
-         fault == FaultKind::Disconnect;
+         fault == FaultKind::Disconnect || fault == FaultKind::Refused;
 }
 
 FaultPlan& FaultPlan::add(RequestKind kind, int occurrence, FaultKind fault, int count) {

@@ -17,9 +17,10 @@ enum class FaultKind {
   JunkBeforeFrame,  // the acknowledgement, bytes the PC must skip, then the answer
   Silence,          // no answer at all
   Disconnect,       // the acknowledgement and half the answer, then the cable vanishes
+  Refused,          // a two-byte refusal instead of the answer; the request is not carried out
 };
 
-// "no-ack", "bad-checksum", "wrong-opcode", "junk", "silence", "disconnect".
+// "no-ack", "bad-checksum", "wrong-opcode", "junk", "silence", "disconnect", "refuse".
 std::string_view faultKindName(FaultKind fault);
 std::optional<FaultKind> faultKindFromName(std::string_view name);
 

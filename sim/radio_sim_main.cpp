@@ -119,8 +119,8 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 200));
   app.add_option("--fault", faults,
                  "KIND:OCCURRENCE:FAULT, e.g. write-flash:3:silence; OCCURRENCE is N, N-M or "
-                 "every; FAULT is no-ack, bad-checksum, wrong-opcode, junk, silence or "
-                 "disconnect");
+                 "every; FAULT is no-ack, bad-checksum, wrong-opcode, junk, silence, "
+                 "disconnect or refuse");
   CLI::Option* lineRateOption =
       app.add_option("--line-rate", lineRate,
                      "Keep the time of a real line: answer a request only once its last byte "

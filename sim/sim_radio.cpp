@@ -477,6 +477,13 @@ void SimRadio::emit(const std::optional<Answer>& answer, std::optional<FaultKind
   if (fault == FaultKind::Silence) {
     return;
   }
+  if (fault == FaultKind::Refused) {
+    const std::array<std::uint8_t, 2> refusal{0x00, 0x00};
+    const std::vector<std::uint8_t> frame = shortFrame(kRefusedOpcode, refusal);
+    output_.push_back(kAcknowledge);
+    output_.insert(output_.end(), frame.begin(), frame.end());
+    return;
+  }
   if (!answer) {
     if (fault == FaultKind::Disconnect) {
       disconnectPending_ = true;
@@ -508,6 +515,7 @@ void SimRadio::emit(const std::optional<Answer>& answer, std::optional<FaultKind
       break;
     case FaultKind::NoAcknowledge:
     case FaultKind::Silence:
+    case FaultKind::Refused:
       break;
   }
   output_.insert(output_.end(), frame.begin(), frame.end());

@@ -53,8 +53,6 @@ const char* const kBackupFilter = "Personality backups (*.orvp)";
 const char* const kBackupSaved =
     "%1\n\nThe radio's personality is saved in\n%2\nWhen the radio works again, write it back "
     "with File > Restore Personality.";
-const char* const kRestoreQuestion =
-    "Write the personality saved in\n%1\nto the radio? What the radio holds now is replaced.";
 
 // The panel's labels in the order of the fields, and whether the label gets a colon.
 struct PanelLabel {
@@ -365,10 +363,7 @@ void COstrelFlashToolDlg::onRestorePersonality() {
   if (file.isEmpty()) {
     return;
   }
-  const QString question = QString::fromLatin1(kRestoreQuestion).arg(file);
-  if (showMessage(question.toStdString(), kStyleQuestion) != kAnswerYes) {
-    return;
-  }
+  // The controller asks before it writes anything.
   controller_->onRestorePersonality(std::filesystem::path(file.toStdString()));
 }
 

@@ -19,6 +19,9 @@ constexpr const char* kTestModeTitle = " [Test mode]";
 constexpr int kConsolePostAttempts = 11;
 constexpr const char* kRestoreSucceeded = "The radio's personality was restored.";
 constexpr const char* kRestoreFailed = "Failed to restore the radio's personality.";
+constexpr const char* kRestoreQuestion =
+    "Write the personality saved in\n%s\nto the radio? What the radio holds now is replaced.";
+constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
 
 std::string str(int id) {
   return stringText(id);
@@ -338,18 +341,8 @@ void MainController::onUpdate() {
   std::string newAddressFile;
   std::string oldAddressFile;
   if (!cancelled && run.ok) {
-    Families address =
-        pickFamilies([&](std::string& version) { return config_.NextAddressVersion(version); });
-    if (!address.newVersion.empty()) {
-      address.oldVersion = address.newVersion;
-    }
-    if (!address.oldVersion.empty()) {
-      address.newVersion = address.oldVersion;
-    }
-    if (!config_.GetAddressFile(address.newVersion, newAddressFile)) {
-      run.fail(str(112), kStyleError, "New ADDR file is lost.");
-    } else if (!config_.GetAddressFile(address.oldVersion, oldAddressFile)) {
-      run.fail(str(112), kStyleError, "Old ADDR file is lost.");
+    if (const char* lost = addressMapFiles(newAddressFile, oldAddressFile)) {
+      run.fail(str(112), kStyleError, lost);
     }
   }
 
@@ -475,6 +468,10 @@ void MainController::onUpdate() {
                            program_.backupFile().string().c_str());
       }
       run.outcome = {fileCategory(firstErrorCategory()) ? str(112) : str(115), kStyleError, false};
+      if (!program_.backupProblem().empty()) {
+        // Nothing was erased; the user can make room or fix the folder and try again.
+        run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
+      }
       removeErrors(ErrorCategory::OK);
       run.ok = false;
     } else if (!radio().readIdentity()) {
@@ -518,6 +515,24 @@ void MainController::onUpdate() {
   setBusy(kIdle);
   keypadUpdatedThisRun_ = false;
   view_.setBusyCursor(false);
+}
+
+const char* MainController::addressMapFiles(std::string& newFile, std::string& oldFile) {
+  Families address =
+      pickFamilies([&](std::string& version) { return config_.NextAddressVersion(version); });
+  if (!address.newVersion.empty()) {
+    address.oldVersion = address.newVersion;
+  }
+  if (!address.oldVersion.empty()) {
+    address.newVersion = address.oldVersion;
+  }
+  if (!config_.GetAddressFile(address.newVersion, newFile)) {
+    return "New ADDR file is lost.";
+  }
+  if (!config_.GetAddressFile(address.oldVersion, oldFile)) {
+    return "Old ADDR file is lost.";
+  }
+  return nullptr;
 }
 
 bool MainController::reportToConsole(bool success) {
@@ -662,6 +677,12 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   if (busyOperation_ != kIdle) {
     return;  // one action at a time
   }
+  // What the radio holds now is replaced: both front ends ask first.
+  if (view_.showMessage(formatText(kRestoreQuestion, backupFile.string().c_str()),
+                        kStyleQuestion) != kAnswerYes) {
+    finish(ActionOutcome{std::string(), 0, true});
+    return;
+  }
   view_.setBusyCursor(true);
   setBusy(kUpdating);
   startErrorText();
@@ -669,15 +690,26 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   checkSingleCable();
   ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
   if (connectAndIdentify(true, outcome)) {
-    restore_.setBackupFile(backupFile);
-    startErrorText();
-    if (!runCommand(restore_)) {
-      errorLog().logLine("Restore of the personality from [%s] failed, this's caused by:\n%s",
-                         backupFile.string().c_str(), joinedErrorText().c_str());
-      removeErrors(ErrorCategory::OK);
+    // The package's address map places the DYN block the file must fit. Both codeplug families
+    // take the same map, so a radio whose codeplug version a failed update left unreadable is
+    // served as well.
+    std::string newAddressFile;
+    std::string oldAddressFile;
+    if (const char* lost = addressMapFiles(newAddressFile, oldAddressFile)) {
+      errorLog().logText(lost);
       outcome = {kRestoreFailed, kStyleError, false};
-    } else if (radio().readIdentity()) {
-      infoValid_ = true;
+    } else {
+      restore_.setBackupFile(backupFile);
+      restore_.setAddressMapFile(newAddressFile);
+      startErrorText();
+      if (!runCommand(restore_)) {
+        errorLog().logLine("Restore of the personality from [%s] failed, this's caused by:\n%s",
+                           backupFile.string().c_str(), joinedErrorText().c_str());
+        removeErrors(ErrorCategory::OK);
+        outcome = {kRestoreFailed, kStyleError, false};
+      } else if (radio().readIdentity()) {
+        infoValid_ = true;
+      }
     }
   }
   manager_.disconnect();

@@ -79,8 +79,8 @@ class MainController : public Event {
   void onUpdate();
   void onUpdateSerialNumber();
   void onDealerLogin();
-  // Writes a personality backup file back to the connected radio it was taken from; nothing
-  // while another action runs.
+  // Asks, then writes a personality backup file back to the connected radio it was taken
+  // from; nothing while another action runs.
   void onRestorePersonality(const std::filesystem::path& backupFile);
   // The menu's Exit: allowed only while no action runs.
   bool requestExit() const { return busyOperation_ == kIdle; }
@@ -127,6 +127,10 @@ class MainController : public Event {
   bool runCommand(Command& command, const std::string& waitText = {});
   void finish(ActionOutcome outcome);
   bool reportToConsole(bool success);
+  // The address-map files of the new and the old codeplug family as the configuration lists
+  // them (one and the same: the even-minor version when there is one, else the odd one); the
+  // log line of the one that is missing, or nothing.
+  const char* addressMapFiles(std::string& newFile, std::string& oldFile);
   std::string modelNumberText();
 
   RadioManager& manager_;

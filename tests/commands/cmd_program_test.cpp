@@ -287,16 +287,19 @@ TEST_F(ProgramSequenceTest, WithoutPersonalityNothingIsReadOrWrittenBack) {
   EXPECT_TRUE(radio.contacts().empty());
 }
 
-TEST_F(ProgramSequenceTest, ListWithoutDynRecordStillKeepsTheContacts) {
+// Kept without a DYN record, the personality would be erased unread: the run stops before it
+// reads or erases anything.
+TEST_F(ProgramSequenceTest, ListWithoutDynRecordIsRefusedBeforeAnythingIsRead) {
   const PersonalityBlock blocks[] = {{CON, 0x830000, 0x2000}};
   command.setPersonalityBlocks(blocks);
-  ASSERT_TRUE(run());
-  EXPECT_EQ(radio.count(RequestKind::MemRead), 0);
-  EXPECT_EQ(radio.count(RequestKind::MemWrite), 0);
-  EXPECT_EQ(radio.contacts(), contactsInRestoreOrder());
-  const auto saved = readPersonalityFile(command.backupFile());
-  ASSERT_TRUE(saved);
-  EXPECT_TRUE(saved->blocks.empty());
+  EXPECT_FALSE(run());
+  EXPECT_EQ(errorLines(), (Lines{"6:Error:the address or length of block [DYN] configured is not "
+                                 "matched to the address map (0x008).",
+                                 "9:Finalize flashing data."}));
+  EXPECT_EQ(requestRuns(radio.requestKinds()), (Lines{"test-mode", "flash-follow-up"}));
+  EXPECT_EQ(dynMemory(), originalDyn);
+  EXPECT_EQ(radio.contacts(), originalContacts);
+  EXPECT_TRUE(command.backupFile().empty());
 }
 
 TEST_F(ProgramSequenceTest, BackupFileHoldsThePersonalityTakenBeforeTheErase) {

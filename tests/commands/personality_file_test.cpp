@@ -2,11 +2,15 @@
 // kind of damage is refused without trusting a length from the file.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <numeric>
 
 #include "commands/personality_file.h"
@@ -99,11 +103,88 @@ TEST_F(PersonalityFileTest, WrittenBackupReadsBackTheSameAndLeavesOnlyItsFile) {
   ASSERT_TRUE(read.has_value());
   expectSame(*read, backup);
 
-  // An empty backup (no blocks, no contacts) is a backup too, and a newer one replaces it.
-  ASSERT_TRUE(writePersonalityFile(path, PersonalityBackup{}));
-  ASSERT_TRUE(readPersonalityFile(path).has_value());
-  EXPECT_TRUE(readPersonalityFile(path)->blocks.empty());
+  // An empty backup (no blocks, no contacts) is a backup too.
+  const fs::path empty = backupFolder / "empty.orvp";
+  ASSERT_TRUE(writePersonalityFile(empty, PersonalityBackup{}));
+  ASSERT_TRUE(readPersonalityFile(empty).has_value());
+  EXPECT_TRUE(readPersonalityFile(empty)->blocks.empty());
   EXPECT_TRUE(errorLines().empty());
+
+  // A backup never replaces another: the earlier one may be all that is left of a radio.
+  EXPECT_FALSE(writePersonalityFile(path, PersonalityBackup{}));
+  EXPECT_EQ(errorLines(), Lines{"9:Error:failed to write personality backup file [" +
+                                path.string() + "] (File exists)."});
+  expectSame(*readPersonalityFile(path), backup);
+  EXPECT_EQ(entries(backupFolder).size(), 2u);
+}
+
+// Runs of the same radio within the same second, also from two processes at once, each get a
+// file of their own; none replaces another.
+TEST_F(PersonalityFileTest, SavedBackupsNeverCollide) {
+  const auto when = std::chrono::system_clock::now();
+  const PersonalityBackup backup = sampleBackup();
+  const fs::path first = personalityBackupPath(folder, backup, when);
+  std::ofstream(first) << "someone else's";
+
+  std::string reason;
+  const auto saved = savePersonalityBackup(folder, backup, when, reason);
+  ASSERT_TRUE(saved) << reason;
+  EXPECT_EQ(saved->filename().string(), first.stem().string() + "-2.orvp");
+  std::ifstream kept(first);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "someone else's");
+
+  constexpr int kEach = 10;
+  std::vector<pid_t> children;
+  for (int child = 0; child < 2; ++child) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      for (int i = 0; i < kEach; ++i) {
+        std::string why;
+        failures += savePersonalityBackup(folder, backup, when, why) ? 0 : 1;
+      }
+      ::_exit(failures);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const std::vector<fs::path> names = entries(folder);
+  EXPECT_EQ(names.size(), 2u + 2 * kEach);
+  for (const fs::path& name : names) {
+    if (folder / name != first) {
+      ASSERT_TRUE(readPersonalityFile(folder / name).has_value()) << name;
+    }
+  }
+}
+
+// A write that runs into the file size limit fails with its reason and leaves no temporary
+// file, instead of the signal ending the program half way. In a child, whose limit it is.
+TEST_F(PersonalityFileTest, FileSizeLimitFailsTheSaveAndLeavesNothingBehind) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    const rlimit small{256, 256};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::string reason;
+    const auto saved =
+        savePersonalityBackup(folder, sampleBackup(), std::chrono::system_clock::now(), reason);
+    const Lines lines = errorLines();
+    const bool said = lines.size() == 1 && lines[0].starts_with("9:") &&
+                      lines[0].ends_with("(File too large).") && reason == "File too large";
+    ::_exit(!saved && said ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(entries(folder).empty());
 }
 
 TEST_F(PersonalityFileTest, FileNameIsTheSafeSerialAndTheLocalTime) {
@@ -122,12 +203,26 @@ TEST_F(PersonalityFileTest, FileNameIsTheSafeSerialAndTheLocalTime) {
   } cases[] = {
       {"1234ABC5678", "1234ABC5678_20240305-140709.orvp"},
       {"../a b/c", "___a_b_c_20240305-140709.orvp"},
-      {"", "unknown_20240305-140709.orvp"},
       {std::string(40, 'A'), std::string(32, 'A') + "_20240305-140709.orvp"},
   };
+  PersonalityBackup backup = sampleBackup();
   for (const auto& c : cases) {
-    EXPECT_EQ(personalityBackupPath(folder, c.serial, when), folder / c.name) << c.serial;
+    backup.serial = c.serial;
+    EXPECT_EQ(personalityBackupPath(folder, backup, when), folder / c.name) << c.serial;
   }
+
+  // Without a serial number the model and a digest of the personality tell radios apart.
+  backup.serial.clear();
+  const std::string name = personalityBackupPath(folder, backup, when).filename().string();
+  EXPECT_TRUE(name.starts_with("LA26CKN9AR1-")) << name;
+  EXPECT_TRUE(name.ends_with("_20240305-140709.orvp")) << name;
+  PersonalityBackup other = backup;
+  other.blocks[0].bytes[0] ^= 0xFF;
+  EXPECT_NE(personalityBackupPath(folder, other, when),
+            personalityBackupPath(folder, backup, when));
+  other.model.clear();
+  EXPECT_TRUE(
+      personalityBackupPath(folder, other, when).filename().string().starts_with("unknown-"));
 }
 
 TEST_F(PersonalityFileTest, DamagedOrInconsistentFilesAreRefused) {
@@ -190,27 +285,29 @@ TEST_F(PersonalityFileTest, ReadFailuresLeaveOneFileLine) {
             Lines{"1:Error:invalid personality backup file [" + damaged.string() + "]."});
 }
 
-TEST_F(PersonalityFileTest, FailedWriteKeepsTheOldFileAndLeavesNothingBehind) {
+TEST_F(PersonalityFileTest, FailedWriteSaysWhyAndLeavesNothingBehind) {
   const fs::path path = folder / "radio.orvp";
-  ASSERT_TRUE(writePersonalityFile(path, sampleBackup()));
-
   // A backup that would not read back: a contact record too short to carry its kind.
   PersonalityBackup unreadable = sampleBackup();
   unreadable.contactLists[1].push_back(Bytes{1, 2, 3});
   EXPECT_FALSE(writePersonalityFile(path, unreadable));
-  EXPECT_EQ(errorLines(),
-            Lines{"1:Error:failed to write personality backup file [" + path.string() + "]."});
-  ASSERT_TRUE(readPersonalityFile(path).has_value());
-  expectSame(*readPersonalityFile(path), sampleBackup());
-
-  // The rename fails (a folder is in the way): the temporary file goes again.
+  // The name is taken by a folder.
   const fs::path blocked = folder / "blocked.orvp";
   fs::create_directories(blocked / "keep");
   EXPECT_FALSE(writePersonalityFile(blocked, sampleBackup()));
   // A folder that cannot be made, below a file.
-  EXPECT_FALSE(writePersonalityFile(path / "sub" / "radio.orvp", sampleBackup()));
+  std::ofstream(folder / "file") << "x";
+  EXPECT_FALSE(writePersonalityFile(folder / "file" / "sub" / "radio.orvp", sampleBackup()));
+  // None of this is a package file's problem: the lines are the update's, with the reason.
+  EXPECT_EQ(
+      errorLines(),
+      (Lines{"9:Error:failed to write personality backup file [" + path.string() +
+                 "] (the backup cannot be written in the file's format).",
+             "9:Error:failed to write personality backup file [" + blocked.string() +
+                 "] (File exists).",
+             "9:Error:failed to write personality backup file [" +
+                 (folder / "file" / "sub" / "radio.orvp").string() + "] (Not a directory)."}));
   EXPECT_EQ(entries(folder).size(), 2u);
-  EXPECT_EQ(errorLines().size(), 3u);
 }
 
 }  // namespace

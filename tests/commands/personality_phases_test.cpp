@@ -1,6 +1,6 @@
-// The personality phases on their own: how the DYN blocks are split into memory pieces, how
-// contact records are sorted into their lists and written back, and which records are
-// dropped.
+// The personality phases on their own: how the DYN blocks are split into memory pieces, which
+// memory answers go into the backup, how contact records are sorted into their lists and
+// written back, and which records fail the backup.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -104,6 +104,31 @@ TEST_F(PhasesTest, EveryDynRecordKeepsABufferOfItsOwn) {
   EXPECT_EQ(radio.memoryBytes(0x900000, 300), second);
 }
 
+// The backup takes a piece only from the answer to its own read: a refusal is retried, and
+// when the retry is refused too the backup fails rather than go on from the refusal's
+// address with the refusal's bytes.
+TEST_F(PhasesTest, RefusedMemoryReadIsRetriedAndNeverTaken) {
+  const PersonalityBlock blocks[] = {{DYN, kDynAddress, 1000}};
+  const Bytes original = radio.memoryBytes(kDynAddress, 1000);
+  radio.setFaultPlan(FaultPlan().add(RequestKind::MemRead, 3, FaultKind::Refused));
+  ASSERT_TRUE(phases.backupDynBlocks(blocks));
+  EXPECT_EQ(phases.backup().blocks[0].bytes, original);
+  EXPECT_EQ(memoryPieces(RequestKind::MemRead), (std::vector<Piece>{{0x820000, 220},
+                                                                    {0x8200DC, 220},
+                                                                    {0x8201B8, 220},
+                                                                    {0x8201B8, 220},
+                                                                    {0x820294, 220},
+                                                                    {0x820370, 120}}));
+  EXPECT_TRUE(failures.empty());
+
+  phases.release();
+  radio.clearLog();
+  radio.setFaultPlan(FaultPlan().add(RequestKind::MemRead, 3, FaultKind::Refused, 2));
+  EXPECT_FALSE(phases.backupDynBlocks(blocks));
+  EXPECT_EQ(failures, Lines{"Error:failed to memRead block [DYN] (0x00a)."});
+  EXPECT_EQ(radio.count(RequestKind::MemRead), 4);
+}
+
 TEST_F(PhasesTest, RefusedMemoryWriteFailsTheRestore) {
   // The radio answers the write, but not as a memory write: the bytes did not go in.
   const PersonalityBlock blocks[] = {{DYN, kDynAddress, 100}};
@@ -134,11 +159,6 @@ const ContactCase kContactCases[] = {
        {contactRecord(4, 3), contactRecord(4, 5)}}},
      {contactRecord(4, 3), contactRecord(4, 5), contactRecord(1, 1), contactRecord(1, 2),
       contactRecord(1, 4)}},
-    {"RecordsWithoutAListAreDropped",
-     // Kinds 0 and 5 have no list; a 7-byte record has no kind byte at all.
-     {contactRecord(0, 1), contactRecord(2, 2), contactRecord(5, 3), Bytes{1, 2, 3, 4, 5, 6, 7}},
-     {{{}, {contactRecord(2, 2)}, {}, {}}},
-     {contactRecord(2, 2)}},
     {"NoContacts", {}, {}, {}},
 };
 
@@ -176,6 +196,26 @@ TEST_P(ContactPhasesTest, BackupSortsByKindAndRestoreWritesKindsFourTwoThreeOne)
 
 INSTANTIATE_TEST_SUITE_P(Contacts, ContactPhasesTest, ::testing::ValuesIn(kContactCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A record the restore could not write back (no list for its kind, or an answer too short to
+// carry a kind) fails the backup at that record: the update must not go on and lose it.
+TEST_F(PhasesTest, ContactThatHasNoListFailsTheBackup) {
+  const std::pair<const char*, Bytes> cases[] = {
+      {"kind 0", contactRecord(0, 2)},
+      {"kind 5", contactRecord(5, 2)},
+      {"no kind byte", Bytes{1, 2, 3, 4, 5, 6, 7}},
+  };
+  for (const auto& [name, record] : cases) {
+    SCOPED_TRACE(name);
+    phases.release();
+    failures.clear();
+    radio.clearLog();
+    radio.setContacts({contactRecord(2, 1), record, contactRecord(1, 3)});
+    EXPECT_FALSE(phases.backupContacts());
+    EXPECT_EQ(failures, Lines{"Error:failed to read contact index [2] (0x00b)."});
+    EXPECT_EQ(radio.count(RequestKind::ContactRead), 2);
+  }
+}
 
 // A radio whose first contact answer says total 0 while carrying a record; the simulated radio
 // never answers so, hence the scripted cable.

@@ -49,6 +49,7 @@ struct Scene {
   RadioInfo& info;
   CmdProgram& command;
   const std::filesystem::path& temp;
+  std::vector<Bytes>& originalContacts;
 };
 
 unsigned firmwarePieces() {
@@ -80,6 +81,26 @@ const std::string kFinalize = "9:Finalize flashing data.";
 const std::string kRestore = "9:Restore user-infor.";
 
 using K = RequestKind;
+
+const std::string kDynRuleLine =
+    "6:Error:the address or length of block [DYN] configured is not matched to the address map "
+    "(0x008).";
+
+// The personality list holds one DYN record with this place.
+std::function<void(Scene&)> dynRule(std::uint32_t address, std::uint32_t size) {
+  return [=](Scene& s) {
+    const PersonalityBlock blocks[] = {{DYN, address, size}, {CON, 0x830000, 0x2000}};
+    s.command.setPersonalityBlocks(blocks);
+  };
+}
+
+// The firmware file holds a valid image of the length.
+std::function<void(Scene&)> firmware(std::size_t length) {
+  return [=](Scene& s) {
+    writeFirmwareContainer(s.temp / "firmware.kxk", imageOfLength(length));
+    s.command.setFirmwareFile(s.temp / "firmware.kxk");
+  };
+}
 
 const FailureCase kCases[] = {
     {"NotConnected_0x001",
@@ -146,6 +167,84 @@ const FailureCase kCases[] = {
      kEndOnly,
      Holds::Untouched,
      false},
+    {"DynRuleOfLengthZero_0x008",
+     dynRule(kDynAddress, 0),
+     {kDynRuleLine, kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"DynRuleOfNegativeLength_0x008",
+     // len="-1" in the configuration.
+     dynRule(kDynAddress, 0xFFFFFFFF),
+     {kDynRuleLine, kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"DynRulePastTheBlock_0x008",
+     // len="7FFFFFFF", which would read for hours.
+     dynRule(kDynAddress, 0x7FFFFFFF),
+     {kDynRuleLine, kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"ImagePastTheFirmwareRegion_0x00d",
+     firmware(0x70002),
+     {"5:Error:the firmware image ends at [524290], past [524288].",
+      "6:Error:failed to parse firmware file [{temp}/firmware.kxk] (0x00d).", kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"ImageOverTheDefBlockOfLayout0_0x00d",
+     [](Scene& s) {
+       SimRadioConfig config = s.radio.config();
+       config.flashLayout = 0;
+       s.radio.setConfig(config);
+       firmware(0x54002)(s);
+     },
+     {"5:Error:the firmware image ends at [409602], past [409600].",
+      "6:Error:failed to parse firmware file [{temp}/firmware.kxk] (0x00d).", kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"FirmwareFile_0x00d",
+     [](Scene& s) { s.command.setFirmwareFile(s.temp / "missing.kxk"); },
+     {"6:Error:failed to parse firmware file [{temp}/missing.kxk] (0x00d).", kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"CodeplugFile_0x013",
+     [](Scene& s) { s.command.setCodeplugFile(s.temp / "missing.kxk"); },
+     {"6:Error:failed to parse codeplug file [{temp}/missing.kxk] (0x013).", kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"StreamWithoutDefData_0x013",
+     [](Scene& s) {
+       // Every record lies in the CON block.
+       writeCodeplugContainer(s.temp / "codeplug.kxk", 0x830000, Bytes(64, 0x5A));
+       s.command.setCodeplugFile(s.temp / "codeplug.kxk");
+     },
+     {"4:Error:the codeplug stream has no data for block [DEF] at [8667136].",
+      "6:Error:failed to parse codeplug file [{temp}/codeplug.kxk] (0x013).", kFinalize},
+     K::FlashFollowUp,
+     {K::MemRead, K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
     {"DynRead_0x00a",
      silence(K::MemRead, 3),
      {"9:Error:failed to memRead block [DYN] (0x00a).", kFinalize},
@@ -155,11 +254,34 @@ const FailureCase kCases[] = {
      Holds::Untouched,
      false},
     {"DynReadLongerThanAsked_0x00a",
-     // Under another opcode the answer's address counts as data: 224 bytes for 220 asked.
-     [](Scene& s) { s.radio.setFaultPlan(FaultPlan().add(K::MemRead, 2, FaultKind::WrongOpcode)); },
+     // Under another opcode the answer's address counts as data: 224 bytes for 220 asked, and
+     // so again on the retry.
+     [](Scene& s) {
+       s.radio.setFaultPlan(FaultPlan().add(K::MemRead, 2, FaultKind::WrongOpcode, 2));
+     },
      {"9:Error:failed to memRead block [DYN] (0x00a).", kFinalize},
      K::MemRead,
      {K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"DynReadRefused_0x00a",
+     // A two-byte refusal is no piece of the block, and neither is its retry.
+     [](Scene& s) { s.radio.setFaultPlan(FaultPlan().add(K::MemRead, 3, FaultKind::Refused, 2)); },
+     {"9:Error:failed to memRead block [DYN] (0x00a).", kFinalize},
+     K::MemRead,
+     {K::ContactRead, K::Protection, K::EraseFlash},
+     kEndOnly,
+     Holds::Untouched,
+     false},
+    {"ContactWithoutAList_0x00b",
+     [](Scene& s) {
+       s.originalContacts[2][7] = 5;
+       s.radio.setContacts(s.originalContacts);
+     },
+     {"9:Error:failed to read contact index [3] (0x00b).", kFinalize},
+     K::ContactRead,
+     {K::Protection, K::EraseFlash},
      kEndOnly,
      Holds::Untouched,
      false},
@@ -177,21 +299,14 @@ const FailureCase kCases[] = {
        std::ofstream(s.temp / "taken") << "x";
        s.command.backupFolder = s.temp / "taken" / "backup";
      },
-     {"9:Error:failed to save the personality backup [{temp}/taken/backup/1234ABC5678_*",
+     {"9:Error:failed to write personality backup file [{temp}/taken/backup/1234ABC5678_*",
+      "9:Error:failed to save the personality backup [{temp}/taken/backup/1234ABC5678_*",
       kFinalize},
      K::ContactRead,
      {K::Protection, K::EraseFlash},
      kEndOnly,
      Holds::Untouched,
      false},
-    {"FirmwareFile_0x00d",
-     [](Scene& s) { s.command.setFirmwareFile(s.temp / "missing.kxk"); },
-     {"6:Error:failed to parse firmware file [{temp}/missing.kxk] (0x00d).", kFinalize},
-     K::ContactRead,
-     {K::Protection, K::EraseFlash},
-     kEndOnly,
-     Holds::Untouched,
-     true},
     {"FirmwareProtection_0x00e",
      silence(K::Protection, 1),
      {"9:Error:failed to enter in protection mode [4096] (0x00e).", kFinalize},
@@ -227,14 +342,6 @@ const FailureCase kCases[] = {
     {"DefaultBlockProtection_0x012",
      silence(K::Protection, 2),
      {"9:Error:failed to enter in protection mode [12288] (0x012).", kFinalize},
-     K::Protection,
-     {K::EraseFlash, K::WriteFlash, K::Reset},
-     kAfterErase,
-     Holds::ImageOnly,
-     true},
-    {"CodeplugFile_0x013",
-     [](Scene& s) { s.command.setCodeplugFile(s.temp / "missing.kxk"); },
-     {"6:Error:failed to parse codeplug file [{temp}/missing.kxk] (0x013).", kFinalize},
      K::Protection,
      {K::EraseFlash, K::WriteFlash, K::Reset},
      kAfterErase,
@@ -486,7 +593,7 @@ class ProgramFailureTest : public ProgramTest, public ::testing::WithParamInterf
 
 TEST_P(ProgramFailureTest, FailsWithItsLineSkipsTheRestAndLeavesTheRadioAsExpected) {
   const FailureCase& c = GetParam();
-  Scene scene{radio, manager, info, command, temp.path()};
+  Scene scene{radio, manager, info, command, temp.path(), originalContacts};
   c.arrange(scene);
   radio.clearLog();
 

@@ -7,6 +7,7 @@
 #include "pack/demo_package.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_files.h"
+#include "pack/srec_writer.h"
 #include "package/flash.h"
 #include "package/kxk_file.h"
 
@@ -103,6 +104,38 @@ void writeFirmwareContainer(const std::filesystem::path& path, const Bytes& imag
   const auto bytes = buildKxkFile(contents, error);
   ASSERT_TRUE(bytes) << error;
   ASSERT_TRUE(writePackFile(path, *bytes, error)) << error;
+}
+
+void writeCodeplugContainer(const std::filesystem::path& path, std::uint32_t address,
+                            const Bytes& bytes) {
+  std::string error;
+  SrecOptions options;
+  options.startAddress = address;
+  const auto stream = writeSrec(bytes, options, error);
+  ASSERT_TRUE(stream) << error;
+  KxkContents contents;
+  contents.type = kKxkModelBlock;
+  contents.version = PackVersion{'R', 1, 4, 0};
+  contents.modelNumber = 2609;
+  contents.modelName = "LA26CKN9AR1";
+  contents.internalName = "LA26CKN9AR1DEFR01.04.00";
+  contents.body.assign(stream->begin(), stream->end());
+  const auto container = buildKxkFile(contents, error);
+  ASSERT_TRUE(container) << error;
+  ASSERT_TRUE(writePackFile(path, *container, error)) << error;
+}
+
+void writeAddressMapContainer(const std::filesystem::path& path, const std::string& text) {
+  KxkContents contents;
+  contents.type = kKxkCodeplugFile;
+  contents.version = PackVersion{'R', 1, 4, 0};
+  contents.codeplugVersion = contents.version;
+  contents.internalName = "ADDR_R01.04.00";
+  contents.body.assign(text.begin(), text.end());
+  std::string error;
+  const auto container = buildKxkFile(contents, error);
+  ASSERT_TRUE(container) << error;
+  ASSERT_TRUE(writePackFile(path, *container, error)) << error;
 }
 
 Bytes imageOfLength(std::size_t length) {

@@ -38,6 +38,11 @@ const Bytes& demoDefBlock();
 
 // A firmware container holding the image bytes as they are.
 void writeFirmwareContainer(const std::filesystem::path& path, const Bytes& image);
+// A codeplug container whose stream holds the bytes from the address.
+void writeCodeplugContainer(const std::filesystem::path& path, std::uint32_t address,
+                            const Bytes& bytes);
+// An address-map container holding the text.
+void writeAddressMapContainer(const std::filesystem::path& path, const std::string& text);
 // A valid image of exactly the given (even, at least 10) length, with recognisable bytes.
 Bytes imageOfLength(std::size_t length);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "pack/pack_cli.h"
@@ -177,6 +179,16 @@ TEST_F(ConfigFile, AMissingOrUnreadableFileLeavesTheFileLineFirst) {
   EXPECT_FALSE(config.ReadScrambledFile(configPath()));
   EXPECT_EQ(errorLines(), std::vector<std::string>{"1:Error:failed to open the specified file [" +
                                                    configPath() + "]."});
+}
+
+// A configuration or setup file is a few KiB; one of gigabytes is refused unread.
+TEST_F(ConfigFile, AFileLargerThanAnyConfigurationIsRefusedUnread) {
+  std::ofstream(configPath()).put('<');
+  std::filesystem::resize_file(configPath(), std::uintmax_t{1} << 30);  // sparse
+  Config config;
+  EXPECT_FALSE(config.ReadScrambledFile(configPath()));
+  EXPECT_EQ(errorLines(), std::vector<std::string>{"1:Error:invalid config file."});
+  EXPECT_TRUE(config.xmlText.empty());
 }
 
 TEST_F(ConfigFile, APathOf512CharactersIsRefusedWithoutALine) {

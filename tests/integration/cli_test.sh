@@ -91,6 +91,19 @@ grep -q "orvik-cli restore-personality .*\.orvp" "$work/out" || fail "no pointer
 grep -q "Update radio failed (Model:LA26CKN9AR1,SN:1234ABC5678" "$work/machine/log/err.log" ||
   fail "failure report"
 
+# Writing the saved personality back asks first, as the window does; --yes answers for it.
+backup=$(grep -o "orvik-cli restore-personality .*\.orvp" "$work/out" | head -n1)
+backup=${backup#orvik-cli restore-personality }
+start_sim 3
+status=0
+"$cli" --port "$pty" --data-dir "$work/machine" restore-personality "$backup" </dev/null \
+  >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 3 ] || fail "a declined restore exits 3, not $status"
+grep -q "^to the radio? What the radio holds now is replaced." "$work/err" ||
+  fail "the restore asks first: $(cat "$work/err")"
+out=$("$cli" --port "$pty" --data-dir "$work/machine" restore-personality --yes "$backup" 2>/dev/null)
+tail -n1 <<<"$out" | grep -qx "The radio's personality was restored." || fail "restore: $out"
+
 # The console protocol against a headless station.
 socket="$work/console"
 mkfifo "$work/serve.err"

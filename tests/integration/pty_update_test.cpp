@@ -196,7 +196,7 @@ TEST_F(PtyUpdateTest, KeypadThenFirmwareOverThePty) {
   command.setCodeplugFile(demoCodeplugFile());
   command.requestFirmwareSteps();
   command.requestCodeplugStep();
-  command.backupFolder = temp.path() / "backup";
+  command.keepPersonality = false;
   bool updated = false;
   std::thread update([&] { updated = command.execute(); });
   update.join();

@@ -162,6 +162,73 @@ TEST_F(TovrTest, MemWriteWithoutAnswerTriesFiveTimesAndKeepsOnlyTheLastPortLines
                                  "length is 3, the status is -1, the last OPC is 0."}));
 }
 
+// A memory read takes only the answer to itself: a memory-read answer that echoes the address
+// asked for with exactly the bytes asked for. Anything else is a failed attempt, so that no
+// caller goes on from another answer's address or bytes.
+TEST_F(TovrTest, MemReadTakesOnlyTheAnswerToItself) {
+  struct Case {
+    const char* name;
+    std::uint8_t answerOpcode;
+    Bytes answerPayload;
+    int result;
+    int requests;
+    std::string line;  // empty: none
+  };
+  const std::string head = "2:Error:failed to do memRead after 2 trials. Address is ";
+  const Case cases[] = {
+      {"the answer asked for", 0x80, {0x00, 0x82, 0x00, 0x10, 1, 2, 3, 4}, 4, 1, ""},
+      {"a two-byte refusal",
+       0x8D,
+       {0x00, 0x00},
+       2,
+       2,
+       head + "0, length is 4, the status is 2, the last OPC is 141."},
+      {"another address",
+       0x80,
+       {0x00, 0x82, 0x00, 0x14, 1, 2, 3, 4},
+       4,
+       2,
+       head + "8519700, length is 4, the status is 4, the last OPC is 128."},
+      {"fewer bytes",
+       0x80,
+       {0x00, 0x82, 0x00, 0x10, 1, 2},
+       2,
+       2,
+       head + "8519696, length is 4, the status is 2, the last OPC is 128."},
+      {"more bytes",
+       0x80,
+       {0x00, 0x82, 0x00, 0x10, 1, 2, 3, 4, 5},
+       5,
+       2,
+       head + "8519696, length is 4, the status is 5, the last OPC is 128."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    removeErrors(ErrorCategory::OK);
+    driver.calls.clear();
+    answers.clear();
+    answerShort(c.answerOpcode, c.answerPayload);
+    answerShort(c.answerOpcode, c.answerPayload);
+    address = 0x820010;
+    EXPECT_EQ(tovr.memRead(4, address, opcode, data), c.result);
+    EXPECT_EQ(writes(), c.requests);
+    EXPECT_EQ(errorLines(), c.line.empty() ? Lines{} : Lines{c.line});
+  }
+
+  // A refusal followed by the right answer: the second attempt is taken, without a line.
+  removeErrors(ErrorCategory::OK);
+  driver.calls.clear();
+  answers.clear();
+  answerShort(0x8D, {0x00, 0x00});
+  answerShort(0x80, {0x00, 0x82, 0x00, 0x10, 9, 8, 7, 6});
+  address = 0x820010;
+  EXPECT_EQ(tovr.memRead(4, address, opcode, data), 4);
+  EXPECT_EQ(Bytes(data.begin(), data.begin() + 4), (Bytes{9, 8, 7, 6}));
+  EXPECT_EQ(address, 0x820010u);
+  EXPECT_EQ(writes(), 2);
+  EXPECT_TRUE(errorLines().empty());
+}
+
 TEST_F(TovrTest, SecondAttemptThatSucceedsLeavesNoLines) {
   answer({});  // the first attempt meets silence
   answerShort(0x8C, {0x08, 0x01});

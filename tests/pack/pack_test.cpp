@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "codeplug/cpg.h"
@@ -333,6 +334,83 @@ TEST_F(DemoPackage, InspectPointsAtADamagedFile) {
   EXPECT_NE(run.out.find("digest         bad"), std::string::npos);
   EXPECT_NE(run.out.find("REFUSED: Error:invalid file [addr_r010400.kxk]."), std::string::npos);
   EXPECT_NE(run.out.find("4 of 5 containers valid"), std::string::npos);
+}
+
+// inspect applies the checks the update makes before it erases anything, and fails where the
+// update would refuse the package.
+TEST_F(DemoPackage, InspectRefusesWhatTheUpdateRefuses) {
+  const auto firmware = [this](std::size_t binary) {
+    std::string error;
+    const auto image = buildFirmwareImage(counting(binary), ImageOptions{}, error);
+    ASSERT_TRUE(image) << error;
+    KxkContents contents;
+    contents.type = kKxkRegionFile;
+    contents.version = PackVersion{'R', 1, 3, 0};
+    contents.internalName = "LACR_FW";
+    contents.regionName = "LACR";
+    contents.body = *image;
+    const auto bytes = buildKxkFile(contents, error);
+    ASSERT_TRUE(bytes) << error;
+    writeAll(data() / "fw_lacr_r010300.kxk", *bytes);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> arrange;
+    std::vector<std::string> said;
+    std::vector<std::string> notSaid;
+  } cases[] = {
+      {"an image past the erased region",
+       [&] { firmware(0x70000); },
+       {"too long for flash layout 0", "too long for flash layout 1",
+        "too long for flash layout 2"},
+       {}},
+      {"an image over the default block of layout 0",
+       [&] { firmware(0x55000); },
+       {"too long for flash layout 0: Error:the firmware image ends at ["},
+       {"too long for flash layout 1", "too long for flash layout 2"}},
+      {"a stream without data for the default block",
+       [this] {
+         std::string error;
+         SrecOptions options;
+         options.startAddress = 0x830000;
+         const auto stream = writeSrec(counting(64), options, error);
+         ASSERT_TRUE(stream) << error;
+         KxkContents contents;
+         contents.type = kKxkModelBlock;
+         contents.version = PackVersion{'R', 1, 4, 0};
+         contents.modelNumber = 2609;
+         contents.modelName = "LA26CKN9AR1";
+         contents.internalName = "LA26CKN9AR1DEFR01.04.00";
+         contents.body = bytesOf(*stream);
+         const auto bytes = buildKxkFile(contents, error);
+         ASSERT_TRUE(bytes) << error;
+         writeAll(data() / "la26ckn9ar1_def_r010400.kxk", *bytes);
+       },
+       {"refused under addr_r010300.kxk: Error:the codeplug stream has no data for block [DEF]",
+        "refused under addr_r010400.kxk: Error:the codeplug stream has no data for block [DEF]"},
+       {}},
+      {"a file of a gigabyte",
+       [this] {
+         std::ofstream(data() / "huge.bin").put('x');
+         std::filesystem::resize_file(data() / "huge.bin", std::uintmax_t{1} << 30);  // sparse
+       },
+       {"huge.bin is larger than"},
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(data());
+    ASSERT_EQ(pack({"demo", data().string()}).code, kPackOk);
+    c.arrange();
+    const PackRun run = pack({"inspect", data().string()});
+    EXPECT_EQ(run.code, kPackFailed) << run.out;
+    for (const std::string& text : c.said) {
+      EXPECT_NE(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+    }
+    for (const std::string& text : c.notSaid) {
+      EXPECT_EQ(run.out.find(text), std::string::npos) << text << "\n" << run.out;
+    }
+  }
 }
 
 TEST_F(DemoPackage, MatchesTheSimulatedRadio) {

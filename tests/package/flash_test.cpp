@@ -1,8 +1,10 @@
 #include "package/flash.h"
+#include "package/flash_layout.h"
 
 #include <gtest/gtest.h>
 
 #include "base/byte_reader.h"
+#include "base/text.h"
 #include "tests/support/error_text_fixture.h"
 
 namespace orvik {
@@ -161,6 +163,25 @@ TEST_F(FlashTest, LoadImageKeepsTheWalkedPart) {
 
   EXPECT_FALSE(flash.loadImage(std::vector<std::uint8_t>{0x12, 0x34}));
   EXPECT_EQ(flash.imageLength(), 0u);  // a refused image leaves nothing to program
+}
+
+// Programmed from 0x10000, an image must end within the seven erased 64 KiB units and before
+// the flash layout's own blocks (layout 0 keeps its default block at 0x64000).
+TEST_F(FlashTest, ImageEndsWithinTheErasedRegionAndBeforeTheLayoutsBlocks) {
+  const struct {
+    int layout;
+    std::size_t longest;
+  } cases[] = {{0, 0x54000}, {1, 0x70000}, {2, 0x70000}, {7, 0x70000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.layout);
+    removeErrors(ErrorCategory::OK);
+    EXPECT_TRUE(checkFirmwareImageFits(c.longest, flashLayoutRow(c.layout)));
+    EXPECT_TRUE(testing::errorLines().empty());
+    EXPECT_FALSE(checkFirmwareImageFits(c.longest + 1, flashLayoutRow(c.layout)));
+    EXPECT_EQ(testing::errorLines(), std::vector<std::string>{formatText(
+                                         "5:Error:the firmware image ends at [%zu], past [%zu].",
+                                         0x10000 + c.longest + 1, 0x10000 + c.longest)});
+  }
 }
 
 }  // namespace

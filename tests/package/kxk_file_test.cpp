@@ -217,5 +217,27 @@ TEST_F(KxkFileTest, ReadsFilesAndReportsPathsAsGiven) {
   EXPECT_EQ(file.payloadLength(), 0u);
 }
 
+// No container holds more than a 2 MiB image with its header: a larger file is refused before
+// it is read, whether on disk or in memory.
+TEST_F(KxkFileTest, FileLargerThanAnyContainerIsRefusedUnread) {
+  testing::TempFolder folder;
+  const std::filesystem::path huge = folder / "huge.kxk";
+  std::ofstream(huge).put('K');
+  std::filesystem::resize_file(huge, std::uintmax_t{1} << 30);  // sparse: nothing to write
+  KxkFile file;
+  EXPECT_FALSE(loadKxkFile(huge, file));
+  EXPECT_EQ(testing::errorLines(), std::vector<std::string>{"7:Error:the file [" + huge.string() +
+                                                            "] is too large for a package file."});
+  EXPECT_TRUE(file.payload.empty());
+
+  removeErrors(ErrorCategory::OK);
+  std::vector<std::uint8_t> bytes = KxkBytes{}.build();
+  EXPECT_TRUE(loadKxkFile(bytes, "f.kxk", file));
+  bytes.resize(kMaxKxkFileSize + 1);
+  EXPECT_FALSE(loadKxkFile(bytes, "f.kxk", file));
+  EXPECT_EQ(testing::errorLines(),
+            std::vector<std::string>{"7:Error:the file [f.kxk] is too large for a package file."});
+}
+
 }  // namespace
 }  // namespace orvik

@@ -51,6 +51,7 @@ TEST(FaultRuleText, ParsesKindOccurrenceAndFault) {
        FaultKind::JunkBeforeFrame},
       {"status-query:5:disconnect", RequestKind::StatusQuery, 5, 1, false, FaultKind::Disconnect},
       {"boot-load:1:wrong-opcode", RequestKind::BootLoad, 1, 1, false, FaultKind::WrongOpcode},
+      {"mem-read:3:refuse", RequestKind::MemRead, 3, 1, false, FaultKind::Refused},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -539,6 +539,7 @@ TEST(SimRadioFaults, EachFaultShapesTheAnswerAndDecidesWhetherTheRequestRuns) {
        true},
       {FaultKind::Silence, {}, false, false, false},
       {FaultKind::Disconnect, {0x50, 0xF2, 0x8C}, false, true, false},
+      {FaultKind::Refused, {0x50, 0xF3, 0x8D, 0x00, 0x00, 0x7F}, false, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(faultKindName(c.fault));

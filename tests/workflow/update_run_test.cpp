@@ -52,37 +52,45 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
     void (*arrange)(Bench&);
     Shown result;
     const char* cause;  // a line of the report; none for a run that succeeds
+    bool backedUp;
   } cases[] = {
       {"kept personality, radio does not reset",
        true,
        noHardReset,
        {testing::kUpdateFailed, kStyleError},
-       kHardResetFailed},
+       kHardResetFailed,
+       true},
       {"personality not kept, radio does not reset",
        false,
        noHardReset,
        {testing::kUpdateFailed, kStyleError},
-       kHardResetFailed},
+       kHardResetFailed,
+       false},
       {"command throws",
        true,
        commandThrows,
        {testing::kUpdateFailed, kStyleError},
-       "Error:the command stopped on an unexpected fault ["},
+       "Error:the command stopped on an unexpected fault [",
+       true},
+      // The package is checked before anything is read from the radio.
       {"firmware container damaged after start-up",
        true,
        damageFirmware,
        {testing::kFileMissing, kStyleError},
-       "Error:failed to parse firmware file ["},
+       "Error:failed to parse firmware file [",
+       false},
       {"kept personality, success",
        true,
        [](Bench&) {},
        {testing::kUpdated, kStyleInformation},
-       nullptr},
+       nullptr,
+       true},
       {"personality not kept, success",
        false,
        [](Bench&) {},
        {testing::kUpdated, kStyleInformation},
-       nullptr},
+       nullptr,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -102,7 +110,7 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
     }
     // Without the check box nothing is backed up, read for it or written back.
     const bool backedUp = !bench.controller.programCommand().backupFile().empty();
-    EXPECT_EQ(backedUp, c.keep);
+    EXPECT_EQ(backedUp, c.backedUp);
     // The failure's one message also says where the personality is kept; a success does not.
     std::vector<std::filesystem::path> told;
     if (backedUp && c.cause != nullptr) {
@@ -266,6 +274,73 @@ TEST_F(UpdateRunTest, TwoCablesAreRefusedUntilOneIsRemoved) {
     EXPECT_TRUE(bench.view.controls[Control::Update]);
     EXPECT_TRUE(bench.view.controls[Control::GetRadioInfo]);
   }
+}
+
+// The configuration's DYN rule is bounded by the address map before the radio is read: a
+// length that is negative, zero or past the DYN block, or no DYN rule at all, fails the update
+// with nothing read and nothing erased.
+TEST_F(UpdateRunTest, DynRuleOutsideTheAddressMapFailsBeforeAnythingIsRead) {
+  for (const char* length : {"-1", "0", "1001", "7FFFFFFF", ""}) {
+    SCOPED_TRACE(std::string("len=") + length);
+    testing::PackageSpec spec;
+    spec.dynLength = length;
+    Bench bench(spec);
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.results(), (Shownlist{{testing::kFileMissing, kStyleError}}));
+    EXPECT_TRUE(contains(bench.logText(), "configured is not matched to the address map (0x008)."))
+        << bench.logText();
+    EXPECT_EQ(bench.radio.count(RequestKind::MemRead), 0);
+    EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
+    EXPECT_FALSE(bench.firmwareProgrammed());
+  }
+}
+
+// A personality backup that cannot be saved is no fault of the package: the update failed, the
+// message says why, and nothing was erased.
+TEST_F(UpdateRunTest, BackupThatCannotBeSavedSaysWhyAndErasesNothing) {
+  Bench bench;
+  std::ofstream(bench.folder.path() / "taken") << "x";
+  bench.controller.setBackupFolder(bench.folder.path() / "taken" / "backup");
+  bench.controller.onUpdate();
+  EXPECT_EQ(bench.view.results(),
+            (Shownlist{{std::string(testing::kUpdateFailed) +
+                            "\nThe radio's personality could not be saved: Not a directory.",
+                        kStyleError}}));
+  EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
+  EXPECT_FALSE(bench.firmwareProgrammed());
+}
+
+// Writing a saved personality back asks first, as the window always did; No writes nothing.
+// Yes writes it back and re-protects the radio as the end of an update does.
+TEST_F(UpdateRunTest, RestoreAsksFirstAndReprotectsTheRadio) {
+  Bench bench;
+  const std::vector<std::uint8_t> owners = bench.radio.memoryBytes(0x820000, 0x1000);
+  bench.radio.setFaultPlan(FaultPlan().add(RequestKind::MemWrite, 1, FaultKind::Silence, 5));
+  bench.controller.onUpdate();
+  const std::filesystem::path backup = bench.controller.programCommand().backupFile();
+  ASSERT_FALSE(backup.empty());
+  ASSERT_NE(bench.radio.memoryBytes(0x820000, 0x1000), owners);
+  bench.radio.setFaultPlan({});
+
+  bench.view.messages.clear();
+  bench.radio.clearLog();
+  bench.view.answers = {kAnswerNo};
+  bench.controller.onRestorePersonality(backup);
+  ASSERT_EQ(bench.view.questions().size(), 1u);
+  EXPECT_TRUE(contains(bench.view.questions()[0], backup.string()));
+  EXPECT_TRUE(bench.view.results().empty());
+  EXPECT_TRUE(bench.controller.lastOutcome().cancelled);
+  EXPECT_TRUE(bench.radio.requests().empty());
+
+  bench.view.messages.clear();
+  bench.view.answers = {kAnswerYes};
+  bench.controller.onRestorePersonality(backup);
+  EXPECT_EQ(bench.view.results(),
+            (Shownlist{{"The radio's personality was restored.", kStyleInformation}}));
+  EXPECT_EQ(bench.radio.memoryBytes(0x820000, 0x1000), owners);
+  EXPECT_EQ(bench.radio.protectionMode(), 0x0840);
+  EXPECT_EQ(bench.radio.testMode(), SimTestMode::Normal);
+  EXPECT_FALSE(bench.cable.isOpen());
 }
 
 }  // namespace

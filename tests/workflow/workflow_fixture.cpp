@@ -164,9 +164,12 @@ void writePackage(const fs::path& dataDir, const fs::path& setupPath, const Pack
     writeContainer(dataDir / formatText("addr%d.kxk", ++files), contents);
     xml += formatText("  <ad name=\"ADDR_\" ver=\"%s\"/>\n", version.c_str());
   }
+  xml += "  <bu>\n";
+  if (!package.dynLength.empty()) {
+    xml += formatText("    <bl name=\"DYN\" from=\"\" to=\"\" addr=\"820000\" len=\"%s\"/>\n",
+                      package.dynLength.c_str());
+  }
   xml +=
-      "  <bu>\n"
-      "    <bl name=\"DYN\" from=\"\" to=\"\" addr=\"820000\" len=\"1000\"/>\n"
       "    <bl name=\"CON\" from=\"1\" to=\"1\" addr=\"830000\" len=\"2000\"/>\n"
       "  </bu>\n";
   xml += formatText("  <mo type=\"LA26\" alias=\"LA26 Portable\" img=\"0\" name=\"%s\">\n", kModel);

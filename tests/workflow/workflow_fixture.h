@@ -56,6 +56,8 @@ struct PackageSpec {
   std::string keypad = "R01.00.00";    // empty: no keypad element
   std::vector<std::string> codeplugVersions = {"R01.04.00", "R01.03.00"};
   std::vector<std::string> addressVersions = {"R01.04.00", "R01.03.00"};
+  // The length of the DYN backup rule as written in the file; empty: no DYN rule.
+  std::string dynLength = "1000";
   std::string dealerPassword = "demo1234";
   std::string savedPassword;
 };
