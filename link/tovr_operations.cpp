@@ -23,10 +23,9 @@ void put24(ByteWriter& w, std::uint32_t address) {
   w.be24(address & 0xFFFFFF);
 }
 
-std::vector<std::uint8_t> withChecksum(ByteWriter& w) {
-  std::vector<std::uint8_t> frame = w.take();
-  frame.push_back(checksum(frame));
-  return frame;
+// A long request frame around the payload the writer holds.
+std::vector<std::uint8_t> longRequest(std::uint8_t opcode, ByteWriter& payload) {
+  return longFrame(opcode, payload.take());
 }
 
 bool nonNegative(int result, std::uint8_t) {
@@ -76,9 +75,9 @@ int TOVR::memRead(int length, std::uint32_t& address, std::uint8_t& opcode,
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kMemReadRequest).be16(5).u8(static_cast<std::uint8_t>(length));
+  w.u8(static_cast<std::uint8_t>(length));
   put24(w, address);
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::vector<std::uint8_t> request = longRequest(kMemReadRequest, w);
   // Any answer with data used to pass, and the caller then went on from whatever address it
   // carried: a refusal, an answer to another address or a short piece is a failed attempt.
   const std::uint32_t requested = address;
@@ -107,10 +106,10 @@ int TOVR::memWrite(std::span<const std::uint8_t> data, std::uint32_t& address, s
   }
   const auto n = static_cast<std::uint8_t>(data.size());
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kMemWriteRequest).be16(static_cast<std::uint16_t>(n + 5)).u8(0x01);
+  w.u8(0x01);
   put24(w, address);
   w.append(data);
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::vector<std::uint8_t> request = longRequest(kMemWriteRequest, w);
   const auto accepted = nonNegativeWith(kMemoryWritten);
   // An answer of another kind is not something a repetition would change.
   const int result =
@@ -128,9 +127,8 @@ int TOVR::resetDevice(std::uint8_t type, std::uint8_t& opcode, std::span<std::ui
   if (!port_.usable()) {
     return -1;
   }
-  ByteWriter w;
-  w.u8(kLongFrameStart).u8(kResetRequest).be16(2).u8(type);
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::array<std::uint8_t, 1> payload{type};
+  const std::vector<std::uint8_t> request = longFrame(kResetRequest, payload);
   const int result = retryExchange(request, {trials_, nonNegative, nullptr}, opcode, answer);
   if (result < 0) {
     appendError(ErrorCategory::TOVR,
@@ -166,11 +164,8 @@ int TOVR::softpotWrite(std::uint8_t type, std::uint8_t index, std::span<const st
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart)
-      .u8(kParameterWriteRequest)
-      .be16(static_cast<std::uint16_t>(value.size() + 5));
   w.u8(type).u8(0x00).u8(0x00).u8(index).append(value);
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::vector<std::uint8_t> request = longRequest(kParameterWriteRequest, w);
   const int result =
       retryExchange(request, {trials_, nonNegativeWith(kAccepted), nullptr}, opcode, answer);
   if (opcode != kAccepted) {
@@ -186,9 +181,8 @@ int TOVR::softpotRead(std::uint8_t& opcode, std::span<std::uint8_t> answer) {
   if (!port_.usable()) {
     return -1;
   }
-  ByteWriter w;
-  w.u8(kLongFrameStart).u8(kParameterReadRequest).be16(4).u8(0x31).u8(0x00).u8(0x00);
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::array<std::uint8_t, 3> payload{0x31, 0x00, 0x00};
+  const std::vector<std::uint8_t> request = longFrame(kParameterReadRequest, payload);
   const auto answered = [](int result, std::uint8_t op) {
     return result > 0 && op == kParameterRead;
   };
@@ -277,9 +271,9 @@ int TOVR::eraseFlash(std::uint8_t type, std::uint32_t& address, std::uint8_t& op
     return -1;
   }
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kFlashRequest).be16(5).u8(type);
+  w.u8(type);
   put24(w, address);
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::vector<std::uint8_t> request = longRequest(kFlashRequest, w);
   const int result = retryExchange(request, {trials_, nonNegativeWith(kFlashAccepted), nullptr},
                                    address, opcode, answer);
   if (opcode != kFlashAccepted) {
@@ -296,10 +290,10 @@ int TOVR::writeFlash(std::span<const std::uint8_t> data, std::uint32_t& address,
   // No usable-port check of its own: on a closed port every attempt fails and the line says so.
   const std::size_t n = std::min(data.size(), kMaxFlashPiece);
   ByteWriter w;
-  w.u8(kLongFrameStart).u8(kFlashRequest).be16(static_cast<std::uint16_t>(n + 5)).u8(0x01);
+  w.u8(0x01);
   put24(w, address);
   w.append(data.first(n));
-  const std::vector<std::uint8_t> request = withChecksum(w);
+  const std::vector<std::uint8_t> request = longRequest(kFlashRequest, w);
   const auto accepted = nonNegativeWith(kFlashAccepted);
   const int result = retryExchange(request, {trials_, accepted, nullptr}, address, opcode, answer);
   if (!accepted(result, opcode)) {
