@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "errors/error_text.h"
@@ -12,6 +13,33 @@ constexpr std::array<std::uint8_t, 3> kProbeFrame{0xF1, 0x40, 0xCE};
 constexpr std::uint32_t kProbeReadTimeout = 20;
 constexpr std::uint32_t kProbeWriteTimeout = 300;
 constexpr std::chrono::milliseconds kAfterSendOnly{1};
+
+// How one exchange waits, by its request: the attempts per port transfer, the attempts for
+// each of the answer's first bytes, and the port's time-outs; what a row leaves unset stays as
+// it is.
+struct ExchangeTiming {
+  struct Timeouts {
+    std::uint32_t readMs;
+    std::uint32_t writeMs;
+  };
+  std::uint8_t opcode;
+  // Only parameter writes of this type, when set.
+  std::optional<std::uint8_t> parameterType;
+  std::optional<int> trials;
+  std::optional<int> responseTrials;
+  std::optional<Timeouts> timeouts;
+};
+
+constexpr ExchangeTiming kExchangeTimings[] = {
+    {kResetRequest, std::nullopt, 500, 4, ExchangeTiming::Timeouts{600, 200}},
+    {kQueryRequest, std::nullopt, std::nullopt, 1, ExchangeTiming::Timeouts{100, 300}},
+    // The radio takes its time over these parameter writes.
+    {kParameterWriteRequest, kResetAllBlocksParameter, std::nullopt, 100, std::nullopt},
+    {kParameterWriteRequest, kBaudRateParameter, std::nullopt, 100, std::nullopt},
+    {kFlashRequest, std::nullopt, std::nullopt, std::nullopt, ExchangeTiming::Timeouts{300, 3000}},
+};
+constexpr ExchangeTiming kOtherExchangeTiming{0, std::nullopt, std::nullopt, std::nullopt,
+                                              ExchangeTiming::Timeouts{250, 300}};
 
 // The time bytes take on the line at the rate: a start bit, eight data bits and a stop bit
 // each; rounded up.
@@ -104,21 +132,22 @@ int TOVR::writeBytes(const std::uint8_t* src, int n) {
 
 void TOVR::applyTiming(std::span<const std::uint8_t> request) {
   const std::uint8_t opcode = requestOpcode(request);
-  if (opcode == kResetRequest) {
-    trials_ = 500;
-    responseTrials_ = 4;
-    port_.setTimeouts(600, 200);
-  } else if (opcode == kQueryRequest) {
-    responseTrials_ = 1;
-    port_.setTimeouts(100, 300);
-  } else if (opcode == kParameterWriteRequest && request.size() > 4 &&
-             (request[4] == kResetAllBlocksParameter || request[4] == kBaudRateParameter)) {
-    // The radio takes its time over these; the time-outs stay as they are.
-    responseTrials_ = 100;
-  } else if (opcode == kFlashRequest) {
-    port_.setTimeouts(300, 3000);
-  } else {
-    port_.setTimeouts(250, 300);
+  const auto matches = [&](const ExchangeTiming& row) {
+    return row.opcode == opcode &&
+           (!row.parameterType || (request.size() > 4 && request[4] == *row.parameterType));
+  };
+  const auto* found =
+      std::find_if(std::begin(kExchangeTimings), std::end(kExchangeTimings), matches);
+  const ExchangeTiming& timing =
+      found != std::end(kExchangeTimings) ? *found : kOtherExchangeTiming;
+  if (timing.trials) {
+    trials_ = *timing.trials;
+  }
+  if (timing.responseTrials) {
+    responseTrials_ = *timing.responseTrials;
+  }
+  if (timing.timeouts) {
+    port_.setTimeouts(timing.timeouts->readMs, timing.timeouts->writeMs);
   }
 }
 
