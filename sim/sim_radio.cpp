@@ -7,7 +7,6 @@
 
 #include "base/byte_reader.h"
 #include "base/version_record.h"
-#include "link/tovr_frame.h"
 
 namespace orvik {
 namespace {
@@ -46,6 +45,33 @@ constexpr std::uint8_t kContactAnswer = 0x41;
 // Bytes the PC must skip between the acknowledgement and the frame: neither 0xFF nor a
 // short-frame start.
 constexpr std::array<std::uint8_t, 3> kJunk = {0x00, 0x7E, 0x13};
+
+// How the radio frames an answer: the acknowledgement, then a short frame (F0 + count, opcode,
+// at most 13 payload bytes, checksum) or a long one (FF, opcode, 16-bit count, payload,
+// checksum), the count taking in the checksum; all bytes of a frame add up to 0xFF.
+constexpr std::uint8_t kAcknowledgement = 0x50;
+constexpr std::size_t kLongestShortPayload = 13;
+
+std::uint8_t frameChecksum(std::span<const std::uint8_t> bytes) {
+  unsigned sum = 0;
+  for (const std::uint8_t b : bytes) {
+    sum += b;
+  }
+  return static_cast<std::uint8_t>(0xFF - (sum & 0xFF));
+}
+
+std::vector<std::uint8_t> answerFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
+  const std::size_t count = payload.size() + 1;
+  std::vector<std::uint8_t> frame;
+  if (payload.size() <= kLongestShortPayload) {
+    frame = {static_cast<std::uint8_t>(0xF0 + count), opcode};
+  } else {
+    frame = {0xFF, opcode, static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count)};
+  }
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  frame.push_back(frameChecksum(frame));
+  return frame;
+}
 
 bool payloadIs(std::span<const std::uint8_t> payload, std::initializer_list<std::uint8_t> bytes) {
   return std::equal(payload.begin(), payload.end(), bytes.begin(), bytes.end());
@@ -479,8 +505,8 @@ void SimRadio::emit(const std::optional<Answer>& answer, std::optional<FaultKind
   }
   if (fault == FaultKind::Refused) {
     const std::array<std::uint8_t, 2> refusal{0x00, 0x00};
-    const std::vector<std::uint8_t> frame = shortFrame(kRefusedOpcode, refusal);
-    output_.push_back(kAcknowledge);
+    const std::vector<std::uint8_t> frame = answerFrame(kRefusedOpcode, refusal);
+    output_.push_back(kAcknowledgement);
     output_.insert(output_.end(), frame.begin(), frame.end());
     return;
   }
@@ -490,10 +516,8 @@ void SimRadio::emit(const std::optional<Answer>& answer, std::optional<FaultKind
     }
     return;
   }
-  std::vector<std::uint8_t> frame = answer->payload.size() <= kMaxShortPayload
-                                        ? shortFrame(answer->opcode, answer->payload)
-                                        : longFrame(answer->opcode, answer->payload);
-  output_.push_back(kAcknowledge);
+  std::vector<std::uint8_t> frame = answerFrame(answer->opcode, answer->payload);
+  output_.push_back(kAcknowledgement);
   if (!fault) {
     output_.insert(output_.end(), frame.begin(), frame.end());
     return;
@@ -504,7 +528,7 @@ void SimRadio::emit(const std::optional<Answer>& answer, std::optional<FaultKind
       break;
     case FaultKind::WrongOpcode:
       frame[1] = answer->opcode == kRefusedOpcode ? kAccepted : kRefusedOpcode;
-      frame.back() = checksum(std::span(frame).first(frame.size() - 1));
+      frame.back() = frameChecksum(std::span(frame).first(frame.size() - 1));
       break;
     case FaultKind::JunkBeforeFrame:
       output_.insert(output_.end(), kJunk.begin(), kJunk.end());
