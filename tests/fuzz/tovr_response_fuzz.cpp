@@ -9,48 +9,24 @@
 #include "errors/error_text.h"
 #include "link/tovr.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "tests/support/stub_cable_driver.h"
 
 namespace {
 
 using namespace orvik;
 using fuzzing::check;
 
-class FuzzCable : public CableDriver {
+class FuzzCable : public orvik::testing::StubCableDriver {
  public:
   FuzzCable(std::span<const std::uint8_t> bytes, bool echo, VirtualClock& clock)
       : incoming_(bytes.begin(), bytes.end()), echo_(echo), clock_(clock) {}
 
-  FT_STATUS listDeviceCount(std::uint32_t& count) override {
-    count = 1;
-    return FT_OK;
-  }
-  FT_STATUS listDescription(std::uint32_t, CableDescription& description) override {
-    description = {'V', 'L', ' ', 'C', 'P', 'S', ' ', 'C', 'a', 'b', 'l', 'e'};
-    return FT_OK;
-  }
-  std::uint32_t lastError() override { return 0; }
-  FT_STATUS open(int, FT_HANDLE& handle) override {
-    handle = this;
-    return FT_OK;
-  }
-  FT_STATUS getComPortNumber(FT_HANDLE, std::int32_t& comPort) override {
-    comPort = 1;
-    return FT_OK;
-  }
-  FT_STATUS close(FT_HANDLE) override { return FT_OK; }
-  FT_STATUS setBaudRate(FT_HANDLE, std::uint32_t) override { return FT_OK; }
-  FT_STATUS setDataCharacteristics(FT_HANDLE, std::uint8_t, std::uint8_t, std::uint8_t) override {
-    return FT_OK;
-  }
-  FT_STATUS setFlowControl(FT_HANDLE, std::uint16_t, std::uint8_t, std::uint8_t) override {
-    return FT_OK;
-  }
   FT_STATUS setTimeouts(FT_HANDLE, std::uint32_t readMs, std::uint32_t) override {
     readTimeout_ = readMs;
     return FT_OK;
   }
-  // The fuzz input is the whole conversation: purging does not throw any of it away.
-  FT_STATUS purge(FT_HANDLE, std::uint32_t) override { return FT_OK; }
+  // The fuzz input is the whole conversation: purging (the stub's) does not throw any of it
+  // away.
   FT_STATUS read(FT_HANDLE, std::uint8_t* buffer, std::uint32_t toRead,
                  std::uint32_t& received) override {
     received = 0;
