@@ -50,7 +50,7 @@ std::filesystem::path Application::setupPath() const {
 }
 
 bool Application::PrepareEnvironment() {
-  title_ = truncateUtf8(stringText(kStringProductName) + " " + stringText(kStringUpdateTool),
+  title_ = truncateUtf8(stringText(StringId::ProductName) + " " + stringText(StringId::UpdateTool),
                         kMaxTitleChars);
   baseDir_ = installDir();
   packageDir_ = options_.packageDir && !options_.packageDir->empty()
@@ -86,13 +86,13 @@ bool Application::LoadSettings() {
     // A path in the line may hold a "%", so the line is written as it stands.
     errorLog().logText(firstErrorText());
     removeErrors(ErrorCategory::OK);
-    view_.showMessage(stringText(kStringFileMissing), StartupView::kErrorStyle);
+    view_.showMessage(stringText(StringId::FileMissing), StartupView::kErrorStyle);
     return false;
   }
   if (!sameIgnoringCase(config_.regionName, kToolRegionCode)) {
     errorLog().logLine("Error:invalid config file.The the applicatio only supportes region [%s]",
                        kToolRegionCode);
-    view_.showMessage(stringText(kStringFileMissing), StartupView::kErrorStyle);
+    view_.showMessage(stringText(StringId::FileMissing), StartupView::kErrorStyle);
     return false;
   }
   return true;

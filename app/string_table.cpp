@@ -8,107 +8,109 @@ namespace orvik {
 namespace {
 
 struct Entry {
-  int id;
+  StringId id;
   std::string_view text;
 };
 
 // Sorted by id. The words (and their slips) are the ones the users and the console
 // programs already know, so they stay exactly as they are.
 constexpr auto kStrings = std::to_array<Entry>({
-    {1, "&OK"},
-    {2, "Cancel"},
-    {4, "Please toggle the USB cable to DIGITAL (Flash) mode."},
-    {6, "&Yes"},
-    {7, "&No"},
-    {8, "Update Keypad Firmware Version Failed. "},
-    {9, "Please wait. Updating Keypad Firmware..."},
-    {102, "Dealer login"},
-    {103, "The serial number is identical to the radio"},
-    {104, "The password is not correct. Please check it!"},
-    {105, "&Dealer Login"},
-    {106, "You have to restart the tool for thsi change to take effect."},
-    {107, "Specify at most 15 numbers for password"},
-    {108, "For help, press F1"},
-    {109, "Display help"},
-    {110, "Display Program Information, version number and copyright"},
-    {111, "Quit the application"},
-    {112,
+    {StringId::OkButton, "&OK"},
+    {StringId::CancelButton, "Cancel"},
+    {StringId::ToggleCableForInformation, "Please toggle the USB cable to DIGITAL (Flash) mode."},
+    {StringId::YesButton, "&Yes"},
+    {StringId::NoButton, "&No"},
+    {StringId::KeypadUpdateFailed, "Update Keypad Firmware Version Failed. "},
+    {StringId::KeypadUpdateWait, "Please wait. Updating Keypad Firmware..."},
+    {StringId::DealerLoginTip, "Dealer login"},
+    {StringId::SerialNumberUnchanged, "The serial number is identical to the radio"},
+    {StringId::PasswordIncorrect, "The password is not correct. Please check it!"},
+    {StringId::DealerLoginMenu, "&Dealer Login"},
+    {StringId::RestartForLanguage, "You have to restart the tool for thsi change to take effect."},
+    {StringId::PasswordFormat, "Specify at most 15 numbers for password"},
+    {StringId::HelpPrompt, "For help, press F1"},
+    {StringId::HelpTip, "Display help"},
+    {StringId::AboutTip, "Display Program Information, version number and copyright"},
+    {StringId::ExitTip, "Quit the application"},
+    {StringId::FileMissing,
      "A file needed for application could not be found or is corrupted. Please re-install the "
      "application.\nIf you continue to get this message, please contact Customer Service."},
-    {113, "There are %d USB conections. Please remove the unused and keep one connection only."},
-    {114, "Update successful."},
-    {115, "Update failed."},
-    {116,
+    {StringId::TooManyCables,
+     "There are %d USB conections. Please remove the unused and keep one connection only."},
+    {StringId::UpdateSucceeded, "Update successful."},
+    {StringId::UpdateFailed, "Update failed."},
+    {StringId::UpdateQuestion,
      "This will program the radio (Firmware Version: %s, Codeplug Version: %s, Keypad Firmware "
      "Version: %s). Please do not remove the USB cable, the radio from the Single Unit Charger, "
      "or turn-off radio during the programming process since this can damage or corrupt the "
      "radio software.\n\nDo you want to continue?"},
-    {117, "The serial number is incorrect."},
-    {119,
+    {StringId::SerialNumberIncorrect, "The serial number is incorrect."},
+    {StringId::ToggleCableForUpdate,
      "Please toggle the USB cable to DIGITAL (Flash) mode then click OK.  After clicking OK, "
      "click the \"Update\" button to retry the upgrading process. "},
-    {120,
+    {StringId::DowngradeQuestion,
      "Do you want to restore to old radio software version?  Some new features can not be used "
      "after the update."},
-    {121, "%1 Series"},
-    {124, "&Language"},
-    {126, "Orvik"},
-    {129, "About %s"},
-    {130, "Version %s"},
-    {131, "Update serial number successful."},
-    {132, "Copyright (C) Corvane Solutions. All rights reserved."},
-    {133, "Orvik is a trademark of Corvane Solutions."},
-    {134, "Update Tool"},
-    {135,
+    {StringId::SeriesFormat, "%1 Series"},
+    {StringId::LanguageMenu, "&Language"},
+    {StringId::ProductName, "Orvik"},
+    {StringId::AboutTitleFormat, "About %s"},
+    {StringId::VersionFormat, "Version %s"},
+    {StringId::SerialNumberUpdated, "Update serial number successful."},
+    {StringId::Copyright, "Copyright (C) Corvane Solutions. All rights reserved."},
+    {StringId::Trademark, "Orvik is a trademark of Corvane Solutions."},
+    {StringId::UpdateTool, "Update Tool"},
+    {StringId::AboutNotice,
      "This tool updates the firmware and codeplug of Orvik radios through the USB programming "
      "cable. Keep the cable connected and the radio switched on until the update has "
      "finished."},
-    {136, "The USB cable is unsupported."},
-    {137, "[ 00-00 00:00 ]"},
-    {138, "The help files are unavailable."},
-    {139, "Nederlands(&N)"},
-    {140, "Español Latino Americano(&A)"},
-    {141, "Français Canadien(&C)"},
-    {142, "Português (&Brasil)"},
-    {143, "Failed to connect radio."},
-    {145, "The update tool does not support this radio."},
-    {147, "Please wait..."},
-    {148, "Radio Information"},
-    {149, "Radio Type"},
-    {150, "Regional Code"},
-    {151, "Model"},
-    {152, "Serial Number"},
-    {153, "Firmware Version"},
-    {154, "Codeplug Version"},
-    {155, "Get Radio Information"},
-    {156, "Update"},
-    {157, "Restore radio’s personality"},
-    {158, "Update Serial Number"},
-    {159, "Login"},
-    {160, "&File"},
-    {161, "E&xit"},
-    {163, "&Setting"},
-    {164, "&Help"},
-    {165, "&Content and Index..."},
-    {166, "&About Orvik Update Tool"},
-    {171, "Successfully get radio information."},
-    {172, "Failed to update serial number."},
-    {173, "The update tool can't update this radio for the version compatibility issue."},
-    {174, "Radio version is the latest. No need to update."},
-    {175, "N/A"},
-    {176, "USB Cable Connected"},
-    {177, "USB Cable Disconnected"},
-    {179, "Keypad Version"},
-    {1079, "Unit Private ID"},
-    {32788, "&English"},
-    {32789, "Deutsch(&D)"},
-    {32790, "Français(&F)"},
-    {32791, "Italiano(&I)"},
-    {32792, "Polski(&L)"},
-    {32793, "Portuguese(&T)"},
-    {32794, "Русский(&R)"},
-    {32795, "Español(&S)"},
-    {32796, "Türkçe(&K)"},
+    {StringId::CableUnsupported, "The USB cable is unsupported."},
+    {StringId::NoTimeStamp, "[ 00-00 00:00 ]"},
+    {StringId::HelpUnavailable, "The help files are unavailable."},
+    {StringId::LanguageDutch, "Nederlands(&N)"},
+    {StringId::LanguageLatinAmericanSpanish, "Español Latino Americano(&A)"},
+    {StringId::LanguageCanadianFrench, "Français Canadien(&C)"},
+    {StringId::LanguageBrazilianPortuguese, "Português (&Brasil)"},
+    {StringId::ConnectFailed, "Failed to connect radio."},
+    {StringId::RadioNotSupported, "The update tool does not support this radio."},
+    {StringId::PleaseWait, "Please wait..."},
+    {StringId::RadioInformationGroup, "Radio Information"},
+    {StringId::RadioTypeLabel, "Radio Type"},
+    {StringId::RegionalCodeLabel, "Regional Code"},
+    {StringId::ModelLabel, "Model"},
+    {StringId::SerialNumberLabel, "Serial Number"},
+    {StringId::FirmwareVersionLabel, "Firmware Version"},
+    {StringId::CodeplugVersionLabel, "Codeplug Version"},
+    {StringId::GetRadioInformationButton, "Get Radio Information"},
+    {StringId::UpdateButton, "Update"},
+    {StringId::KeepPersonalityBox, "Restore radio’s personality"},
+    {StringId::UpdateSerialNumberButton, "Update Serial Number"},
+    {StringId::LoginButton, "Login"},
+    {StringId::FileMenu, "&File"},
+    {StringId::ExitMenu, "E&xit"},
+    {StringId::SettingMenu, "&Setting"},
+    {StringId::HelpMenu, "&Help"},
+    {StringId::HelpContentsMenu, "&Content and Index..."},
+    {StringId::AboutMenu, "&About Orvik Update Tool"},
+    {StringId::RadioInformationRead, "Successfully get radio information."},
+    {StringId::SerialNumberNotUpdated, "Failed to update serial number."},
+    {StringId::VersionsIncompatible,
+     "The update tool can't update this radio for the version compatibility issue."},
+    {StringId::RadioUpToDate, "Radio version is the latest. No need to update."},
+    {StringId::NotAvailable, "N/A"},
+    {StringId::CableConnected, "USB Cable Connected"},
+    {StringId::CableDisconnected, "USB Cable Disconnected"},
+    {StringId::KeypadVersionLabel, "Keypad Version"},
+    {StringId::UnitPrivateIdLabel, "Unit Private ID"},
+    {StringId::LanguageEnglish, "&English"},
+    {StringId::LanguageGerman, "Deutsch(&D)"},
+    {StringId::LanguageFrench, "Français(&F)"},
+    {StringId::LanguageItalian, "Italiano(&I)"},
+    {StringId::LanguagePolish, "Polski(&L)"},
+    {StringId::LanguagePortuguese, "Portuguese(&T)"},
+    {StringId::LanguageRussian, "Русский(&R)"},
+    {StringId::LanguageSpanish, "Español(&S)"},
+    {StringId::LanguageTurkish, "Türkçe(&K)"},
 });
 
 constexpr bool idsAscend() {
@@ -123,16 +125,17 @@ static_assert(idsAscend(), "the table is searched by halving, so its ids must as
 
 }  // namespace
 
-std::optional<std::string> loadString(int id) {
-  const auto found = std::lower_bound(kStrings.begin(), kStrings.end(), id,
-                                      [](const Entry& entry, int key) { return entry.id < key; });
+std::optional<std::string> loadString(StringId id) {
+  const auto found =
+      std::lower_bound(kStrings.begin(), kStrings.end(), id,
+                       [](const Entry& entry, StringId key) { return entry.id < key; });
   if (found == kStrings.end() || found->id != id) {
     return std::nullopt;
   }
   return std::string(found->text);
 }
 
-std::string stringText(int id) {
+std::string stringText(StringId id) {
   return loadString(id).value_or(std::string());
 }
 

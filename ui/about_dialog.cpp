@@ -25,8 +25,10 @@ QLabel* wrappedLabel(const QString& text, QWidget* parent) {
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-  const std::string product = stringText(126) + " " + stringText(134);
-  setWindowTitle(QString::fromStdString(formatText(stringText(129).c_str(), product.c_str())));
+  const std::string product =
+      stringText(StringId::ProductName) + " " + stringText(StringId::UpdateTool);
+  setWindowTitle(QString::fromStdString(
+      formatText(stringText(StringId::AboutTitleFormat).c_str(), product.c_str())));
   setModal(true);
 
   auto* outer = new QVBoxLayout(this);
@@ -56,14 +58,15 @@ CAboutDlg::CAboutDlg(QWidget* parent)
   bold.setPointSizeF(bold.pointSizeF() * 1.3);
   product_->setFont(bold);
   lines->addWidget(product_);
-  version_ =
-      new QLabel(QString::fromStdString(formatText(stringText(130).c_str(), kToolVersion)), this);
+  version_ = new QLabel(
+      QString::fromStdString(formatText(stringText(StringId::VersionFormat).c_str(), kToolVersion)),
+      this);
   lines->addWidget(version_);
   lines->addSpacing(8);
-  lines->addWidget(wrappedLabel(tableText(132), this));
-  lines->addWidget(wrappedLabel(tableText(133), this));
+  lines->addWidget(wrappedLabel(tableText(StringId::Copyright), this));
+  lines->addWidget(wrappedLabel(tableText(StringId::Trademark), this));
   lines->addSpacing(8);
-  auto* notice = wrappedLabel(tableText(135), this);
+  auto* notice = wrappedLabel(tableText(StringId::AboutNotice), this);
   notice->setFixedWidth(330);
   lines->addWidget(notice);
   top->addLayout(lines, 1);
@@ -71,7 +74,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 
   auto* buttons = new QHBoxLayout();
   buttons->addStretch(1);
-  auto* ok = new QPushButton(tableText(1), this);
+  auto* ok = new QPushButton(tableText(StringId::OkButton), this);
   ok->setDefault(true);
   ok->setMinimumWidth(88);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);

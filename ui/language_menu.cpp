@@ -6,19 +6,19 @@ namespace orvik {
 namespace {
 
 constexpr auto kLanguages = std::to_array<LanguageEntry>({
-    {"en_us", 32777, 32788},
-    {"de", 32778, 32789},
-    {"fr", 32779, 32790},
-    {"fr_ca", 32780, 141},
-    {"it", 32781, 32791},
-    {"nl", 32782, 139},
-    {"pl", 32783, 32792},
-    {"pt", 32784, 32793},
-    {"pt_br", 32785, 142},
-    {"ru", 32786, 32794},
-    {"sp", 32787, 32795},
-    {"sp_la", 32788, 140},
-    {"tu", 32789, 32796},
+    {"en_us", 32777, StringId::LanguageEnglish},
+    {"de", 32778, StringId::LanguageGerman},
+    {"fr", 32779, StringId::LanguageFrench},
+    {"fr_ca", 32780, StringId::LanguageCanadianFrench},
+    {"it", 32781, StringId::LanguageItalian},
+    {"nl", 32782, StringId::LanguageDutch},
+    {"pl", 32783, StringId::LanguagePolish},
+    {"pt", 32784, StringId::LanguagePortuguese},
+    {"pt_br", 32785, StringId::LanguageBrazilianPortuguese},
+    {"ru", 32786, StringId::LanguageRussian},
+    {"sp", 32787, StringId::LanguageSpanish},
+    {"sp_la", 32788, StringId::LanguageLatinAmericanSpanish},
+    {"tu", 32789, StringId::LanguageTurkish},
 });
 
 // Codes are plain ASCII, so only ASCII letters fold.

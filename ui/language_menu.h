@@ -3,13 +3,15 @@
 #include <span>
 #include <string_view>
 
+#include "app/string_id.h"
+
 namespace orvik {
 
 // The languages the window knows by name, each with its own menu command.
 struct LanguageEntry {
   const char* code;
   int menuId;
-  int textId;  // the menu text in the string table
+  StringId textId;  // the menu text
 };
 
 inline constexpr int kFirstLanguageId = 32777;

@@ -20,7 +20,7 @@ const QColor kErrorColour(255, 0, 0);
 CDialogPwd::CDialogPwd(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
-  setWindowTitle(tableText(159));
+  setWindowTitle(tableText(StringId::LoginButton));
   setModal(true);
   setFixedSize(kWidth, kHeight);
 
@@ -31,8 +31,8 @@ CDialogPwd::CDialogPwd(QWidget* parent)
       new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit_));
   edit_->setGeometry(kMargin, kMargin + 4, kWidth - 2 * kMargin, 28);
 
-  login_ = new QPushButton(tableText(159), this);
-  cancel_ = new QPushButton(tableText(2), this);
+  login_ = new QPushButton(tableText(StringId::LoginButton), this);
+  cancel_ = new QPushButton(tableText(StringId::CancelButton), this);
   constexpr int kButtonWidth = 88;
   constexpr int kButtonHeight = 28;
   const int buttonTop = kHeight - kMargin - kButtonHeight + 4;
@@ -71,7 +71,7 @@ QString CDialogPwd::password() const {
 }
 
 QString CDialogPwd::hintText() const {
-  return tableText(error_ ? 104 : 107);
+  return tableText(error_ ? StringId::PasswordIncorrect : StringId::PasswordFormat);
 }
 
 QColor CDialogPwd::hintColour() const {

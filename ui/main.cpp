@@ -77,7 +77,8 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setWindowIcon(applicationIcon());
-  const QString title = tableText(126) + QLatin1Char(' ') + tableText(134);
+  const QString title =
+      tableText(StringId::ProductName) + QLatin1Char(' ') + tableText(StringId::UpdateTool);
   QApplication::setApplicationName(title);
 
   // The message windows of this thread run from Qt's loop from here on.
@@ -99,10 +100,10 @@ int main(int argc, char** argv) {
   RadioManager& manager = application.radioManager();
   if (!screenshots) {
     CSplashScreen splash(
-        splashPicture(
-            tableText(126), tableText(134),
-            tableText(130).replace(QStringLiteral("%s"), QLatin1String(CAboutDlg::kToolVersion)),
-            tableText(132)),
+        splashPicture(tableText(StringId::ProductName), tableText(StringId::UpdateTool),
+                      tableText(StringId::VersionFormat)
+                          .replace(QStringLiteral("%s"), QLatin1String(CAboutDlg::kToolVersion)),
+                      tableText(StringId::Copyright)),
         CSplashScreen::kDefaultTimeoutMs);
     splash.exec();
   }

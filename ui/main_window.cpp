@@ -56,18 +56,18 @@ const char* const kBackupSaved =
 
 // The panel's labels in the order of the fields, and whether the label gets a colon.
 struct PanelLabel {
-  int textId;
+  StringId textId;
   bool colon;
 };
 constexpr std::array<PanelLabel, COstrelFlashToolDlg::kPanelFieldCount> kPanelLabels = {{
-    {149, true},    // Radio Type
-    {150, true},    // Regional Code
-    {151, true},    // Model
-    {152, true},    // Serial Number
-    {153, true},    // Firmware Version
-    {179, true},    // Keypad Version
-    {154, true},    // Codeplug Version
-    {1079, false},  // Unit Private ID
+    {StringId::RadioTypeLabel, true},
+    {StringId::RegionalCodeLabel, true},
+    {StringId::ModelLabel, true},
+    {StringId::SerialNumberLabel, true},
+    {StringId::FirmwareVersionLabel, true},
+    {StringId::KeypadVersionLabel, true},
+    {StringId::CodeplugVersionLabel, true},
+    {StringId::UnitPrivateIdLabel, false},
 }};
 
 // The wait cursor of a running action is the whole application's; a question or a result
@@ -131,7 +131,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   outer->setSpacing(12);
 
   // Radio information: the fields on the left, the picture and the time stamp on the right.
-  auto* infoGroup = new QGroupBox(tableText(148), central);
+  auto* infoGroup = new QGroupBox(tableText(StringId::RadioInformationGroup), central);
   auto* info = new QGridLayout(infoGroup);
   info->setContentsMargins(14, 14, 14, 14);
   info->setHorizontalSpacing(12);
@@ -147,7 +147,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
     field->setReadOnly(true);
     field->setFocusPolicy(Qt::ClickFocus);
     field->setMinimumWidth(kFieldWidth);
-    field->setText(tableText(175));
+    field->setText(tableText(StringId::NotAvailable));
     // Read-only fields look it, so nobody tries to type into them.
     QPalette palette = field->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window).lighter(104));
@@ -171,7 +171,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   picturePalette.setColor(QPalette::Window, picturePalette.color(QPalette::Base));
   picture_->setPalette(picturePalette);
   pictureColumn->addWidget(picture_, 1);
-  timeStamp_ = new QLabel(tableText(137), infoGroup);
+  timeStamp_ = new QLabel(tableText(StringId::NoTimeStamp), infoGroup);
   timeStamp_->setAlignment(Qt::AlignCenter);
   timeStamp_->setVisible(false);
   // Keeps its room while hidden, so the panel does not jump after the first read.
@@ -179,7 +179,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   keep.setRetainSizeWhenHidden(true);
   timeStamp_->setSizePolicy(keep);
   pictureColumn->addWidget(timeStamp_);
-  getInfoButton_ = actionButton(tableText(155), infoGroup);
+  getInfoButton_ = actionButton(tableText(StringId::GetRadioInformationButton), infoGroup);
   pictureColumn->addWidget(getInfoButton_);
   info->addLayout(pictureColumn, 0, 2, kPanelFieldCount, 1);
   info->setColumnStretch(1, 1);
@@ -187,27 +187,27 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   outer->addWidget(infoGroup);
 
   // Update.
-  auto* updateGroup = new QGroupBox(tableText(156), central);
+  auto* updateGroup = new QGroupBox(tableText(StringId::UpdateButton), central);
   auto* update = new QHBoxLayout(updateGroup);
   update->setContentsMargins(14, 10, 14, 12);
-  keepBox_ = new QCheckBox(tableText(157), updateGroup);
-  updateButton_ = actionButton(tableText(156), updateGroup);
+  keepBox_ = new QCheckBox(tableText(StringId::KeepPersonalityBox), updateGroup);
+  updateButton_ = actionButton(tableText(StringId::UpdateButton), updateGroup);
   update->addWidget(keepBox_);
   update->addStretch(1);
   update->addWidget(updateButton_);
   outer->addWidget(updateGroup);
 
   // The dealer's serial number, shown only in dealer mode.
-  serialGroup_ = new QGroupBox(tableText(152), central);
+  serialGroup_ = new QGroupBox(tableText(StringId::SerialNumberLabel), central);
   auto* serial = new QHBoxLayout(serialGroup_);
   serial->setContentsMargins(14, 10, 14, 12);
   serial->setSpacing(12);
-  auto* serialLabel = new QLabel(tableText(152), serialGroup_);
+  auto* serialLabel = new QLabel(tableText(StringId::SerialNumberLabel), serialGroup_);
   serialEdit_ = new QLineEdit(serialGroup_);
   serialEdit_->setMaxLength(kSerialLength);
   serialEdit_->setMinimumWidth(kFieldWidth - 40);
   serialLabel->setBuddy(serialEdit_);
-  serialButton_ = actionButton(tableText(158), serialGroup_);
+  serialButton_ = actionButton(tableText(StringId::UpdateSerialNumberButton), serialGroup_);
   // The entry lines up with the panel's fields above it.
   int labelWidth = 0;
   for (const QLabel* label : labels_) {
@@ -238,7 +238,7 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
 }
 
 void COstrelFlashToolDlg::buildMenus() {
-  const auto addAction = [this](QMenu* menu, int id, const QString& label, int tipId) {
+  const auto addAction = [this](QMenu* menu, int id, const QString& label, StringId tipId) {
     QAction* action = menu->addAction(label);
     action->setStatusTip(tableText(tipId));
     actions_[id] = action;
@@ -246,23 +246,26 @@ void COstrelFlashToolDlg::buildMenus() {
   };
   // Opening a menu shows the general hint until an item is highlighted.
   const auto hintOnOpen = [this](QMenu* menu) {
-    connect(menu, &QMenu::aboutToShow, this, [this] { setHelpText(tableText(108)); });
+    connect(menu, &QMenu::aboutToShow, this,
+            [this] { setHelpText(tableText(StringId::HelpPrompt)); });
   };
 
-  fileMenu_ = menuBar()->addMenu(tableText(160));
+  fileMenu_ = menuBar()->addMenu(tableText(StringId::FileMenu));
   hintOnOpen(fileMenu_);
   QAction* restore = fileMenu_->addAction(QString::fromLatin1(kRestoreMenuText));
   restore->setStatusTip(QString::fromLatin1(kRestoreTip));
   actions_[kRestorePersonalityId] = restore;
   connect(restore, &QAction::triggered, this, &COstrelFlashToolDlg::onRestorePersonality);
   fileMenu_->addSeparator();
-  QAction* exitAction = addAction(fileMenu_, kExitId, tableText(161), 111);
+  QAction* exitAction =
+      addAction(fileMenu_, kExitId, tableText(StringId::ExitMenu), StringId::ExitTip);
   exitAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(exitAction, &QAction::triggered, this, &COstrelFlashToolDlg::onExit);
 
-  settingMenu_ = menuBar()->addMenu(tableText(163));
+  settingMenu_ = menuBar()->addMenu(tableText(StringId::SettingMenu));
   hintOnOpen(settingMenu_);
-  QAction* login = addAction(settingMenu_, kDealerLoginId, tableText(105), 102);
+  QAction* login = addAction(settingMenu_, kDealerLoginId, tableText(StringId::DealerLoginMenu),
+                             StringId::DealerLoginTip);
   connect(login, &QAction::triggered, this, [this] {
     if (controller_ != nullptr) {
       controller_->onDealerLogin();
@@ -270,19 +273,21 @@ void COstrelFlashToolDlg::buildMenus() {
   });
   buildLanguageMenu();
 
-  helpMenu_ = menuBar()->addMenu(tableText(164));
+  helpMenu_ = menuBar()->addMenu(tableText(StringId::HelpMenu));
   hintOnOpen(helpMenu_);
-  QAction* contents = addAction(helpMenu_, kHelpContentsId, tableText(165), 109);
+  QAction* contents = addAction(helpMenu_, kHelpContentsId, tableText(StringId::HelpContentsMenu),
+                                StringId::HelpTip);
   contents->setShortcut(QKeySequence(Qt::Key_F1));
   contents->setShortcutContext(Qt::WindowShortcut);
   connect(contents, &QAction::triggered, this, &COstrelFlashToolDlg::onHelp);
   helpMenu_->addSeparator();
-  QAction* about = addAction(helpMenu_, kAboutId, tableText(166), 110);
+  QAction* about =
+      addAction(helpMenu_, kAboutId, tableText(StringId::AboutMenu), StringId::AboutTip);
   connect(about, &QAction::triggered, this, &COstrelFlashToolDlg::onAbout);
 }
 
 void COstrelFlashToolDlg::buildLanguageMenu() {
-  auto* languages = new QMenu(tableText(124), settingMenu_);
+  auto* languages = new QMenu(tableText(StringId::LanguageMenu), settingMenu_);
   languageGroup_ = new QActionGroup(languages);
   languageGroup_->setExclusive(true);
   std::string code;
@@ -383,7 +388,7 @@ void COstrelFlashToolDlg::onHelp() {
   std::error_code ignored;
   if (!plainCode || !std::filesystem::is_regular_file(file, ignored) ||
       !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())))) {
-    showMessage(stringText(138), kStyleInformation);
+    showMessage(stringText(StringId::HelpUnavailable), kStyleInformation);
     errorLog().logLine("Failed to load help file.");
   }
 }
@@ -401,7 +406,7 @@ void COstrelFlashToolDlg::onLanguage(int menuId) {
   }
   chosen->setChecked(true);
   config_.SetDefaultLanguage(entry->code);
-  showMessage(stringText(106), kStyleInformation);
+  showMessage(stringText(StringId::RestartForLanguage), kStyleInformation);
 }
 
 // --- events -------------------------------------------------------------------------------
@@ -410,7 +415,7 @@ bool COstrelFlashToolDlg::event(QEvent* event) {
   if (event->type() == QEvent::StatusTip) {
     // A highlighted menu item shows its prompt; leaving it brings back the general hint.
     const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
-    setHelpText(tip.isEmpty() ? tableText(108) : tip);
+    setHelpText(tip.isEmpty() ? tableText(StringId::HelpPrompt) : tip);
     return true;
   }
   return QMainWindow::event(event);

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "ui/table_text.h"
+#include "workflow/main_view.h"
 
 namespace orvik {
 namespace {
@@ -85,11 +86,11 @@ void CMsgBox::initialize() {
   const unsigned kind = buttonKind();
   const bool yesNo = kind == kKindYesNo;
   const bool twoButtons = kind != kKindOk;
-  firstId_ = yesNo ? 6 : 1;
-  secondId_ = yesNo ? 7 : 2;
+  firstId_ = yesNo ? kAnswerYes : kAnswerOk;
+  secondId_ = yesNo ? kAnswerNo : kAnswerCancel;
   defaultId_ = firstId_;
-  first_->setText(tableText(yesNo ? 6 : 1));
-  second_->setText(tableText(yesNo ? 7 : 2));
+  first_->setText(tableText(yesNo ? StringId::YesButton : StringId::OkButton));
+  second_->setText(tableText(yesNo ? StringId::NoButton : StringId::CancelButton));
   const int firstWidth = buttonWidth(*first_);
   const int secondWidth = buttonWidth(*second_);
 

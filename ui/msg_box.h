@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "ui/artwork.h"
+#include "workflow/main_view.h"
 
 class QPushButton;
 
@@ -69,8 +70,8 @@ class CMsgBox : public QDialog {
   QWidget* owner_;
   QPushButton* first_ = nullptr;
   QPushButton* second_ = nullptr;
-  int firstId_ = 1;
-  int secondId_ = 2;
+  int firstId_ = kAnswerOk;
+  int secondId_ = kAnswerCancel;
   int defaultId_ = 1;
 };
 

@@ -20,7 +20,9 @@ const QColor kDisconnectedLamp(0xa0, 0xa0, 0xa0);
 }  // namespace
 
 CProgressStatusBar::CProgressStatusBar(QWidget* parent)
-    : QStatusBar(parent), cableText_(tableText(177)), helpText_(tableText(108)) {
+    : QStatusBar(parent),
+      cableText_(tableText(StringId::CableDisconnected)),
+      helpText_(tableText(StringId::HelpPrompt)) {
   setSizeGripEnabled(false);
   setAutoFillBackground(false);
 }
@@ -38,7 +40,7 @@ void CProgressStatusBar::setCableConnected(bool connected) {
     return;
   }
   disconnected_ = !connected;
-  cableText_ = tableText(connected ? 176 : 177);
+  cableText_ = tableText(connected ? StringId::CableConnected : StringId::CableDisconnected);
   update(partRect(1));
 }
 

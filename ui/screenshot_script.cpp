@@ -133,11 +133,11 @@ bool ScreenshotScript::run() {
     failures_ << folder_;
     return false;
   }
-  const QString product = QString::fromStdString(stringText(126));
-  save(splashPicture(product, QString::fromStdString(stringText(134)),
-                     QString::fromStdString(stringText(130))
+  const QString product = QString::fromStdString(stringText(StringId::ProductName));
+  save(splashPicture(product, QString::fromStdString(stringText(StringId::UpdateTool)),
+                     QString::fromStdString(stringText(StringId::VersionFormat))
                          .replace(QStringLiteral("%s"), QLatin1String(CAboutDlg::kToolVersion)),
-                     QString::fromStdString(stringText(132)))
+                     QString::fromStdString(stringText(StringId::Copyright)))
            .toImage(),
        QStringLiteral("splash.png"));
 

@@ -7,7 +7,7 @@
 namespace orvik {
 
 // A text of the string table, for a widget.
-inline QString tableText(int id) {
+inline QString tableText(StringId id) {
   return QString::fromStdString(stringText(id));
 }
 

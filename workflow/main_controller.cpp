@@ -23,12 +23,12 @@ constexpr const char* kRestoreQuestion =
     "Write the personality saved in\n%s\nto the radio? What the radio holds now is replaced.";
 constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
 
-std::string str(int id) {
+std::string str(StringId id) {
   return stringText(id);
 }
 
 std::string orNotAvailable(const std::optional<std::string>& text) {
-  return text && !text->empty() ? *text : str(175);
+  return text && !text->empty() ? *text : str(StringId::NotAvailable);
 }
 
 // The error text holds the lines of what runs from here on. Lines that steps which went well
@@ -108,7 +108,7 @@ MainController::~MainController() {
 }
 
 std::string MainController::title() const {
-  std::string text = str(126) + " " + str(134);
+  std::string text = str(StringId::ProductName) + " " + str(StringId::UpdateTool);
   if (testMode_ != 0) {
     text += kTestModeTitle;
   }
@@ -128,7 +128,7 @@ void MainController::initialize() {
   updateControls();
   fillRadioPanel();
   view_.setKeepPersonality(true);
-  view_.setStatusText(str(108));
+  view_.setStatusText(str(StringId::HelpPrompt));
 }
 
 void MainController::close() {
@@ -160,13 +160,13 @@ void MainController::closeIfOpen() {
 }
 
 bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) {
-  const auto failWith = [&](int id, unsigned style) {
+  const auto failWith = [&](StringId id, unsigned style) {
     outcome.text = str(id);
     outcome.style = style;
     return false;
   };
   if (!manager_.connect(true)) {
-    return failWith(143, kStyleError);
+    return failWith(StringId::ConnectFailed, kStyleError);
   }
   USBSerial& port = radio().port();
   int mode = TOVR::kProbeUndecided;
@@ -176,16 +176,18 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
     port.setBaudRate(TOVR::kLinkBaudRate);
   }
   if (mode == TOVR::kProbeEcho) {
-    return failWith(forUpdate ? 119 : 4, kStyleWarning);
+    return failWith(
+        forUpdate ? StringId::ToggleCableForUpdate : StringId::ToggleCableForInformation,
+        kStyleWarning);
   }
   if (mode == TOVR::kProbeUndecided) {
-    return failWith(136, kStyleError);
+    return failWith(StringId::CableUnsupported, kStyleError);
   }
   if (!radio().readIdentity()) {
-    return failWith(143, kStyleError);
+    return failWith(StringId::ConnectFailed, kStyleError);
   }
   if (!config_.HasModel(modelNumberText())) {
-    return failWith(145, kStyleError);
+    return failWith(StringId::RadioNotSupported, kStyleError);
   }
   return true;
 }
@@ -196,7 +198,7 @@ void MainController::finish(ActionOutcome outcome) {
 
 void MainController::onGetRadioInfo() {
   view_.setBusyCursor(true);
-  ActionOutcome outcome{str(171), kStyleInformation, false};
+  ActionOutcome outcome{str(StringId::RadioInformationRead), kStyleInformation, false};
   setBusy(kReadingInfo);
   startErrorText();
   view_.enableControl(Control::GetRadioInfo, false);
@@ -223,7 +225,7 @@ void MainController::onUpdate() {
   checkSingleCable();
 
   UpdateRun run;
-  run.outcome = {str(114), kStyleInformation, false};
+  run.outcome = {str(StringId::UpdateSucceeded), kStyleInformation, false};
   UpdateRecord record;
   record.kind = "update";
   record.started = std::chrono::system_clock::now();
@@ -258,7 +260,7 @@ void MainController::onUpdate() {
       codeplug.newVersion = upperCase(codeplug.oldVersion);
       toolCodeplugVersion = codeplug.newVersion;
     } else {
-      run.fail(str(112), kStyleError, "The tool CP version is invalid.");
+      run.fail(str(StringId::FileMissing), kStyleError, "The tool CP version is invalid.");
     }
   }
 
@@ -271,7 +273,7 @@ void MainController::onUpdate() {
     toolFirmwareVersion = upperCase(config_.firmwareVersion);
     toolFirmwareTriple = parseVersion(toolFirmwareVersion);
     if (identified && !toolFirmwareTriple) {
-      run.fail(str(112), kStyleError, "The tool FW version is invalid.");
+      run.fail(str(StringId::FileMissing), kStyleError, "The tool FW version is invalid.");
     }
   }
   toolKeypadVersion_.clear();
@@ -279,7 +281,7 @@ void MainController::onUpdate() {
     toolKeypadVersion_ = upperCase(config_.keypadVersion);
   }
   if (identified && !parseVersion(toolKeypadVersion_)) {
-    run.fail(str(112), kStyleError, "The tool KP version is invalid.");
+    run.fail(str(StringId::FileMissing), kStyleError, "The tool KP version is invalid.");
   }
   record.toolFirmware = toolFirmwareVersion;
   record.toolCodeplug = toolCodeplugVersion;
@@ -287,8 +289,8 @@ void MainController::onUpdate() {
   // The user's go-ahead.
   if (testMode_ == 0 && run.ok) {
     const std::string question =
-        formatText(str(116).c_str(), toolFirmwareVersion.c_str(), toolCodeplugVersion.c_str(),
-                   toolKeypadVersion_.c_str());
+        formatText(str(StringId::UpdateQuestion).c_str(), toolFirmwareVersion.c_str(),
+                   toolCodeplugVersion.c_str(), toolKeypadVersion_.c_str());
     if (view_.showMessage(question, kStyleQuestion) != kAnswerYes) {
       endSilently();
     }
@@ -303,7 +305,7 @@ void MainController::onUpdate() {
   std::optional<VersionTriple> radioCodeplugTriple;
   if (!cancelled && run.ok) {
     if (!config_.HasModel(modelNumberText())) {
-      run.fail(str(145), kStyleError);
+      run.fail(str(StringId::RadioNotSupported), kStyleError);
     } else {
       radioFirmware = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
       radioKeypad = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
@@ -311,11 +313,11 @@ void MainController::onUpdate() {
       radioFirmwareTriple = parseVersion(radioFirmware);
       radioCodeplugTriple = parseVersion(radioCodeplug);
       if (!radioFirmwareTriple) {
-        run.fail(str(112), kStyleError, "The radio FW version is invalid.");
+        run.fail(str(StringId::FileMissing), kStyleError, "The radio FW version is invalid.");
       } else if (!parseVersion(radioKeypad)) {
-        run.fail(str(112), kStyleError, "The radio KP version is invalid.");
+        run.fail(str(StringId::FileMissing), kStyleError, "The radio KP version is invalid.");
       } else if (!radioCodeplugTriple) {
-        run.fail(str(112), kStyleError, "The radio CP version is invalid.");
+        run.fail(str(StringId::FileMissing), kStyleError, "The radio CP version is invalid.");
       }
       radioSerial = RadioInfo::serialText(radio().serialBytes()).value_or("");
     }
@@ -332,17 +334,17 @@ void MainController::onUpdate() {
   if (!cancelled && run.ok) {
     const std::string model = modelNumberText();
     if (!config_.GetBlockFile(model, kCodeplugBlock, codeplug.newVersion, newCodeplugFile)) {
-      run.fail(str(112), kStyleError, "New CP file is lost.");
+      run.fail(str(StringId::FileMissing), kStyleError, "New CP file is lost.");
     }
     if (!config_.GetBlockFile(model, kCodeplugBlock, codeplug.oldVersion, oldCodeplugFile)) {
-      run.fail(str(112), kStyleError, "Old CP file is lost.");
+      run.fail(str(StringId::FileMissing), kStyleError, "Old CP file is lost.");
     }
   }
   std::string newAddressFile;
   std::string oldAddressFile;
   if (!cancelled && run.ok) {
     if (const char* lost = addressMapFiles(newAddressFile, oldAddressFile)) {
-      run.fail(str(112), kStyleError, lost);
+      run.fail(str(StringId::FileMissing), kStyleError, lost);
     }
   }
 
@@ -351,7 +353,7 @@ void MainController::onUpdate() {
     keypadUpdatedThisRun_ = true;
     run.ok = runKeypadUpdate();
     if (run.ok) {
-      run.outcome = {str(114), kStyleInformation, false};
+      run.outcome = {str(StringId::UpdateSucceeded), kStyleInformation, false};
     } else {
       // The report says why; the message adds what the boot-loader itself said, which is often
       // all the user needs (a boot-loader that is not installed, a cable it cannot open).
@@ -364,7 +366,7 @@ void MainController::onUpdate() {
           "Update keypad firmware failed (Model:%s,SN:%s,Keypad:%s), this's caused by:\n%s",
           modelNumberText().c_str(), radioSerial.c_str(), radioKeypad.c_str(), causes.c_str());
       removeErrors(ErrorCategory::OK);
-      std::string text = str(8);
+      std::string text = str(StringId::KeypadUpdateFailed);
       for (const std::string& line : keypad_.scriptOutput()) {
         text += "\n" + line;
       }
@@ -376,7 +378,8 @@ void MainController::onUpdate() {
   bool withFirmware = false;
   bool program = false;
   const auto downgradeAllowed = [&] {
-    if (testMode_ == 0 && view_.showMessage(str(120), kStyleQuestion) != kAnswerYes) {
+    if (testMode_ == 0 &&
+        view_.showMessage(str(StringId::DowngradeQuestion), kStyleQuestion) != kAnswerYes) {
       endSilently();
       return false;
     }
@@ -401,7 +404,7 @@ void MainController::onUpdate() {
       const std::string& familyVersion = evenFamily ? codeplug.newVersion : codeplug.oldVersion;
       toolCodeplugTriple = parseVersion(familyVersion);
       if (!toolCodeplugTriple) {
-        run.fail(str(112), kStyleError, "The tool version is invalid.");
+        run.fail(str(StringId::FileMissing), kStyleError, "The tool version is invalid.");
       } else if (toolCodeplugTriple->major == radioCodeplugTriple->major &&
                  familyVersion != radioCodeplug) {
         if (familyVersion.substr(0, 1) != radioCodeplug.substr(0, 1) ||
@@ -413,9 +416,10 @@ void MainController::onUpdate() {
       } else {
         run.ok = false;
         if (!keypadUpdatedThisRun_) {
-          run.outcome = toolCodeplugTriple->major == radioCodeplugTriple->major
-                            ? ActionOutcome{str(174), kStyleInformation, false}
-                            : ActionOutcome{str(173), kStyleWarning, false};
+          run.outcome =
+              toolCodeplugTriple->major == radioCodeplugTriple->major
+                  ? ActionOutcome{str(StringId::RadioUpToDate), kStyleInformation, false}
+                  : ActionOutcome{str(StringId::VersionsIncompatible), kStyleWarning, false};
         }
       }
     }
@@ -467,7 +471,9 @@ void MainController::onUpdate() {
         errorLog().logLine("The radio's personality is saved in [%s].",
                            program_.backupFile().string().c_str());
       }
-      run.outcome = {fileCategory(firstErrorCategory()) ? str(112) : str(115), kStyleError, false};
+      run.outcome = {fileCategory(firstErrorCategory()) ? str(StringId::FileMissing)
+                                                        : str(StringId::UpdateFailed),
+                     kStyleError, false};
       if (!program_.backupProblem().empty()) {
         // Nothing was erased; the user can make room or fix the folder and try again.
         run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
@@ -475,7 +481,7 @@ void MainController::onUpdate() {
       removeErrors(ErrorCategory::OK);
       run.ok = false;
     } else if (!radio().readIdentity()) {
-      run.outcome = {str(143), kStyleError, false};
+      run.outcome = {str(StringId::ConnectFailed), kStyleError, false};
       run.ok = false;
     } else {
       infoValid_ = true;
@@ -578,7 +584,7 @@ bool MainController::runKeypadUpdate() {
   closeIfOpen();
   manager_.suspendMonitor();
   view_.enableControl(Control::Update, false);
-  const bool programmed = runCommand(keypad_, str(9));
+  const bool programmed = runCommand(keypad_, str(StringId::KeypadUpdateWait));
   manager_.resumeMonitor();
   if (!programmed) {
     keypadReport_.push_back(keypad_.scriptEnding());
@@ -600,14 +606,14 @@ bool MainController::runKeypadUpdate() {
 
 void MainController::onUpdateSerialNumber() {
   view_.setBusyCursor(true);
-  ActionOutcome outcome{str(131), kStyleInformation, false};
+  ActionOutcome outcome{str(StringId::SerialNumberUpdated), kStyleInformation, false};
   bool ok = true;
   setBusy(kWritingSerial);
   startErrorText();
   view_.enableControl(Control::SerialNumberEdit, false);
   view_.enableControl(Control::UpdateSerialNumber, false);
   checkSingleCable();
-  const auto fail = [&](int id) {
+  const auto fail = [&](StringId id) {
     ok = false;
     outcome = {str(id), kStyleError, false};
   };
@@ -616,9 +622,9 @@ void MainController::onUpdateSerialNumber() {
   record.kind = "serial";
   record.started = std::chrono::system_clock::now();
   if (!manager_.connect(true) || !radio().readIdentity()) {
-    fail(143);
+    fail(StringId::ConnectFailed);
   } else if (!config_.HasModel(modelNumberText())) {
-    fail(145);
+    fail(StringId::RadioNotSupported);
   }
   std::string current;
   std::string typed;
@@ -626,9 +632,9 @@ void MainController::onUpdateSerialNumber() {
     current = RadioInfo::serialText(radio().serialBytes()).value_or("");
     typed = view_.typedSerialNumber().substr(0, 256);
     if (!serialNumberAllowed(typed, radio().serialLength)) {
-      fail(117);
+      fail(StringId::SerialNumberIncorrect);
     } else if (typed == current) {
-      fail(103);
+      fail(StringId::SerialNumberUnchanged);
     }
   }
   record.model = modelNumberText();
@@ -648,10 +654,10 @@ void MainController::onUpdateSerialNumber() {
       if (radio().readIdentity()) {
         infoValid_ = true;
       } else {
-        outcome = {str(143), kStyleError, false};
+        outcome = {str(StringId::ConnectFailed), kStyleError, false};
       }
     } else {
-      fail(172);
+      fail(StringId::SerialNumberNotUpdated);
       record.errorLines = joinedErrorText();
     }
     record.serialAfter = RadioInfo::serialText(radio().serialBytes()).value_or("");
@@ -834,21 +840,22 @@ int MainController::checkSingleCable() {
     if (count < 2) {
       return count;
     }
-    view_.showMessage(formatText(str(113).c_str(), count), kStyleWarning);
+    view_.showMessage(formatText(str(StringId::TooManyCables).c_str(), count), kStyleWarning);
   }
 }
 
 void MainController::fillRadioPanel() {
   RadioInfo& info = radio();
   RadioPanel panel = panel_;
-  panel.regionalCode = info.regionCode >= 0 ? RadioInfo::regionText(info.regionCode) : str(175);
+  panel.regionalCode =
+      info.regionCode >= 0 ? RadioInfo::regionText(info.regionCode) : str(StringId::NotAvailable);
   panel.codeplugVersion = orNotAvailable(RadioInfo::versionRecordText(info.codeplugVersionRecord));
   panel.firmwareVersion = orNotAvailable(RadioInfo::versionRecordText(info.firmwareVersionRecord));
   panel.keypadVersion = orNotAvailable(RadioInfo::versionRecordText(info.keypadVersionRecord));
   panel.modelNumber = modelNumberText();
   ModelInfo model;
   if (config_.GetModel(panel.modelNumber, model)) {
-    std::string type = str(121);  // "%1 Series"
+    std::string type = str(StringId::SeriesFormat);  // "%1 Series"
     const std::size_t slot = type.find("%1");
     if (slot != std::string::npos) {
       type.replace(slot, 2, model.type);
@@ -857,8 +864,8 @@ void MainController::fillRadioPanel() {
     panel.model = orNotAvailable(model.alias);
     panel.image = model.image;
   } else {
-    panel.radioType = str(175);
-    panel.model = str(175);
+    panel.radioType = str(StringId::NotAvailable);
+    panel.model = str(StringId::NotAvailable);
   }
   panel.serialNumber = orNotAvailable(RadioInfo::serialText(info.serialBytes()));
   panel.privateId = orNotAvailable(RadioInfo::privateIdText(info.privateId));

@@ -20,7 +20,7 @@
 namespace orvik {
 namespace {
 
-const std::string kFileMissingText = stringText(112);
+const std::string kFileMissingText = stringText(StringId::FileMissing);
 
 class RecordingView : public StartupView {
  public:
