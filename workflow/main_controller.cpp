@@ -6,12 +6,12 @@
 #include "base/text.h"
 #include "errors/error_log.h"
 #include "errors/error_text.h"
+#include "workflow/update_plan.h"
 
 namespace orvik {
 namespace {
 
 constexpr unsigned kProgressRange = 100;
-constexpr const char* kCodeplugBlock = "DEF";
 constexpr const char* kConsoleUnreachable = "Failed to connect to console.";
 constexpr const char* kTestModeQuestion =
     "Update flash tool is entering test mode, \t\r\ndo you want to continue?";
@@ -51,39 +51,28 @@ bool fileCategory(ErrorCategory category) {
   }
 }
 
-// The even-minor (new family) and odd-minor (old family) versions of a list, the later one of
-// each parity winning; the first text that does not parse ends the list.
-struct Families {
-  std::string newVersion;
-  std::string oldVersion;
-  std::optional<VersionTriple> lastParsed;
-};
-
-template <typename Next>
-Families pickFamilies(Next next) {
-  Families families;
-  std::string version;
-  bool ended = false;
-  while (next(version)) {
-    if (ended) {
-      continue;  // let the cursor run to its end so the next pass starts afresh
-    }
-    const auto triple = parseVersion(version);
-    if (!triple) {
-      ended = true;
-      continue;
-    }
-    families.lastParsed = triple;
-    (triple->minor % 2 == 0 ? families.newVersion : families.oldVersion) = version;
-  }
-  return families;
-}
-
 }  // namespace
 
+// What one update run holds from step to step.
 struct MainController::UpdateRun {
   bool ok = true;
+  bool cancelled = false;
+  bool keep = false;
+  bool keypadUpdated = false;
+  bool commandRan = false;
   ActionOutcome outcome;
+  UpdateRecord record;
+  ToolVersions tool;
+  RadioVersions radio;  // as identified at the start
+  UpdatePlan plan;
+  std::string codeplugFileNew;
+  std::string codeplugFileOld;
+  std::string addressFileNew;
+  std::string addressFileOld;
+
+  bool goesOn() const { return ok && !cancelled; }
+  // A question answered No: the run ends without a message.
+  void cancel() { cancelled = true; }
   // Fails the run with a message; a log line goes to the error log as well.
   void fail(std::string text, unsigned style, const char* logText = nullptr) {
     ok = false;
@@ -216,283 +205,226 @@ void MainController::onGetRadioInfo() {
   view_.setBusyCursor(false);
 }
 
+// An update is a row of named steps over one run; each step runs while the run goes on (no
+// failure, no question answered No), and the report ends every run that was not cancelled.
 void MainController::onUpdate() {
+  UpdateRun run;
+  beginUpdate(run);
+  using Step = void (MainController::*)(UpdateRun&);
+  for (const Step step : {&MainController::identifyForUpdate, &MainController::checkToolVersions,
+                          &MainController::askGoAhead, &MainController::checkRadioVersions,
+                          &MainController::findPackageFiles, &MainController::updateKeypadFirst,
+                          &MainController::decideProgramming, &MainController::programRadio}) {
+    if (!run.goesOn()) {
+      break;
+    }
+    (this->*step)(run);
+  }
+  reportUpdate(run);
+}
+
+void MainController::beginUpdate(UpdateRun& run) {
   view_.setBusyCursor(true);
   setBusy(kUpdating);
   startErrorText();
   view_.enableControl(Control::Update, false);
   view_.enableControl(Control::KeepPersonality, false);
   checkSingleCable();
-
-  UpdateRun run;
   run.outcome = {str(StringId::UpdateSucceeded), kStyleInformation, false};
-  UpdateRecord record;
-  record.kind = "update";
-  record.started = std::chrono::system_clock::now();
-  const bool keep = view_.keepPersonality();
-  record.keepPersonality = keep;
-  bool cancelled = false;
-  bool commandRan = false;
+  run.record.kind = "update";
+  run.record.started = std::chrono::system_clock::now();
+  run.keep = view_.keepPersonality();
+  run.record.keepPersonality = run.keep;
+}
 
-  const auto endSilently = [&] {
-    cancelled = true;
-    setBusy(kIdle);
-  };
-
-  // The radio.
-  const bool identified = connectAndIdentify(true, run.outcome);
-  run.ok = identified;
-
-  // The tool's codeplug versions for the radio's model, one per family.
-  Families codeplug;
-  std::optional<VersionTriple> toolCodeplugTriple;
-  std::string toolCodeplugVersion;
+// The radio, and from its versions and the package's the plan of the whole update.
+void MainController::identifyForUpdate(UpdateRun& run) {
+  run.ok = connectAndIdentify(true, run.outcome);
+  run.tool = readToolVersions(config_, modelNumberText());
+  run.radio = readRadioVersions(radio());
+  run.plan = planUpdate(run.tool, run.radio);
+  run.record.toolFirmware = run.tool.firmware;
   if (run.ok) {
-    const std::string model = modelNumberText();
-    codeplug = pickFamilies([&](std::string& version) {
-      return config_.NextBlockVersion(version, model, kCodeplugBlock);
-    });
-    toolCodeplugTriple = codeplug.lastParsed;
-    if (!codeplug.newVersion.empty()) {
-      codeplug.oldVersion = upperCase(codeplug.newVersion);
-      toolCodeplugVersion = codeplug.oldVersion;
-    } else if (!codeplug.oldVersion.empty()) {
-      codeplug.newVersion = upperCase(codeplug.oldVersion);
-      toolCodeplugVersion = codeplug.newVersion;
+    run.record.toolCodeplug = run.plan.codeplugShown;
+  }
+}
+
+void MainController::checkToolVersions(UpdateRun& run) {
+  for (const char* problem : run.plan.toolProblems) {
+    run.fail(str(StringId::FileMissing), kStyleError, problem);
+  }
+}
+
+void MainController::askGoAhead(UpdateRun& run) {
+  if (testMode_ != 0) {
+    return;
+  }
+  const std::string question =
+      formatText(str(StringId::UpdateQuestion).c_str(), run.tool.firmware.c_str(),
+                 run.plan.codeplugShown.c_str(), run.tool.keypad.c_str());
+  if (view_.showMessage(question, kStyleQuestion) != kAnswerYes) {
+    run.cancel();
+    setBusy(kIdle);
+  }
+}
+
+void MainController::checkRadioVersions(UpdateRun& run) {
+  if (!config_.HasModel(modelNumberText())) {
+    run.fail(str(StringId::RadioNotSupported), kStyleError);
+    return;
+  }
+  run.record.serialBefore = run.radio.serial;
+  run.record.firmwareBefore = run.radio.firmware;
+  run.record.codeplugBefore = run.radio.codeplug;
+  run.record.keypadBefore = run.radio.keypad;
+  if (run.plan.radioProblem != nullptr) {
+    run.fail(str(StringId::FileMissing), kStyleError, run.plan.radioProblem);
+  }
+}
+
+// The package files of both codeplug families.
+void MainController::findPackageFiles(UpdateRun& run) {
+  const std::string model = modelNumberText();
+  if (!config_.GetBlockFile(model, kDefaultCodeplugBlock, run.plan.codeplugNew,
+                            run.codeplugFileNew)) {
+    run.fail(str(StringId::FileMissing), kStyleError, "New CP file is lost.");
+  }
+  if (!config_.GetBlockFile(model, kDefaultCodeplugBlock, run.plan.codeplugOld,
+                            run.codeplugFileOld)) {
+    run.fail(str(StringId::FileMissing), kStyleError, "Old CP file is lost.");
+  }
+  if (!run.ok) {
+    return;
+  }
+  if (const char* lost = addressMapFiles(run.addressFileNew, run.addressFileOld)) {
+    run.fail(str(StringId::FileMissing), kStyleError, lost);
+  }
+}
+
+// The keypad, when its version differs, before anything else is written to the radio.
+void MainController::updateKeypadFirst(UpdateRun& run) {
+  if (!run.plan.updateKeypad) {
+    return;
+  }
+  run.keypadUpdated = true;
+  run.ok = runKeypadUpdate();
+  if (run.ok) {
+    run.outcome = {str(StringId::UpdateSucceeded), kStyleInformation, false};
+    return;
+  }
+  // The report says why; the message adds what the boot-loader itself said, which is often all
+  // the user needs (a boot-loader that is not installed, a cable it cannot open).
+  std::string causes = errorEntries().empty() ? std::string() : joinedErrorText();
+  for (const std::string& line : keypadReport_) {
+    causes += line + "\n";
+  }
+  run.record.errorLines = causes;
+  errorLog().logLine(
+      "Update keypad firmware failed (Model:%s,SN:%s,Keypad:%s), this's caused by:\n%s",
+      modelNumberText().c_str(), run.radio.serial.c_str(), run.radio.keypad.c_str(),
+      causes.c_str());
+  removeErrors(ErrorCategory::OK);
+  std::string text = str(StringId::KeypadUpdateFailed);
+  for (const std::string& line : keypad_.scriptOutput()) {
+    text += "\n" + line;
+  }
+  run.outcome = {text, kStyleError, false};
+}
+
+void MainController::decideProgramming(UpdateRun& run) {
+  const UpdatePlan& plan = run.plan;
+  if (plan.decisionProblem != nullptr) {
+    run.fail(str(StringId::FileMissing), kStyleError, plan.decisionProblem);
+    return;
+  }
+  if (plan.programming == UpdatePlan::Programming::Nothing) {
+    run.ok = false;
+    if (!run.keypadUpdated && plan.nothingToProgram) {
+      const unsigned style =
+          *plan.nothingToProgram == StringId::RadioUpToDate ? kStyleInformation : kStyleWarning;
+      run.outcome = {str(*plan.nothingToProgram), style, false};
+    }
+    return;
+  }
+  if (plan.askDowngrade && testMode_ == 0 &&
+      view_.showMessage(str(StringId::DowngradeQuestion), kStyleQuestion) != kAnswerYes) {
+    run.cancel();
+    setBusy(kIdle);
+  }
+}
+
+void MainController::programRadio(UpdateRun& run) {
+  const UpdatePlan& plan = run.plan;
+  if (plan.programming == UpdatePlan::Programming::FirmwareAndCodeplug) {
+    program_.setFirmwareFile(config_.firmwareFile);
+    program_.requestFirmwareSteps();
+  }
+  program_.setAddressMapFile(plan.newCodeplugFamily ? run.addressFileNew : run.addressFileOld);
+  program_.setCodeplugFile(plan.newCodeplugFamily ? run.codeplugFileNew : run.codeplugFileOld);
+  program_.requestCodeplugStep();
+  program_.keepPersonality = run.keep;
+  if (run.keep) {
+    program_.requestPersonalitySteps();
+    std::vector<PersonalityBlock> blocks;
+    std::int32_t type = 0;
+    while (config_.NextBackupType(type)) {
+      std::int32_t address = 0;
+      std::int32_t length = 0;
+      config_.GetBackupBlock(static_cast<std::uint32_t>(type), plan.radioCodeplugMajor,
+                             plan.toolCodeplugMajor, address, length);
+      blocks.push_back(PersonalityBlock{type, static_cast<std::uint32_t>(address),
+                                        static_cast<std::uint32_t>(length)});
+    }
+    program_.setPersonalityBlocks(blocks);
+  }
+  view_.enableControl(Control::Update, false);
+
+  startErrorText();
+  const bool programmed = runCommand(program_);
+  run.commandRan = true;
+  run.record.backupFile = program_.backupFile();
+  if (programmed) {
+    if (radio().readIdentity()) {
+      infoValid_ = true;
     } else {
-      run.fail(str(StringId::FileMissing), kStyleError, "The tool CP version is invalid.");
-    }
-  }
-
-  // The tool's firmware and keypad versions. Each of the tool's versions is checked even when
-  // an earlier one failed, so that the log names every bad one. Without firmware there is no
-  // keypad version either, which fails the check: such a package cannot update a radio.
-  std::string toolFirmwareVersion;
-  std::optional<VersionTriple> toolFirmwareTriple;
-  if (!config_.firmwareFile.empty()) {
-    toolFirmwareVersion = upperCase(config_.firmwareVersion);
-    toolFirmwareTriple = parseVersion(toolFirmwareVersion);
-    if (identified && !toolFirmwareTriple) {
-      run.fail(str(StringId::FileMissing), kStyleError, "The tool FW version is invalid.");
-    }
-  }
-  toolKeypadVersion_.clear();
-  if (!toolFirmwareVersion.empty()) {
-    toolKeypadVersion_ = upperCase(config_.keypadVersion);
-  }
-  if (identified && !parseVersion(toolKeypadVersion_)) {
-    run.fail(str(StringId::FileMissing), kStyleError, "The tool KP version is invalid.");
-  }
-  record.toolFirmware = toolFirmwareVersion;
-  record.toolCodeplug = toolCodeplugVersion;
-
-  // The user's go-ahead.
-  if (testMode_ == 0 && run.ok) {
-    const std::string question =
-        formatText(str(StringId::UpdateQuestion).c_str(), toolFirmwareVersion.c_str(),
-                   toolCodeplugVersion.c_str(), toolKeypadVersion_.c_str());
-    if (view_.showMessage(question, kStyleQuestion) != kAnswerYes) {
-      endSilently();
-    }
-  }
-
-  // The radio's versions.
-  std::string radioFirmware;
-  std::string radioKeypad;
-  std::string radioCodeplug;
-  std::string radioSerial;
-  std::optional<VersionTriple> radioFirmwareTriple;
-  std::optional<VersionTriple> radioCodeplugTriple;
-  if (!cancelled && run.ok) {
-    if (!config_.HasModel(modelNumberText())) {
-      run.fail(str(StringId::RadioNotSupported), kStyleError);
-    } else {
-      radioFirmware = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
-      radioKeypad = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
-      radioCodeplug = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
-      radioFirmwareTriple = parseVersion(radioFirmware);
-      radioCodeplugTriple = parseVersion(radioCodeplug);
-      if (!radioFirmwareTriple) {
-        run.fail(str(StringId::FileMissing), kStyleError, "The radio FW version is invalid.");
-      } else if (!parseVersion(radioKeypad)) {
-        run.fail(str(StringId::FileMissing), kStyleError, "The radio KP version is invalid.");
-      } else if (!radioCodeplugTriple) {
-        run.fail(str(StringId::FileMissing), kStyleError, "The radio CP version is invalid.");
-      }
-      radioSerial = RadioInfo::serialText(radio().serialBytes()).value_or("");
-    }
-  }
-  record.model = modelNumberText();
-  record.serialBefore = radioSerial;
-  record.firmwareBefore = radioFirmware;
-  record.codeplugBefore = radioCodeplug;
-  record.keypadBefore = radioKeypad;
-
-  // The package files of both codeplug families.
-  std::string newCodeplugFile;
-  std::string oldCodeplugFile;
-  if (!cancelled && run.ok) {
-    const std::string model = modelNumberText();
-    if (!config_.GetBlockFile(model, kCodeplugBlock, codeplug.newVersion, newCodeplugFile)) {
-      run.fail(str(StringId::FileMissing), kStyleError, "New CP file is lost.");
-    }
-    if (!config_.GetBlockFile(model, kCodeplugBlock, codeplug.oldVersion, oldCodeplugFile)) {
-      run.fail(str(StringId::FileMissing), kStyleError, "Old CP file is lost.");
-    }
-  }
-  std::string newAddressFile;
-  std::string oldAddressFile;
-  if (!cancelled && run.ok) {
-    if (const char* lost = addressMapFiles(newAddressFile, oldAddressFile)) {
-      run.fail(str(StringId::FileMissing), kStyleError, lost);
-    }
-  }
-
-  // The keypad, when its version differs.
-  if (!cancelled && run.ok && toolKeypadVersion_ != radioKeypad) {
-    keypadUpdatedThisRun_ = true;
-    run.ok = runKeypadUpdate();
-    if (run.ok) {
-      run.outcome = {str(StringId::UpdateSucceeded), kStyleInformation, false};
-    } else {
-      // The report says why; the message adds what the boot-loader itself said, which is often
-      // all the user needs (a boot-loader that is not installed, a cable it cannot open).
-      std::string causes = errorEntries().empty() ? std::string() : joinedErrorText();
-      for (const std::string& line : keypadReport_) {
-        causes += line + "\n";
-      }
-      record.errorLines = causes;
-      errorLog().logLine(
-          "Update keypad firmware failed (Model:%s,SN:%s,Keypad:%s), this's caused by:\n%s",
-          modelNumberText().c_str(), radioSerial.c_str(), radioKeypad.c_str(), causes.c_str());
-      removeErrors(ErrorCategory::OK);
-      std::string text = str(StringId::KeypadUpdateFailed);
-      for (const std::string& line : keypad_.scriptOutput()) {
-        text += "\n" + line;
-      }
-      run.outcome = {text, kStyleError, false};
-    }
-  }
-
-  // What to program.
-  bool withFirmware = false;
-  bool program = false;
-  const auto downgradeAllowed = [&] {
-    if (testMode_ == 0 &&
-        view_.showMessage(str(StringId::DowngradeQuestion), kStyleQuestion) != kAnswerYes) {
-      endSilently();
-      return false;
-    }
-    return true;
-  };
-  if (!cancelled && run.ok) {
-    if (toolFirmwareVersion.substr(0, 1) != radioFirmware.substr(0, 1)) {
-      if (toolFirmwareTriple && radioFirmwareTriple &&
-          toolFirmwareTriple->major < radioFirmwareTriple->major) {
-        program = withFirmware = downgradeAllowed();
-      } else {
-        program = withFirmware = true;
-      }
-    } else if (toolFirmwareVersion != radioFirmware) {
-      if (compareVersions(*toolFirmwareTriple, *radioFirmwareTriple) >= 0) {
-        program = withFirmware = true;
-      } else {
-        program = withFirmware = downgradeAllowed();
-      }
-    } else {
-      const bool evenFamily = radioCodeplugTriple->minor % 2 == 0;
-      const std::string& familyVersion = evenFamily ? codeplug.newVersion : codeplug.oldVersion;
-      toolCodeplugTriple = parseVersion(familyVersion);
-      if (!toolCodeplugTriple) {
-        run.fail(str(StringId::FileMissing), kStyleError, "The tool version is invalid.");
-      } else if (toolCodeplugTriple->major == radioCodeplugTriple->major &&
-                 familyVersion != radioCodeplug) {
-        if (familyVersion.substr(0, 1) != radioCodeplug.substr(0, 1) ||
-            compareVersions(*toolCodeplugTriple, *radioCodeplugTriple) >= 0) {
-          program = true;
-        } else {
-          program = downgradeAllowed();
-        }
-      } else {
-        run.ok = false;
-        if (!keypadUpdatedThisRun_) {
-          run.outcome =
-              toolCodeplugTriple->major == radioCodeplugTriple->major
-                  ? ActionOutcome{str(StringId::RadioUpToDate), kStyleInformation, false}
-                  : ActionOutcome{str(StringId::VersionsIncompatible), kStyleWarning, false};
-        }
-      }
-    }
-  }
-
-  // The update itself.
-  if (!cancelled && run.ok && program) {
-    if (withFirmware) {
-      program_.setFirmwareFile(config_.firmwareFile);
-      program_.requestFirmwareSteps();
-    }
-    const bool evenFamily = radioCodeplugTriple->minor % 2 == 0;
-    program_.setAddressMapFile(evenFamily ? newAddressFile : oldAddressFile);
-    program_.setCodeplugFile(evenFamily ? newCodeplugFile : oldCodeplugFile);
-    program_.requestCodeplugStep();
-    if (keep) {
-      program_.keepPersonality = true;
-      program_.requestPersonalitySteps();
-      std::vector<PersonalityBlock> blocks;
-      std::int32_t type = 0;
-      const std::uint8_t toolMajor = toolCodeplugTriple ? toolCodeplugTriple->major : 0;
-      while (config_.NextBackupType(type)) {
-        std::int32_t address = 0;
-        std::int32_t length = 0;
-        config_.GetBackupBlock(static_cast<std::uint32_t>(type), radioCodeplugTriple->major,
-                               toolMajor, address, length);
-        blocks.push_back(PersonalityBlock{type, static_cast<std::uint32_t>(address),
-                                          static_cast<std::uint32_t>(length)});
-      }
-      program_.setPersonalityBlocks(blocks);
-    } else {
-      program_.keepPersonality = false;
-    }
-    view_.enableControl(Control::Update, false);
-
-    startErrorText();
-    const bool programmed = runCommand(program_);
-    commandRan = true;
-    record.backupFile = program_.backupFile();
-    if (!programmed) {
-      const std::string errors = joinedErrorText();
-      record.errorLines = errors;
-      errorLog().logLine(
-          "Update radio failed (Model:%s,SN:%s,Firmware:%s,Codeplug:%s,Restore:%d), "
-          "this's caused by:\n%s",
-          record.model.c_str(), radioSerial.c_str(), radioFirmware.c_str(), radioCodeplug.c_str(),
-          keep ? 1 : 0, errors.c_str());
-      if (!program_.backupFile().empty()) {
-        errorLog().logLine("The radio's personality is saved in [%s].",
-                           program_.backupFile().string().c_str());
-      }
-      run.outcome = {fileCategory(firstErrorCategory()) ? str(StringId::FileMissing)
-                                                        : str(StringId::UpdateFailed),
-                     kStyleError, false};
-      if (!program_.backupProblem().empty()) {
-        // Nothing was erased; the user can make room or fix the folder and try again.
-        run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
-      }
-      removeErrors(ErrorCategory::OK);
-      run.ok = false;
-    } else if (!radio().readIdentity()) {
       run.outcome = {str(StringId::ConnectFailed), kStyleError, false};
       run.ok = false;
-    } else {
-      infoValid_ = true;
     }
+    return;
   }
+  const std::string errors = joinedErrorText();
+  run.record.errorLines = errors;
+  errorLog().logLine(
+      "Update radio failed (Model:%s,SN:%s,Firmware:%s,Codeplug:%s,Restore:%d), "
+      "this's caused by:\n%s",
+      modelNumberText().c_str(), run.radio.serial.c_str(), run.radio.firmware.c_str(),
+      run.radio.codeplug.c_str(), run.keep ? 1 : 0, errors.c_str());
+  if (!program_.backupFile().empty()) {
+    errorLog().logLine("The radio's personality is saved in [%s].",
+                       program_.backupFile().string().c_str());
+  }
+  run.outcome = {
+      fileCategory(firstErrorCategory()) ? str(StringId::FileMissing) : str(StringId::UpdateFailed),
+      kStyleError, false};
+  if (!program_.backupProblem().empty()) {
+    // Nothing was erased; the user can make room or fix the folder and try again.
+    run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
+  }
+  removeErrors(ErrorCategory::OK);
+  run.ok = false;
+}
 
-  if (!cancelled) {
-    record.serialAfter = RadioInfo::serialText(radio().serialBytes()).value_or("");
-    record.firmwareAfter = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
-    record.codeplugAfter = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
-    record.keypadAfter = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
+void MainController::reportUpdate(UpdateRun& run) {
+  if (run.cancelled) {
+    finish(ActionOutcome{std::string(), 0, true});
+  } else {
+    UpdateRecord& record = run.record;
+    record.model = modelNumberText();
+    const RadioVersions after = readRadioVersions(radio());
+    record.serialAfter = after.serial;
+    record.firmwareAfter = after.firmware;
+    record.codeplugAfter = after.codeplug;
+    record.keypadAfter = after.keypad;
     manager_.disconnect();
     if (run.ok) {
       fillRadioPanel();
@@ -501,30 +433,24 @@ void MainController::onUpdate() {
       if (!reportToConsole(run.ok)) {
         view_.showMessage(kConsoleUnreachable, kStyleInformation);
       }
+    } else if (run.outcome.style == kStyleError && !record.backupFile.empty()) {
+      view_.showUpdateFailure(run.outcome.text, run.outcome.style, record.backupFile);
     } else {
-      if (run.outcome.style == kStyleError && !record.backupFile.empty()) {
-        view_.showUpdateFailure(run.outcome.text, run.outcome.style, record.backupFile);
-      } else {
-        view_.showMessage(run.outcome.text, run.outcome.style);
-      }
+      view_.showMessage(run.outcome.text, run.outcome.style);
     }
     finish(run.outcome);
-    if (updateObserver_ && (commandRan || keypadUpdatedThisRun_ || !run.ok)) {
+    if (updateObserver_ && (run.commandRan || run.keypadUpdated || !run.ok)) {
       updateObserver_(record, run.outcome);
     }
-  } else {
-    finish(ActionOutcome{std::string(), 0, true});
   }
-
   closeIfOpen();
   updateControls();
   setBusy(kIdle);
-  keypadUpdatedThisRun_ = false;
   view_.setBusyCursor(false);
 }
 
 const char* MainController::addressMapFiles(std::string& newFile, std::string& oldFile) {
-  Families address =
+  VersionFamilies address =
       pickFamilies([&](std::string& version) { return config_.NextAddressVersion(version); });
   if (!address.newVersion.empty()) {
     address.oldVersion = address.newVersion;
@@ -639,9 +565,10 @@ void MainController::onUpdateSerialNumber() {
   }
   record.model = modelNumberText();
   record.serialBefore = current;
-  record.firmwareBefore = RadioInfo::versionRecordText(radio().firmwareVersionRecord).value_or("");
-  record.codeplugBefore = RadioInfo::versionRecordText(radio().codeplugVersionRecord).value_or("");
-  record.keypadBefore = RadioInfo::versionRecordText(radio().keypadVersionRecord).value_or("");
+  const RadioVersions before = readRadioVersions(radio());
+  record.firmwareBefore = before.firmware;
+  record.codeplugBefore = before.codeplug;
+  record.keypadBefore = before.keypad;
   if (ok) {
     serial_.newSerialNumber.fill(0);
     const std::size_t length = static_cast<std::uint8_t>(radio().serialLength);

@@ -116,6 +116,18 @@ class MainController : public Event {
  private:
   struct UpdateRun;
 
+  // The steps of an update, in their order.
+  void beginUpdate(UpdateRun& run);
+  void identifyForUpdate(UpdateRun& run);
+  void checkToolVersions(UpdateRun& run);
+  void askGoAhead(UpdateRun& run);
+  void checkRadioVersions(UpdateRun& run);
+  void findPackageFiles(UpdateRun& run);
+  void updateKeypadFirst(UpdateRun& run);
+  void decideProgramming(UpdateRun& run);
+  void programRadio(UpdateRun& run);
+  void reportUpdate(UpdateRun& run);
+
   RadioInfo& radio() { return *manager_.radioInfo(); }
   // Connects, probes the cable and reads the identity; on failure sets the run's result.
   bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
@@ -151,12 +163,10 @@ class MainController : public Event {
   bool cableTextConnected_ = false;
   bool cableTextSet_ = false;
   bool dealerMode_ = false;
-  bool keypadUpdatedThisRun_ = false;
   WParam consoleWindow_ = 0;
   int testMode_ = 0;
   bool infoValid_ = false;
   bool inCableCount_ = false;
-  std::string toolKeypadVersion_;
   // Why the last keypad update failed, beyond the error text: the boot-loader's end and words.
   std::vector<std::string> keypadReport_;
   RadioPanel panel_;

@@ -93,7 +93,8 @@ TEST_F(ConsoleTest, TestModeRoundTrip) {
   // Out of test mode a start asks and shows as the button does; nothing goes to the console.
   bench.consoleChannel.posts.clear();
   EXPECT_EQ(bench.console(ConsoleMessage::Start), 1);
-  EXPECT_EQ(testing::questionIds(bench.view.questions()), std::vector<int>{116});
+  EXPECT_EQ(testing::questionKinds(bench.view.questions()),
+            std::vector<testing::Question>{testing::Question::GoAhead});
   EXPECT_EQ(bench.view.results(), (Shownlist{{testing::kLatest, kStyleInformation}}));
   EXPECT_TRUE(bench.consoleChannel.posts.empty());
 }
@@ -172,7 +173,8 @@ TEST_F(ConsoleTest, StartWhileBusyIsIgnored) {
   bench.controller.onUpdate();
   EXPECT_EQ(answer, 1);
   EXPECT_EQ(bench.view.wait.texts.size(), 1u);
-  EXPECT_EQ(testing::questionIds(bench.view.questions()), std::vector<int>{116});
+  EXPECT_EQ(testing::questionKinds(bench.view.questions()),
+            std::vector<testing::Question>{testing::Question::GoAhead});
   EXPECT_EQ(bench.view.results(), (Shownlist{{testing::kUpdated, kStyleInformation}}));
   EXPECT_TRUE(bench.consoleChannel.posts.empty());
 }

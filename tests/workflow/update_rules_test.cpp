@@ -11,7 +11,8 @@ using testing::Bench;
 using testing::PackageSpec;
 using testing::radioWith;
 using Shown = testing::RecordingView::Shown;
-using Ids = std::vector<int>;
+using Question = testing::Question;
+using Questions = std::vector<Question>;
 using Lines = std::vector<std::string>;
 
 enum class Programmed { Nothing, Codeplug, FirmwareAndCodeplug };
@@ -43,7 +44,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
     PackageSpec package;
     SimRadioConfig radio;
     std::deque<int> answers;
-    Ids questions;
+    Questions questions;
     std::optional<Shown> result;  // none: ended silently
     Programmed programmed;
     const char* firmwareAfter;
@@ -54,7 +55,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R02.00.00"),
        radioWith("R01.05.00", "R01.02.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "R02.00.00",
@@ -63,7 +64,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.00.00"),
        radioWith("R01.05.00", "R01.02.00"),
        {Yes, Yes},
-       {116, 120},
+       {Question::GoAhead, Question::Downgrade},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "R01.00.00",
@@ -72,7 +73,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.00.00"),
        radioWith("R01.05.00", "R01.02.00"),
        {Yes, No},
-       {116, 120},
+       {Question::GoAhead, Question::Downgrade},
        std::nullopt,
        Programmed::Nothing,
        "R01.05.00",
@@ -81,7 +82,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("S01.00.00"),
        radioWith("R02.00.00", "R01.02.00"),
        {},
-       {116, 120},
+       {Question::GoAhead, Question::Downgrade},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "S01.00.00",
@@ -90,7 +91,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("S02.00.00"),
        radioWith("R02.05.00", "R01.02.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "S02.00.00",
@@ -99,7 +100,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.02.03", "R01.02.00"),
        {No},
-       {116},
+       {Question::GoAhead},
        std::nullopt,
        Programmed::Nothing,
        "R01.02.03",
@@ -109,7 +110,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.03.00", "R01.02.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::Codeplug,
        "R01.03.00",
@@ -118,7 +119,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.03.00", "R01.06.00"),
        {Yes, Yes},
-       {116, 120},
+       {Question::GoAhead, Question::Downgrade},
        Shown{testing::kUpdated, 0x40},
        Programmed::Codeplug,
        "R01.03.00",
@@ -127,7 +128,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.03.00", "R01.06.00"),
        {Yes, No},
-       {116, 120},
+       {Question::GoAhead, Question::Downgrade},
        std::nullopt,
        Programmed::Nothing,
        "R01.03.00",
@@ -136,7 +137,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.03.00", "S01.06.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::Codeplug,
        "R01.03.00",
@@ -145,7 +146,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.03.00", "R01.04.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kLatest, kStyleInformation},
        Programmed::Nothing,
        "R01.03.00",
@@ -154,7 +155,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00", {"R02.02.00"}),
        radioWith("R01.03.00", "R01.02.05"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kIncompatible, 0x30},
        Programmed::Nothing,
        "R01.03.00",
@@ -164,7 +165,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00"),
        radioWith("R01.02.03", "R01.03.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "R01.03.00",
@@ -173,7 +174,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00", {"R01.01.00", "R01.03.00"}),
        radioWith("R01.02.03", "R01.02.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "R01.03.00",
@@ -182,7 +183,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00", {"R01.02.00", "R01.03.00", "R01.04.00"}),
        radioWith("R01.02.03", "R01.01.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "R01.03.00",
@@ -192,7 +193,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
        tool("R01.03.00", {"R01.01.00", "R01.1.00", "R01.10.00"}),
        radioWith("R01.02.03", "R01.00.00"),
        {},
-       {116},
+       {Question::GoAhead},
        Shown{testing::kUpdated, 0x40},
        Programmed::FirmwareAndCodeplug,
        "R01.03.00",
@@ -204,7 +205,7 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
     ASSERT_TRUE(bench.loaded);
     bench.view.answers = c.answers;
     bench.controller.onUpdate();
-    EXPECT_EQ(testing::questionIds(bench.view.questions()), c.questions);
+    EXPECT_EQ(testing::questionKinds(bench.view.questions()), c.questions);
     EXPECT_EQ(bench.view.results(),
               c.result ? std::vector<Shown>{*c.result} : std::vector<Shown>{});
     EXPECT_EQ(bench.controller.lastOutcome().cancelled, !c.result);
@@ -248,7 +249,7 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
     const char* name;
     PackageSpec package;
     SimRadioConfig radio;
-    Ids questions;
+    Questions questions;
     Lines logged;
   } cases[] = {
       {"no codeplug version of the package parses",
@@ -277,35 +278,35 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
       {"radio firmware version malformed",
        {},
        badFirmware,
-       {116},
+       {Question::GoAhead},
        {"The radio FW version is invalid."}},
       {"radio keypad version malformed",
        {},
        badKeypad,
-       {116},
+       {Question::GoAhead},
        {"The radio KP version is invalid."}},
       {"radio codeplug version malformed",
        {},
        badCodeplug,
-       {116},
+       {Question::GoAhead},
        {"The radio CP version is invalid."}},
       {"only the first malformed radio version counts",
        {},
        badFirmwareAndCodeplug,
-       {116},
+       {Question::GoAhead},
        {"The radio FW version is invalid."}},
       // Lower-case versions are upper-cased for the other family, which then has no file.
       {"odd family's file missing",
        tool("R01.03.00", {"r01.04.00"}),
        {},
-       {116},
+       {Question::GoAhead},
        {"Old CP file is lost."}},
       {"even family's file missing",
        tool("R01.03.00", {"r01.03.00"}),
        {},
-       {116},
+       {Question::GoAhead},
        {"New CP file is lost."}},
-      {"no address map", noAddressMap, {}, {116}, {"New ADDR file is lost."}},
+      {"no address map", noAddressMap, {}, {Question::GoAhead}, {"New ADDR file is lost."}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -315,7 +316,7 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
     Bench bench(c.package, radio);
     ASSERT_TRUE(bench.loaded);
     bench.controller.onUpdate();
-    EXPECT_EQ(testing::questionIds(bench.view.questions()), c.questions);
+    EXPECT_EQ(testing::questionKinds(bench.view.questions()), c.questions);
     EXPECT_EQ(bench.view.results(), (std::vector<Shown>{{testing::kFileMissing, kStyleError}}));
     EXPECT_EQ(testing::logLines(bench.logText()), c.logged);
     EXPECT_EQ(programmed(bench), Programmed::Nothing);

@@ -92,14 +92,14 @@ std::string goAheadQuestion(const std::string& firmware, const std::string& code
          "radio software.\n\nDo you want to continue?";
 }
 
-std::vector<int> questionIds(const std::vector<std::string>& questions) {
-  std::vector<int> ids;
+std::vector<Question> questionKinds(const std::vector<std::string>& questions) {
+  std::vector<Question> kinds;
   for (const std::string& text : questions) {
-    ids.push_back(text.starts_with("This will program the radio (") ? 116
-                  : text == kDowngradeQuestion                      ? 120
-                                                                    : 0);
+    kinds.push_back(text.starts_with("This will program the radio (") ? Question::GoAhead
+                    : text == kDowngradeQuestion                      ? Question::Downgrade
+                                                                      : Question::Other);
   }
-  return ids;
+  return kinds;
 }
 
 std::vector<std::string> logLines(const std::string& log) {

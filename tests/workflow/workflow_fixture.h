@@ -45,8 +45,9 @@ inline constexpr const char* kTwoCables =
 // The go-ahead question (116) with the tool's versions.
 std::string goAheadQuestion(const std::string& firmware, const std::string& codeplug,
                             const std::string& keypad);
-// The questions asked, as string ids: 116 the go-ahead, 120 the downgrade, 0 anything else.
-std::vector<int> questionIds(const std::vector<std::string>& questions);
+// The questions an update asks, told apart by their words.
+enum class Question { GoAhead, Downgrade, Other };
+std::vector<Question> questionKinds(const std::vector<std::string>& questions);
 // The lines of the error log without their time stamps.
 std::vector<std::string> logLines(const std::string& log);
 
