@@ -11,9 +11,11 @@
 #include "app/paths.h"
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
-#include "cli/radio_session.h"
 #include "cli/terminal_view.h"
 #include "errors/error_log.h"
+#include "frontend/controller_wiring.h"
+#include "frontend/front_end_options.h"
+#include "frontend/radio_session.h"
 #include "workflow/console_server.h"
 #include "workflow/main_controller.h"
 #include "workflow/update_history.h"
@@ -102,26 +104,10 @@ int main(int argc, char** argv) {
       "Orvik Update Tool in a terminal: reads, updates and serialises a radio through the USB "
       "programming cable."};
   app.set_version_flag("--version", "orvik-cli 0.2");
-  LinkChoice link;
-  StartupOptions startup;
-  bool trace = false;
+  FrontEndOptions options;
+  addFrontEndOptions(app, options);
   bool json = false;
-  std::optional<std::string> consoleSocket;
-  auto* simulate = app.add_flag("--simulate", link.simulate,
-                                "Use the built-in simulated radio (with the demo package unless "
-                                "--package is given)");
-  app.add_option("--port", link.port,
-                 "Use the serial device PATH (any tty or pty) as the one programming cable")
-      ->excludes(simulate);
-  app.add_option("--package", startup.packageDir,
-                 "The update package folder (default: <executable's folder>/../data)");
-  app.add_option("--data-dir", startup.dataDir,
-                 "The per-machine folder: data/setup.dat and log/err.log (also ORVIK_DATA_DIR)");
-  app.add_flag("--trace", trace, "Write every frame sent and received to log/trace.log");
   app.add_flag("--json", json, "Print the result as one JSON object");
-  app.add_option("--console-socket", consoleSocket,
-                 "The console protocol's socket (default: $XDG_RUNTIME_DIR or /tmp, "
-                 "orvik-update-tool-LACR.console)");
 
   auto* cables = app.add_subcommand("cables", "Print the number of attached programming cables");
   app.add_subcommand("info", "Get radio information; print it (the default)");
@@ -156,13 +142,12 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
 
-  const std::filesystem::path socket =
-      consoleSocket ? std::filesystem::path(*consoleSocket) : ConsoleServer::defaultSocketPath();
+  const std::filesystem::path socket = options.consoleSocketPath();
   if (console->parsed()) {
     return runConsoleClient(socket, consoleAction, std::cout, std::cerr);
   }
   if (history->parsed()) {
-    const auto folder = findMachineDataDir(startup.dataDir);
+    const auto folder = findMachineDataDir(options.startup.dataDir);
     if (!folder) {
       std::cerr << "No per-machine folder: set --data-dir, ORVIK_DATA_DIR or HOME\n";
       return kExitRadioFailure;
@@ -171,10 +156,10 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  RadioSession session(link);
+  RadioSession session(options.link);
   TerminalStartupView startupView(std::cerr);
-  Application application(session.driver(), session.clock(), startupView, startup);
-  if (!session.start(application, startup, trace, std::cerr)) {
+  Application application(session.driver(), session.clock(), startupView, options.startup);
+  if (!session.start(application, options.startup, options.trace, std::cerr)) {
     return kExitRadioFailure;
   }
   if (serveCommand->parsed()) {
@@ -192,9 +177,7 @@ int main(int argc, char** argv) {
   viewOptions.progressBar = ::isatty(STDERR_FILENO) == 1;
   TerminalView view(std::cin, std::cerr, viewOptions);
   MainController controller(manager, application.task(), application.config(), view);
-  controller.setBaseFolder(application.baseDir());
-  controller.setBackupFolder(application.dataDir() / "backup");
-  controller.setUpdateObserver(historyWriter(historyPath(application.dataDir()), std::cerr));
+  wireController(controller, application, std::cerr);
   controller.initialize();
 
   if (cables->parsed()) {

@@ -8,8 +8,10 @@
 #include <iostream>
 
 #include "app/application.h"
-#include "cli/radio_session.h"
 #include "errors/error_log.h"
+#include "frontend/controller_wiring.h"
+#include "frontend/front_end_options.h"
+#include "frontend/radio_session.h"
 #include "ui/about_dialog.h"
 #include "ui/artwork.h"
 #include "ui/main_window.h"
@@ -21,7 +23,6 @@
 #include "ui/table_text.h"
 #include "workflow/console_server.h"
 #include "workflow/main_controller.h"
-#include "workflow/update_history.h"
 
 namespace {
 
@@ -39,27 +40,9 @@ int main(int argc, char** argv) {
   options.set_version_flag("--version", std::string("orvik-update ") + CAboutDlg::kToolVersion);
   // Qt's own options (-platform, -style, ...) pass through to Qt.
   options.allow_extras();
-  LinkChoice link;
-  StartupOptions startup;
-  bool trace = false;
-  std::optional<std::string> consoleSocket;
+  FrontEndOptions shared;
+  addFrontEndOptions(options, shared);
   std::optional<std::string> screenshots;
-  auto* simulate = options.add_flag("--simulate", link.simulate,
-                                    "Use the built-in simulated radio (with the demo package "
-                                    "unless --package is given)");
-  options
-      .add_option("--port", link.port,
-                  "Use the serial device PATH (any tty or pty) as the one programming cable")
-      ->excludes(simulate);
-  options.add_option("--package", startup.packageDir,
-                     "The update package folder (default: <executable's folder>/../data)");
-  options.add_option("--data-dir", startup.dataDir,
-                     "The per-machine folder: data/setup.dat and log/err.log (also "
-                     "ORVIK_DATA_DIR)");
-  options.add_flag("--trace", trace, "Write every frame sent and received to log/trace.log");
-  options.add_option("--console-socket", consoleSocket,
-                     "The console protocol's socket (default: $XDG_RUNTIME_DIR or /tmp, "
-                     "orvik-update-tool-LACR.console)");
   // Takes the window through its states and saves pictures of them (scripts/screenshots.sh).
   options.add_option("--screenshots", screenshots)->group("");
   try {
@@ -83,11 +66,11 @@ int main(int argc, char** argv) {
 
   // The message windows of this thread run from Qt's loop from here on.
   QtMessagePump pump;
-  RadioSession session(link);
+  RadioSession session(shared.link);
   QtStartupView startupView;
   startupView.setUnattended(screenshots.has_value());
-  Application application(session.driver(), session.clock(), startupView, startup);
-  if (!session.start(application, startup, trace, std::cerr)) {
+  Application application(session.driver(), session.clock(), startupView, shared.startup);
+  if (!session.start(application, shared.startup, shared.trace, std::cerr)) {
     return kExitFailure;
   }
   if (!application.EnsureSingleInstance()) {
@@ -113,14 +96,11 @@ int main(int argc, char** argv) {
   window.setBaseFolder(application.baseDir());
   MainController controller(manager, application.task(), application.config(), window);
   window.setController(&controller);
-  controller.setBaseFolder(application.baseDir());
-  controller.setBackupFolder(application.dataDir() / "backup");
-  controller.setUpdateObserver(historyWriter(historyPath(application.dataDir()), std::cerr));
+  wireController(controller, application, std::cerr);
 
   ConsoleServer console;
   if (!screenshots) {
-    const std::filesystem::path socket =
-        consoleSocket ? std::filesystem::path(*consoleSocket) : ConsoleServer::defaultSocketPath();
+    const std::filesystem::path socket = shared.consoleSocketPath();
     if (console.listen(socket, [&](ConsoleMessage message, WParam wParam, LParam lParam) {
           return controller.onConsoleMessage(message, wParam, lParam);
         })) {

@@ -1,4 +1,4 @@
-#include "cli/radio_session.h"
+#include "frontend/radio_session.h"
 
 #include <filesystem>
 #include <sstream>
