@@ -1,6 +1,7 @@
 #include "base/text.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace orvik {
 
@@ -71,6 +72,17 @@ std::string hexDump(std::span<const std::uint8_t> bytes) {
     out.push_back(kDigits[bytes[i] & 0xF]);
   }
   return out;
+}
+
+std::string localTimeText(std::chrono::system_clock::time_point when) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  std::tm local{};
+  char text[32] = "";
+  if (::localtime_r(&seconds, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local) == 0) {
+    return {};
+  }
+  return text;
 }
 
 }  // namespace orvik

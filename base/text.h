@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <span>
@@ -28,5 +29,8 @@ std::string truncateUtf8(std::string text, std::size_t maxChars);
 
 // "AA BB CC" for the given bytes.
 std::string hexDump(std::span<const std::uint8_t> bytes);
+
+// The local time as "2026-12-10 14:05:09"; empty when it cannot be told.
+std::string localTimeText(std::chrono::system_clock::time_point when);
 
 }  // namespace orvik

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <utility>
 
+#include "base/text.h"
 #include "codeplug/cpg.h"
 #include "codeplug/update_files.h"
 #include "commands/personality_file.h"
@@ -68,6 +70,8 @@ constexpr UpdateFailureLine kFailureLines[] = {
     {Failure::BackupNotSaved, Category::UPDATE,
      "Error:failed to save the personality backup [%s]."},
     {Failure::IdentityNotRead, Category::UPDATE, "Error:failed to read radio information."},
+    {Failure::JournalNotWritten, Category::UPDATE,
+     "Error:failed to record the update in the journal: %s."},
     {Failure::BackupOfAnotherRadio, Category::UPDATE,
      "Error:the backup file [%s] belongs to another radio [%s]."},
 };
@@ -212,6 +216,10 @@ struct CmdProgram::Run {
   // The step the personality phase in progress reports against.
   UpdateStep personalityStep = UpdateStep::PersonalityBackup;
   std::optional<PersonalityPhases> personality;
+  // The interrupted update this run completes, if any.
+  std::optional<Resume> resume;
+  // The journal entry of this run, once it is written.
+  std::optional<JournalEntry> journal;
 
   std::span<std::uint8_t> data() { return dataBuffer; }
   const FlashLayoutRow& layout() const { return flashLayoutRow(flashLayout); }
@@ -219,6 +227,10 @@ struct CmdProgram::Run {
 
 CmdProgram::CmdProgram() = default;
 CmdProgram::~CmdProgram() = default;
+
+void CmdProgram::resumeInterrupted(JournalEntry entry, PersonalityBackup backup) {
+  resume_ = Resume{std::move(entry), std::move(backup)};
+}
 
 bool CmdProgram::setCodeplugFile(const std::filesystem::path& path) {
   codeplugFile_ = path;
@@ -284,12 +296,24 @@ void CmdProgram::wait(unsigned milliseconds) {
 }
 
 bool CmdProgram::execute() {
+  // A run that does not reach its end (a fault thrown on the way) must not leave its steps,
+  // files of an interrupted update or buffers to the next run.
+  struct ForgetRun {
+    CmdProgram& command;
+    ~ForgetRun() {
+      command.run_.reset();
+      command.resume_.reset();
+      command.selection_ = 0;
+      command.steps_.clear();
+    }
+  } forget{*this};
   start();
   enterFlashMode();
   switchBaudRate();
   loadPackage();
   backupPersonality();
   saveBackupFile();
+  startJournal();
   eraseFirmwareRegion();
   programFirmware();
   programDefaultBlock();
@@ -305,6 +329,7 @@ void CmdProgram::start() {
   backupFile_.clear();
   backupProblem_.clear();
   run_ = std::make_unique<Run>();
+  run_->resume = std::exchange(resume_, std::nullopt);
   run_->stepText = "Update";
   run_->startBase = progressBase;
   unsigned sum = 0;
@@ -388,6 +413,14 @@ void CmdProgram::loadPackage() {
 }
 
 bool CmdProgram::personalityBlocksFit(const CpgBlock& dyn) const {
+  if (run_->resume && keepPersonality) {
+    // The saved personality is written back where it came from, which must be the DYN block.
+    const std::vector<PersonalityBackup::Block>& saved = run_->resume->backup.blocks;
+    return std::all_of(saved.begin(), saved.end(), [&](const PersonalityBackup::Block& block) {
+      return block.blockType == PersonalityPhases::kDynBlockType &&
+             PersonalityPhases::insideDynBlock(dyn, block.address, block.bytes.size());
+    });
+  }
   bool dynRecord = false;
   for (const PersonalityBlock& block : personalityBlocks_) {
     if (block.blockType != PersonalityPhases::kDynBlockType) {
@@ -410,6 +443,14 @@ bool CmdProgram::personalityBlocksFit(const CpgBlock& dyn) const {
 
 void CmdProgram::backupPersonality() {
   PersonalityPhases* personality = run_->personality ? &*run_->personality : nullptr;
+  if (succeeding() && keepPersonality && run_->resume) {
+    // The radio may hold reset blocks by now: the personality is the one saved before the
+    // interrupted update's first erase.
+    personality->backup() = run_->resume->backup;
+    completeStep(UpdateStep::PersonalityBackup);
+    completeStep(UpdateStep::ContactBackup);
+    return;
+  }
   if (succeeding() && keepPersonality) {
     run_->stepText = "Keep user-infor";
     run_->personalityStep = UpdateStep::PersonalityBackup;
@@ -428,6 +469,11 @@ void CmdProgram::backupPersonality() {
 
 void CmdProgram::saveBackupFile() {
   if (!succeeding() || !keepPersonality) {
+    return;
+  }
+  if (run_->resume) {
+    // That backup stays the one of record; no new one replaces it.
+    backupFile_ = run_->resume->entry.backupFile;
     return;
   }
   // The backup leaves memory before anything is erased, so that a failed restore, a crash or
@@ -452,8 +498,56 @@ void CmdProgram::saveBackupFile() {
   backupFile_ = *saved;
 }
 
+void CmdProgram::startJournal() {
+  if (!succeeding() || journalFolder.empty()) {
+    return;
+  }
+  JournalEntry entry;
+  if (run_->resume) {
+    entry = run_->resume->entry;
+  } else {
+    entry.serial = RadioInfo::serialText(radioInfo->serialBytes()).value_or("");
+    entry.model = RadioInfo::modelText(radioInfo->modelNumber).value_or("");
+    entry.backupFile = backupFile_;
+    entry.firmwareFile = firmwareFile_;
+    entry.codeplugFile = codeplugFile_;
+    entry.addressMapFile = addressMapFile_;
+    entry.programFirmware = (selection_ & kProgramFirmware) != 0;
+    entry.programCodeplug = (selection_ & kProgramCodeplug) != 0;
+    entry.keepPersonality = keepPersonality;
+    entry.radioFirmware =
+        RadioInfo::versionRecordText(radioInfo->firmwareVersionRecord).value_or("");
+    entry.radioCodeplug =
+        RadioInfo::versionRecordText(radioInfo->codeplugVersionRecord).value_or("");
+    entry.toolFirmware = toolFirmwareVersion;
+    entry.toolCodeplug = toolCodeplugVersion;
+    entry.started = localTimeText(std::chrono::system_clock::now());
+  }
+  entry.stage = "starting";
+  entry.finished = false;
+  std::string reason;
+  if (!UpdateJournal(journalFolder).write(entry, reason)) {
+    // Nothing is erased without a record from which an interruption can be made good.
+    fail(Failure::JournalNotWritten, {reason});
+    return;
+  }
+  run_->journal = std::move(entry);
+}
+
+void CmdProgram::journalStage(const char* stage) {
+  if (!succeeding() || !run_->journal) {
+    return;
+  }
+  run_->journal->stage = stage;
+  // The entry already says the update is unfinished; a stage that cannot be noted changes
+  // nothing of how it is completed, so the run goes on.
+  std::string reason;
+  UpdateJournal(journalFolder).write(*run_->journal, reason);
+}
+
 void CmdProgram::eraseFirmwareRegion() {
   const bool firmware = (selection_ & kProgramFirmware) != 0;
+  journalStage("erasing the firmware region");
   if (succeeding() && firmware) {
     run_->stepText = "Update FW.";
   }
@@ -482,6 +576,7 @@ void CmdProgram::eraseFirmwareRegion() {
 
 void CmdProgram::programFirmware() {
   if (succeeding() && (selection_ & kProgramFirmware) != 0) {
+    journalStage("programming the firmware");
     TOVR& tovr = radioInfo->engine();
     const std::span<const std::uint8_t> image = radioInfo->flash().image();
     const auto length = static_cast<std::uint32_t>(image.size());
@@ -521,6 +616,7 @@ void CmdProgram::programDefaultBlock() {
   const bool codeplug = (selection_ & kProgramCodeplug) != 0;
   // A run that is still succeeding here has a layout with a row (see enterFlashMode).
   const FlashLayoutRow& layout = run_->layout();
+  journalStage("programming the default block");
   if (succeeding() && codeplug) {
     run_->stepText = "Begin to update default block.";
     const int result =
@@ -585,6 +681,7 @@ void CmdProgram::finalize() {
   Run& run = *run_;
   run.stepText = "Finalize flashing data.";
   run.statusWord = 0;
+  journalStage("resetting the radio");
   // Whatever the state of the run: the link goes back to its own rate if it left it.
   if (radioInfo == nullptr || radioInfo->engine().radioBaudSwitch(1, run.opcode, run.data()) < 0) {
     fail(Failure::FinalizeBaudSwitch, {kLinkBaudText});
@@ -630,6 +727,7 @@ void CmdProgram::finalize() {
 
 void CmdProgram::restorePersonality() {
   if (succeeding() && keepPersonality) {
+    journalStage("restoring the personality");
     run_->stepText = "Restore user-infor.";
     run_->personalityStep = UpdateStep::PersonalityRestore;
     run_->personality->restoreDynBlocks();
@@ -646,6 +744,7 @@ void CmdProgram::reprotect() {
   if (!succeeding()) {
     return;
   }
+  journalStage("re-protecting the radio");
   reprotectRadio(radioInfo->engine(), run_->data(), run_->flashLayout,
                  [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
                    fail(failure, arguments);
@@ -657,6 +756,18 @@ void CmdProgram::end() {
   sendProgress(progressBase);
   wait(kBeforeProgressResetMs);
   sendProgress(0);
+  if (resultFlag && run_->journal) {
+    // Everything the entry stood for is done. Otherwise it stays unfinished: the next run
+    // completes the update from it.
+    run_->journal->stage = "finished";
+    run_->journal->finished = true;
+    std::string reason;
+    if (!UpdateJournal(journalFolder).write(*run_->journal, reason)) {
+      appendError(ErrorCategory::UPDATE,
+                  "Error:the update is done, but the journal still calls it unfinished: %s.",
+                  reason.c_str());
+    }
+  }
   notifyFinished();
   const std::string stepText = run_->stepText;
   run_.reset();

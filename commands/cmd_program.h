@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "codeplug/cpg.h"
+#include "commands/personality_file.h"
+#include "commands/update_journal.h"
 #include "errors/error_text.h"
 #include "exec/command.h"
 #include "link/tovr.h"
@@ -66,6 +68,7 @@ enum class UpdateFailure : std::uint16_t {
   BackupNotSaved = 0x1000,
   IdentityNotRead = 0x1001,
   BackupOfAnotherRadio = 0x1002,
+  JournalNotWritten = 0x1003,
 };
 
 struct UpdateFailureLine {
@@ -137,11 +140,22 @@ class CmdProgram : public Command {
   // Why the last run could not save the personality backup; empty when nothing stopped it.
   const std::string& backupProblem() const { return backupProblem_; }
 
+  // Completes an interrupted update from its journal entry for the next run: the personality
+  // is written back from the entry's backup, taken before that update's first erase, instead
+  // of being read from the radio (which may hold reset blocks by now), and the entry is carried
+  // on instead of a new one. The caller sets the files and steps as the entry says.
+  void resumeInterrupted(JournalEntry entry, PersonalityBackup backup);
+
   // Back up the personality before and restore it after the update.
   bool keepPersonality = true;
   // Where the personality backup files go (normally <data-dir>/backup); the run refuses to
   // erase anything when it cannot save the backup there.
   std::filesystem::path backupFolder;
+  // Where the update journal lies (normally <data-dir>/journal); empty: no journal.
+  std::filesystem::path journalFolder;
+  // The package's versions, for the journal's readers.
+  std::string toolFirmwareVersion;
+  std::string toolCodeplugVersion;
 
  private:
   struct Run;
@@ -163,6 +177,9 @@ class CmdProgram : public Command {
   bool personalityBlocksFit(const CpgBlock& dyn) const;
   void backupPersonality();
   void saveBackupFile();
+  // Records the update in the journal before the first erase; then the step it begins.
+  void startJournal();
+  void journalStage(const char* stage);
   void eraseFirmwareRegion();
   void programFirmware();
   void programDefaultBlock();
@@ -179,6 +196,12 @@ class CmdProgram : public Command {
   std::set<std::uint32_t> steps_;
   std::vector<PersonalityBlock> personalityBlocks_;
   std::filesystem::path backupFile_;
+  // The interrupted update this run completes, with its saved personality.
+  struct Resume {
+    JournalEntry entry;
+    PersonalityBackup backup;
+  };
+  std::optional<Resume> resume_;
   std::string backupProblem_;
   // One container reader for every load; its buffer is reused between runs.
   KxkFile file_;

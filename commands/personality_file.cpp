@@ -95,7 +95,9 @@ void appendWriteFailure(const std::filesystem::path& path, const std::string& re
               path.c_str(), reason.c_str());
 }
 
-std::string nameText(const std::string& text) {
+}  // namespace
+
+std::string fileNameFromRadioText(const std::string& text) {
   // Text from the radio: only letters, digits and '-' reach the name, so that it can neither
   // leave the folder nor hide the file.
   std::string name;
@@ -106,6 +108,8 @@ std::string nameText(const std::string& text) {
   }
   return name;
 }
+
+namespace {
 
 // What tells apart radios without a serial number: a digest of their personality.
 std::string contentTag(const PersonalityBackup& backup) {
@@ -234,9 +238,9 @@ std::optional<PersonalityBackup> decodePersonalityBackup(std::span<const std::ui
 std::filesystem::path personalityBackupPath(const std::filesystem::path& folder,
                                             const PersonalityBackup& backup,
                                             std::chrono::system_clock::time_point when) {
-  std::string name = nameText(backup.serial);
+  std::string name = fileNameFromRadioText(backup.serial);
   if (name.empty()) {
-    const std::string model = nameText(backup.model);
+    const std::string model = fileNameFromRadioText(backup.model);
     name = (model.empty() ? std::string("unknown") : model) + "-" + contentTag(backup);
   }
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);

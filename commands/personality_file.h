@@ -29,6 +29,10 @@ struct PersonalityBackup {
   std::array<std::vector<std::vector<std::uint8_t>>, 4> contactLists;
 };
 
+// A radio's text (serial number, model) as part of a file name: letters, digits and '-' only,
+// so that it can neither leave its folder nor hide the file.
+std::string fileNameFromRadioText(const std::string& text);
+
 // The file name of a backup taken at the time: the serial number and the local time, in the
 // given folder (normally <data-dir>/backup). A radio without a serial number is named by its
 // model and a digest of what is saved, so that the names of such radios still differ.

@@ -1,0 +1,286 @@
+// An entry file of the update journal, one "key=value" line per field, after a first line that
+// names the format, and a last line with the MD5 of everything before it:
+//
+//   ORVIK UPDATE JOURNAL 1
+//   serial=1234ABC5678
+//   ...
+//   md5=<32 hex digits>
+//
+// Backslashes, line feeds and carriage returns in a value are written as \\, \n and \r.
+
+#include "commands/update_journal.h"
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <map>
+#include <span>
+#include <system_error>
+
+#include "base/file_replace.h"
+#include "commands/personality_file.h"
+#include "package/file_bytes.h"
+#include "package/md5.h"
+
+namespace orvik {
+namespace {
+
+constexpr std::string_view kFirstLine = "ORVIK UPDATE JOURNAL 1";
+constexpr std::string_view kDigestKey = "md5=";
+constexpr std::string_view kExtension = ".journal";
+// An entry is a few hundred bytes; anything this large is not one.
+constexpr std::size_t kMaxEntrySize = 64 * 1024;
+
+std::string escaped(const std::string& value) {
+  std::string out;
+  for (const char c : value) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> unescaped(std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\') {
+      out += value[i];
+      continue;
+    }
+    if (++i == value.size()) {
+      return std::nullopt;
+    }
+    switch (value[i]) {
+      case '\\':
+        out += '\\';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
+std::string hexText(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  return text;
+}
+
+std::string digestOf(std::string_view text) {
+  return hexText(
+      md5Digest(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
+}
+
+// The fields of an entry, each with its key, its text and how it is read back.
+struct Field {
+  const char* key;
+  std::function<std::string(const JournalEntry&)> write;
+  std::function<bool(JournalEntry&, const std::string&)> read;
+};
+
+template <typename Member>
+Field textField(const char* key, Member member) {
+  return {key, [member](const JournalEntry& e) { return std::string(e.*member); },
+          [member](JournalEntry& e, const std::string& value) {
+            e.*member = value;
+            return true;
+          }};
+}
+
+Field flagField(const char* key, bool JournalEntry::*member) {
+  return {key, [member](const JournalEntry& e) { return std::string(e.*member ? "yes" : "no"); },
+          [member](JournalEntry& e, const std::string& value) {
+            if (value != "yes" && value != "no") {
+              return false;
+            }
+            e.*member = value == "yes";
+            return true;
+          }};
+}
+
+Field pathField(const char* key, std::filesystem::path JournalEntry::*member) {
+  return {key, [member](const JournalEntry& e) { return (e.*member).string(); },
+          [member](JournalEntry& e, const std::string& value) {
+            e.*member = value;
+            return true;
+          }};
+}
+
+const std::vector<Field>& fields() {
+  static const std::vector<Field> table = {
+      textField("serial", &JournalEntry::serial),
+      textField("model", &JournalEntry::model),
+      pathField("backup", &JournalEntry::backupFile),
+      pathField("firmware_file", &JournalEntry::firmwareFile),
+      pathField("codeplug_file", &JournalEntry::codeplugFile),
+      pathField("address_map_file", &JournalEntry::addressMapFile),
+      flagField("program_firmware", &JournalEntry::programFirmware),
+      flagField("program_codeplug", &JournalEntry::programCodeplug),
+      flagField("keep_personality", &JournalEntry::keepPersonality),
+      textField("radio_firmware", &JournalEntry::radioFirmware),
+      textField("radio_codeplug", &JournalEntry::radioCodeplug),
+      textField("tool_firmware", &JournalEntry::toolFirmware),
+      textField("tool_codeplug", &JournalEntry::toolCodeplug),
+      textField("started", &JournalEntry::started),
+      textField("stage", &JournalEntry::stage),
+      flagField("finished", &JournalEntry::finished),
+  };
+  return table;
+}
+
+}  // namespace
+
+std::filesystem::path journalFolder(const std::filesystem::path& dataDir) {
+  return dataDir / "journal";
+}
+
+std::string journalText(const JournalEntry& entry) {
+  std::string text(kFirstLine);
+  text += '\n';
+  for (const Field& field : fields()) {
+    text += std::string(field.key) + "=" + escaped(field.write(entry)) + "\n";
+  }
+  text += std::string(kDigestKey) + digestOf(text) + "\n";
+  return text;
+}
+
+std::optional<JournalEntry> parseJournalText(const std::string& text, std::string& reason) {
+  // The digest line closes the file; everything before it is what the digest covers.
+  const std::size_t digestAt = text.rfind(std::string("\n") + std::string(kDigestKey));
+  if (!text.starts_with(std::string(kFirstLine) + "\n") || digestAt == std::string::npos ||
+      !text.ends_with("\n")) {
+    reason = "it is not a journal entry, or it was cut off";
+    return std::nullopt;
+  }
+  const std::string body = text.substr(0, digestAt + 1);
+  const std::string digest = text.substr(digestAt + 1 + kDigestKey.size(),
+                                         text.size() - (digestAt + 1 + kDigestKey.size()) - 1);
+  if (digest != digestOf(body)) {
+    reason = "its digest does not match its contents";
+    return std::nullopt;
+  }
+  std::map<std::string, std::string> values;
+  std::size_t start = kFirstLine.size() + 1;
+  while (start < body.size()) {
+    const std::size_t end = body.find('\n', start);
+    const std::string line = body.substr(start, end - start);
+    start = end + 1;
+    const std::size_t equals = line.find('=');
+    const std::optional<std::string> value =
+        equals == std::string::npos ? std::nullopt : unescaped(line.substr(equals + 1));
+    if (!value || !values.emplace(line.substr(0, equals), *value).second) {
+      reason = "a line of it cannot be read: " + line;
+      return std::nullopt;
+    }
+  }
+  JournalEntry entry;
+  for (const Field& field : fields()) {
+    const auto found = values.find(field.key);
+    if (found == values.end() || !field.read(entry, found->second)) {
+      reason = std::string("its field ") + field.key + " is missing or wrong";
+      return std::nullopt;
+    }
+  }
+  return entry;
+}
+
+std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string& serial) const {
+  const std::string name = fileNameFromRadioText(serial);
+  if (name.empty()) {
+    return std::nullopt;
+  }
+  return folder_ / (name + std::string(kExtension));
+}
+
+bool UpdateJournal::write(const JournalEntry& entry, std::string& reason) const {
+  const std::optional<std::filesystem::path> path = entryPath(entry.serial);
+  if (!path) {
+    reason = "the radio has no serial number to name its entry";
+    return false;
+  }
+  std::error_code error;
+  std::filesystem::create_directories(folder_, error);
+  if (error) {
+    reason = error.message();
+    return false;
+  }
+  const std::string text = journalText(entry);
+  if (!replaceFileContents(
+          *path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))) {
+    reason = "cannot write " + path->string();
+    return false;
+  }
+  return true;
+}
+
+UpdateJournal::Found UpdateJournal::read(const std::string& serial, JournalEntry& entry,
+                                         std::string& reason) const {
+  const std::optional<std::filesystem::path> path = entryPath(serial);
+  std::error_code error;
+  if (!path || !std::filesystem::exists(*path, error)) {
+    return Found::None;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (readWholeFile(*path, bytes, kMaxEntrySize) != FileReadResult::Ok) {
+    reason = "it cannot be read";
+    return Found::Damaged;
+  }
+  std::optional<JournalEntry> parsed =
+      parseJournalText(std::string(bytes.begin(), bytes.end()), reason);
+  if (!parsed) {
+    return Found::Damaged;
+  }
+  if (parsed->serial != serial) {
+    reason = "it belongs to another radio [" + parsed->serial + "]";
+    return Found::Damaged;
+  }
+  entry = std::move(*parsed);
+  return Found::Entry;
+}
+
+std::vector<UpdateJournal::Listed> UpdateJournal::list() const {
+  std::vector<Listed> listed;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(folder_, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->path().extension() != kExtension) {
+      continue;
+    }
+    Listed item;
+    item.path = it->path();
+    std::vector<std::uint8_t> bytes;
+    if (readWholeFile(item.path, bytes, kMaxEntrySize) != FileReadResult::Ok) {
+      item.reason = "it cannot be read";
+    } else {
+      item.entry = parseJournalText(std::string(bytes.begin(), bytes.end()), item.reason);
+    }
+    listed.push_back(std::move(item));
+  }
+  std::sort(listed.begin(), listed.end(),
+            [](const Listed& a, const Listed& b) { return a.path < b.path; });
+  return listed;
+}
+
+}  // namespace orvik
