@@ -22,6 +22,22 @@ constexpr const char* kRestoreFailed = "Failed to restore the radio's personalit
 constexpr const char* kRestoreQuestion =
     "Write the personality saved in\n%s\nto the radio? What the radio holds now is replaced.";
 constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
+constexpr const char* kUpdateUnfinished =
+    "The update of this radio is not finished (it stopped while %s). Update completes it.";
+constexpr const char* kInterruptedQuestion =
+    "The last update of this radio was interrupted (it started %s and stopped while %s).%s\n\n"
+    "Complete the update now? The firmware and the codeplug are programmed again, then the "
+    "radio's personality is written back.";
+constexpr const char* kPersonalityKeptIn =
+    " Its personality was saved before anything was erased, in %s.";
+constexpr const char* kJournalDamaged =
+    "The record of this radio's last update [%s] cannot be used: %s. Nothing was changed. If "
+    "that update was interrupted, write the radio's personality back with Restore "
+    "Personality from the backup folder first; then remove %s to update the radio.";
+constexpr const char* kInterruptedBackupUnusable =
+    "The radio's last update was interrupted, but the personality saved before it [%s] cannot "
+    "be used: %s. Nothing was changed. To update the radio with the personality it holds now, "
+    "remove %s.";
 
 std::string str(StringId id) {
   return stringText(id);
@@ -53,6 +69,11 @@ bool fileCategory(ErrorCategory category) {
 
 }  // namespace
 
+struct MainController::InterruptedUpdate {
+  JournalEntry entry;
+  PersonalityBackup backup;
+};
+
 // What one update run holds from step to step.
 struct MainController::UpdateRun {
   bool ok = true;
@@ -69,6 +90,8 @@ struct MainController::UpdateRun {
   std::string codeplugFileOld;
   std::string addressFileNew;
   std::string addressFileOld;
+  // The radio's last update was interrupted: this run completes it from its journal entry.
+  std::optional<InterruptedUpdate> interrupted;
 
   bool goesOn() const { return ok && !cancelled; }
   // A question answered No: the run ends without a message.
@@ -192,17 +215,37 @@ void MainController::onGetRadioInfo() {
   startErrorText();
   view_.enableControl(Control::GetRadioInfo, false);
   checkSingleCable();
-  const bool ok = connectAndIdentify(false, outcome);
+  const bool identified = connectAndIdentify(false, outcome);
+  std::optional<InterruptedUpdate> interrupted;
+  if (identified) {
+    findInterruptedUpdate(readRadioVersions(radio()).serial, interrupted, outcome);
+  }
   closeIfOpen();
-  if (ok) {
+  if (identified) {
     infoValid_ = true;
     fillRadioPanel();
   }
-  view_.showMessage(outcome.text, outcome.style);
+  // A radio whose last update was interrupted is offered its completion at once.
+  bool complete = false;
+  if (interrupted && testMode_ == 0) {
+    complete =
+        view_.showMessage(outcome.text + "\n\n" + interruptedUpdateQuestion(interrupted->entry),
+                          kStyleQuestion) == kAnswerYes;
+  } else {
+    if (interrupted) {
+      outcome.text += "\n" + formatText(kUpdateUnfinished, interrupted->entry.stage.c_str());
+    }
+    view_.showMessage(outcome.text, outcome.style);
+  }
   finish(outcome);
   updateControls();
   setBusy(kIdle);
   view_.setBusyCursor(false);
+  if (complete) {
+    interruptedUpdateConfirmed_ = true;
+    onUpdate();
+    interruptedUpdateConfirmed_ = false;
+  }
 }
 
 // An update is a row of named steps over one run; each step runs while the run goes on (no
@@ -211,14 +254,23 @@ void MainController::onUpdate() {
   UpdateRun run;
   beginUpdate(run);
   using Step = void (MainController::*)(UpdateRun&);
-  for (const Step step : {&MainController::identifyForUpdate, &MainController::checkToolVersions,
-                          &MainController::askGoAhead, &MainController::checkRadioVersions,
-                          &MainController::findPackageFiles, &MainController::updateKeypadFirst,
-                          &MainController::decideProgramming, &MainController::programRadio}) {
-    if (!run.goesOn()) {
-      break;
+  const auto runSteps = [&](std::initializer_list<Step> steps) {
+    for (const Step step : steps) {
+      if (!run.goesOn()) {
+        break;
+      }
+      (this->*step)(run);
     }
-    (this->*step)(run);
+  };
+  runSteps({&MainController::identifyForUpdate, &MainController::checkInterruptedUpdate});
+  if (run.interrupted) {
+    // An interrupted update is completed as its journal says, whatever the radio reports now.
+    runSteps({&MainController::completeInterruptedUpdate});
+  } else {
+    runSteps({&MainController::checkToolVersions, &MainController::askGoAhead,
+              &MainController::checkRadioVersions, &MainController::findPackageFiles,
+              &MainController::updateKeypadFirst, &MainController::decideProgramming,
+              &MainController::programRadio});
   }
   reportUpdate(run);
 }
@@ -247,6 +299,105 @@ void MainController::identifyForUpdate(UpdateRun& run) {
   if (run.ok) {
     run.record.toolCodeplug = run.plan.codeplugShown;
   }
+}
+
+bool MainController::findInterruptedUpdate(const std::string& serial,
+                                           std::optional<InterruptedUpdate>& found,
+                                           ActionOutcome& refusal) {
+  found.reset();
+  if (journalFolder_.empty()) {
+    return true;
+  }
+  const UpdateJournal journal(journalFolder_);
+  JournalEntry entry;
+  std::string reason;
+  const auto refuse = [&](std::string text) {
+    errorLog().logText(text.c_str());
+    refusal = {std::move(text), kStyleError, false};
+    return false;
+  };
+  switch (journal.read(serial, entry, reason)) {
+    case UpdateJournal::Found::None:
+      return true;
+    case UpdateJournal::Found::Damaged:
+      return refuse(formatText(kJournalDamaged, journal.entryPath(serial)->string().c_str(),
+                               reason.c_str(), journal.entryPath(serial)->string().c_str()));
+    case UpdateJournal::Found::Entry:
+      break;
+  }
+  if (entry.finished) {
+    return true;
+  }
+  InterruptedUpdate interrupted;
+  if (entry.keepPersonality) {
+    std::optional<PersonalityBackup> backup = readPersonalityFile(entry.backupFile);
+    removeErrors(ErrorCategory::FILE);  // the refusal below says it in the user's words
+    const std::string model = modelNumberText();
+    if (!backup || backup->serial != serial || backup->model != model) {
+      return refuse(formatText(kInterruptedBackupUnusable, entry.backupFile.string().c_str(),
+                               backup ? "it was taken from another radio" : "it cannot be read",
+                               journal.entryPath(serial)->string().c_str()));
+    }
+    interrupted.backup = std::move(*backup);
+  }
+  interrupted.entry = std::move(entry);
+  found = std::move(interrupted);
+  return true;
+}
+
+std::string MainController::interruptedUpdateQuestion(const JournalEntry& entry) {
+  const std::string kept = entry.keepPersonality
+                               ? formatText(kPersonalityKeptIn, entry.backupFile.string().c_str())
+                               : std::string();
+  return formatText(kInterruptedQuestion, entry.started.c_str(), entry.stage.c_str(), kept.c_str());
+}
+
+// A radio whose last update was interrupted gets that update completed first; a normal update
+// would take a new backup of blocks that may be reset by now.
+void MainController::checkInterruptedUpdate(UpdateRun& run) {
+  std::optional<InterruptedUpdate> interrupted;
+  if (!findInterruptedUpdate(run.radio.serial, interrupted, run.outcome)) {
+    run.ok = false;
+    return;
+  }
+  if (!interrupted) {
+    return;
+  }
+  if (!interruptedUpdateConfirmed_ && testMode_ == 0 &&
+      view_.showMessage(interruptedUpdateQuestion(interrupted->entry), kStyleQuestion) !=
+          kAnswerYes) {
+    run.cancel();
+    setBusy(kIdle);
+    return;
+  }
+  run.interrupted = std::move(interrupted);
+}
+
+void MainController::completeInterruptedUpdate(UpdateRun& run) {
+  const JournalEntry& entry = run.interrupted->entry;
+  run.record.toolFirmware = entry.toolFirmware;
+  run.record.toolCodeplug = entry.toolCodeplug;
+  run.record.serialBefore = run.radio.serial;
+  run.record.firmwareBefore = run.radio.firmware;
+  run.record.codeplugBefore = run.radio.codeplug;
+  run.record.keypadBefore = run.radio.keypad;
+  run.keep = entry.keepPersonality;
+  run.record.keepPersonality = run.keep;
+  if (entry.programFirmware) {
+    program_.setFirmwareFile(entry.firmwareFile);
+    program_.requestFirmwareSteps();
+  }
+  program_.setAddressMapFile(entry.addressMapFile);
+  if (entry.programCodeplug) {
+    program_.setCodeplugFile(entry.codeplugFile);
+    program_.requestCodeplugStep();
+  }
+  program_.keepPersonality = entry.keepPersonality;
+  if (entry.keepPersonality) {
+    program_.requestPersonalitySteps();
+  }
+  program_.resumeInterrupted(entry, std::move(run.interrupted->backup));
+  runProgramCommand(run);
 }
 
 void MainController::checkToolVersions(UpdateRun& run) {
@@ -377,8 +528,14 @@ void MainController::programRadio(UpdateRun& run) {
     }
     program_.setPersonalityBlocks(blocks);
   }
-  view_.enableControl(Control::Update, false);
+  program_.toolFirmwareVersion = run.tool.firmware;
+  program_.toolCodeplugVersion = run.plan.codeplugShown;
+  runProgramCommand(run);
+}
 
+// Runs the configured update command; a failure goes to the error log with what caused it.
+void MainController::runProgramCommand(UpdateRun& run) {
+  view_.enableControl(Control::Update, false);
   startErrorText();
   const bool programmed = runCommand(program_);
   run.commandRan = true;
@@ -412,6 +569,15 @@ void MainController::programRadio(UpdateRun& run) {
   }
   removeErrors(ErrorCategory::OK);
   run.ok = false;
+  // Past its first erase, a failed update stays in the journal until it is completed.
+  JournalEntry entry;
+  std::string reason;
+  if (!journalFolder_.empty() &&
+      UpdateJournal(journalFolder_).read(run.radio.serial, entry, reason) ==
+          UpdateJournal::Found::Entry &&
+      !entry.finished) {
+    run.outcome.text += "\n" + formatText(kUpdateUnfinished, entry.stage.c_str());
+  }
 }
 
 void MainController::reportUpdate(UpdateRun& run) {

@@ -63,6 +63,11 @@ class MainController : public Event {
   // personality backups go.
   void setBaseFolder(const std::filesystem::path& folder) { keypad_.baseFolder = folder; }
   void setBackupFolder(const std::filesystem::path& folder) { program_.backupFolder = folder; }
+  // Where the update journal lies; without one, an interrupted update is not recorded.
+  void setJournalFolder(const std::filesystem::path& folder) {
+    journalFolder_ = folder;
+    program_.journalFolder = folder;
+  }
   void setConsoleChannel(ConsoleChannel* channel) { console_ = channel; }
   // The clock of the time stamp; the local time by default.
   void setTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
@@ -115,10 +120,13 @@ class MainController : public Event {
 
  private:
   struct UpdateRun;
+  struct InterruptedUpdate;
 
   // The steps of an update, in their order.
   void beginUpdate(UpdateRun& run);
   void identifyForUpdate(UpdateRun& run);
+  void checkInterruptedUpdate(UpdateRun& run);
+  void completeInterruptedUpdate(UpdateRun& run);
   void checkToolVersions(UpdateRun& run);
   void askGoAhead(UpdateRun& run);
   void checkRadioVersions(UpdateRun& run);
@@ -126,6 +134,7 @@ class MainController : public Event {
   void updateKeypadFirst(UpdateRun& run);
   void decideProgramming(UpdateRun& run);
   void programRadio(UpdateRun& run);
+  void runProgramCommand(UpdateRun& run);
   void reportUpdate(UpdateRun& run);
 
   RadioInfo& radio() { return *manager_.radioInfo(); }
@@ -144,6 +153,12 @@ class MainController : public Event {
   // log line of the one that is missing, or nothing.
   const char* addressMapFiles(std::string& newFile, std::string& oldFile);
   std::string modelNumberText();
+  // The radio's unfinished update from the journal, with the personality saved before it, in
+  // found. False, with the message in refusal, when the journal entry or that backup cannot be
+  // used.
+  bool findInterruptedUpdate(const std::string& serial, std::optional<InterruptedUpdate>& found,
+                             ActionOutcome& refusal);
+  static std::string interruptedUpdateQuestion(const JournalEntry& entry);
 
   RadioManager& manager_;
   Task& task_;
@@ -158,6 +173,9 @@ class MainController : public Event {
   CmdKeypad keypad_;
   CmdRestorePersonality restore_;
 
+  std::filesystem::path journalFolder_;
+  // The user has already agreed to complete the radio's interrupted update.
+  bool interruptedUpdateConfirmed_ = false;
   int busyOperation_ = kIdle;
   bool cablePresent_ = false;
   bool cableTextConnected_ = false;

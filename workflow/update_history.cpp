@@ -300,4 +300,29 @@ void printHistory(std::ostream& out, const std::vector<std::map<std::string, std
   }
 }
 
+void printUnfinishedUpdates(std::ostream& out, const std::vector<UpdateJournal::Listed>& entries) {
+  bool headed = false;
+  for (const UpdateJournal::Listed& listed : entries) {
+    if (!listed.entry || listed.entry->finished) {
+      continue;
+    }
+    if (!headed) {
+      out << "Unfinished updates (Update completes one when its radio is connected):\n";
+      headed = true;
+    }
+    const JournalEntry& entry = *listed.entry;
+    out << "  " << entry.serial << "  " << entry.model << "  started " << entry.started
+        << ", stopped while " << entry.stage;
+    if (entry.keepPersonality) {
+      out << "; personality in " << entry.backupFile.string();
+    }
+    out << '\n';
+  }
+  for (const UpdateJournal::Listed& listed : entries) {
+    if (!listed.entry) {
+      out << "Damaged journal entry " << listed.path.string() << ": " << listed.reason << '\n';
+    }
+  }
+}
+
 }  // namespace orvik

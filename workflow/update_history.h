@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/update_journal.h"
 #include "workflow/main_controller.h"
 
 namespace orvik {
@@ -37,6 +38,10 @@ std::vector<std::map<std::string, std::string>> readHistory(const std::filesyste
 
 // The history as a table for people.
 void printHistory(std::ostream& out, const std::vector<std::map<std::string, std::string>>& rows);
+
+// The updates the journal holds as unfinished, and its entries that cannot be read; nothing
+// when there are none.
+void printUnfinishedUpdates(std::ostream& out, const std::vector<UpdateJournal::Listed>& entries);
 
 // How an action ended, in one word: "information", "warning", "error", "question" or
 // "cancelled".

@@ -17,14 +17,17 @@
 #include <sstream>
 #include <thread>
 
+#include "commands/update_journal.h"
 #include "config/config.h"
 #include "errors/error_log.h"
 #include "pack/demo_package.h"
 #include "pack/pack_cli.h"
+#include "sim/radio_setup_text.h"
 #include "sim/sim_cable_driver.h"
 #include "sim/sim_radio.h"
 #include "tests/package/temp_folder.h"
 #include "tests/support/error_text_fixture.h"
+#include "tests/support/stop_points.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
 #include "ui/msg_box.h"
@@ -94,6 +97,7 @@ class MainWindowTest : public testing::ErrorTextTest {
     controller = std::make_unique<MainController>(manager, task, config, *window);
     window->setController(controller.get());
     controller->setBackupFolder(folder_.path() / "backup");
+    controller->setJournalFolder(journalFolder(folder_.path()));
     controller->initialize();
     window->show();
   }
@@ -362,6 +366,58 @@ TEST_F(MainWindowTest, AFailedUpdatePointsToTheBackupThatTheFileMenuWritesBack) 
   EXPECT_EQ(personality(), owners);
   EXPECT_EQ(controller->busyOperation(), MainController::kIdle);
 }
+
+// The tool ended in the middle of an update (its worker stops at the point); the next click on
+// Update asks to complete it and leaves the radio as a whole update does.
+class InterruptedUpdateWindowTest : public MainWindowTest,
+                                    public ::testing::WithParamInterface<testing::StopPoint> {};
+
+TEST_P(InterruptedUpdateWindowTest, TheUpdateButtonCompletesIt) {
+  struct ToolEnded {};
+  const std::vector<std::vector<std::uint8_t>> contacts = demoContacts(6);
+  radio.setContacts(contacts);
+  const std::vector<std::uint8_t> dyn = radio.memoryBytes(0x820000, 0x1000);
+  openWindow();
+  postMessage(controller->window(), MSG_CABLE_COUNT, 0, 1);
+  QTRY_VERIFY(button(Control::Update)->isEnabled());
+
+  int seen = 0;
+  radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
+    if (GetParam().reached(request, seen)) {
+      throw ToolEnded{};
+    }
+  });
+  QTest::mouseClick(button(Control::Update), Qt::LeftButton);
+  radio.setRequestObserver(nullptr);
+  ASSERT_EQ(seen, GetParam().occurrence);
+
+  shown.clear();
+  QTest::mouseClick(button(Control::Update), Qt::LeftButton);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0].kind, 4u);
+  EXPECT_TRUE(
+      shown[0].text.startsWith(QStringLiteral("The last update of this radio was interrupted")))
+      << shown[0].text.toStdString();
+  EXPECT_EQ(shown[1].text, QStringLiteral("Update successful."));
+  EXPECT_EQ(window->panelField(4)->text(), QStringLiteral("R01.03.00"));
+  EXPECT_EQ(window->panelField(6)->text(), QStringLiteral("R01.04.00"));
+  EXPECT_EQ(radio.memoryBytes(0x820000, 0x1000), dyn);
+  std::vector<std::vector<std::uint8_t>> restoreOrder;
+  for (const std::uint8_t kind : {4, 2, 3, 1}) {
+    for (const auto& record : contacts) {
+      if (record[7] == kind) {
+        restoreOrder.push_back(record);
+      }
+    }
+  }
+  EXPECT_EQ(radio.contacts(), restoreOrder);
+  EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+  EXPECT_EQ(radio.protectionMode(), 0x0840);
+}
+
+INSTANTIATE_TEST_SUITE_P(StopPoints, InterruptedUpdateWindowTest,
+                         ::testing::ValuesIn(testing::updateStopPoints()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace orvik

@@ -43,6 +43,20 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The results with the note of an unfinished update taken off their last line, which must
+// be there when expected and only then.
+Shownlist withoutUnfinishedNote(Shownlist results, bool expected) {
+  constexpr const char* kNote = "\nThe update of this radio is not finished (it stopped while ";
+  for (Shown& shown : results) {
+    const std::size_t at = shown.text.find(kNote);
+    EXPECT_EQ(at != std::string::npos, expected) << shown.text;
+    if (at != std::string::npos) {
+      shown.text.resize(at);
+    }
+  }
+  return results;
+}
+
 class UpdateRunTest : public testing::ErrorTextTest {};
 
 TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
@@ -98,7 +112,9 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
     bench.view.keep = c.keep;
     c.arrange(bench);
     bench.controller.onUpdate();
-    EXPECT_EQ(bench.view.results(), Shownlist{c.result});
+    // A failure after the first erase also says that the update is unfinished.
+    const bool erased = c.cause != nullptr && c.result.text == testing::kUpdateFailed;
+    EXPECT_EQ(withoutUnfinishedNote(bench.view.results(), erased), Shownlist{c.result});
     const std::string log = bench.logText();
     if (c.cause != nullptr) {
       const std::vector<std::string> lines = testing::logLines(log);
@@ -226,7 +242,8 @@ TEST_F(UpdateRunTest, CablePulledDuringTheUpdate) {
   };
   bench.controller.onUpdate();
   EXPECT_TRUE(checked);
-  EXPECT_EQ(bench.view.results(), (Shownlist{{testing::kUpdateFailed, kStyleError}}));
+  EXPECT_EQ(withoutUnfinishedNote(bench.view.results(), true),
+            (Shownlist{{testing::kUpdateFailed, kStyleError}}));
   EXPECT_TRUE(contains(bench.logText(), reportHead(1)));
   EXPECT_FALSE(bench.controller.cablePresent());
   EXPECT_FALSE(bench.view.cableConnected);

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "base/text.h"
+#include "commands/update_journal.h"
 #include "config/scramble.h"
 #include "errors/error_log.h"
 #include "errors/error_text.h"
@@ -330,6 +331,7 @@ Bench::Bench(const PackageSpec& packageSpec, const SimRadioConfig& radioConfig, 
   task.create();
   controller.setBaseFolder(folder.path());
   controller.setBackupFolder(folder.path() / "backup");
+  controller.setJournalFolder(journalFolder(folder.path()));
   controller.setConsoleChannel(&consoleChannel);
   controller.initialize();
   controller.onCableCount(1);
