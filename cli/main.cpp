@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
       return kExitRadioFailure;
     }
     printHistory(std::cout, readHistory(historyPath(*folder)));
+    printUnfinishedUpdates(std::cout, UpdateJournal(journalFolder(*folder)).list());
     return kExitOk;
   }
 

@@ -37,6 +37,8 @@ int TerminalView::showMessage(const std::string& text, unsigned style) {
   endProgressLine();
   if (style == kStyleQuestion) {
     if (options_.answerYes) {
+      // Said all the same, so that the user reads what was agreed to on their behalf.
+      err_ << text << "\n[y/N] y (--yes)\n" << std::flush;
       return kAnswerYes;
     }
     err_ << text << "\n[y/N] " << std::flush;

@@ -1,0 +1,144 @@
+// orvik-cli killed (SIGKILL) in the middle of an update against the simulated radio on a pty,
+// at a chosen request; a plain second `orvik-cli update --yes` then completes the update from
+// the journal. The radio ends with the new firmware and codeplug, its own DYN bytes and
+// contacts, normal mode and the final protection.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "pack/demo_package.h"
+#include "sim/pty_radio_server.h"
+#include "sim/sim_radio.h"
+#include "tests/commands/program_fixture.h"
+#include "tests/support/stop_points.h"
+
+namespace orvik::testing {
+namespace {
+
+std::string readText(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class InterruptedCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* build = std::getenv("ORVIK_BUILD_DIR");
+    if (build == nullptr) {
+      GTEST_SKIP() << "ORVIK_BUILD_DIR is not set";
+    }
+    cli = std::filesystem::path(build) / "bin" / "orvik-cli";
+    std::ostringstream out;
+    std::string error;
+    ASSERT_TRUE(
+        writeDemoPackage(temp.path() / "package", machine() / "data" / "setup.dat", out, error))
+        << error;
+  }
+
+  std::filesystem::path machine() const { return temp.path() / "machine"; }
+
+  // Runs orvik-cli with the arguments; its pid is in `running` while it runs. The wait status.
+  int runCli(const std::string& port, const std::vector<std::string>& arguments,
+             const std::string& outputName) {
+    std::vector<std::string> all{
+        cli.string(), "--port",          port, "--package", (temp.path() / "package").string(),
+        "--data-dir", machine().string()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : all) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    const std::string output = (temp.path() / outputName).string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, all[0].c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0);
+    if (spawned != 0) {
+      return -1;
+    }
+    running.store(pid);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    running.store(-1);
+    return status;
+  }
+
+  TempFolder temp;
+  std::filesystem::path cli;
+  std::atomic<pid_t> running{-1};
+};
+
+TEST_F(InterruptedCliTest, AKilledUpdateIsCompletedByTheNextRun) {
+  for (const StopPoint& point : updateStopPoints()) {
+    SCOPED_TRACE(point.name);
+    // A radio, a pty and a machine of their own for each point.
+    std::error_code ignored;
+    std::filesystem::remove_all(machine() / "journal", ignored);
+    std::filesystem::remove_all(machine() / "backup", ignored);
+    SimRadio radio;
+    PtyRadioServer server(radio);
+    ASSERT_TRUE(server.open()) << server.error();
+    std::jthread serving([&server](std::stop_token stop) { server.serve(stop); });
+    const std::vector<Bytes> contacts = {contactRecord(1, 1), contactRecord(4, 2),
+                                         contactRecord(2, 3), contactRecord(3, 4),
+                                         contactRecord(1, 5)};
+    radio.setContacts(contacts);
+    const Bytes dyn = radio.memoryBytes(kDynAddress, kDynSize);
+
+    int seen = 0;
+    radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
+      if (point.reached(request, seen)) {
+        const pid_t pid = running.load();
+        if (pid > 0) {
+          kill(pid, SIGKILL);
+        }
+      }
+    });
+    const int killed = runCli(server.slavePath(), {"update", "--yes"}, "first.txt");
+    radio.setRequestObserver(nullptr);
+    ASSERT_TRUE(WIFSIGNALED(killed) && WTERMSIG(killed) == SIGKILL)
+        << readText(temp.path() / "first.txt");
+
+    // The history names the unfinished update.
+    EXPECT_EQ(runCli(server.slavePath(), {"history"}, "history.txt"), 0);
+    EXPECT_NE(readText(temp.path() / "history.txt").find("Unfinished update"), std::string::npos)
+        << readText(temp.path() / "history.txt");
+
+    const int second = runCli(server.slavePath(), {"update", "--yes"}, "second.txt");
+    const std::string said = readText(temp.path() / "second.txt");
+    ASSERT_TRUE(WIFEXITED(second) && WEXITSTATUS(second) == 0) << said;
+    EXPECT_NE(said.find("was interrupted"), std::string::npos) << said;
+    EXPECT_NE(said.find("Update successful."), std::string::npos) << said;
+
+    EXPECT_EQ(radio.flashBytes(kFirmwareStart, demoImage().size()), demoImage());
+    EXPECT_EQ(radio.flashBytes(0x84000, demoDefBlock().size()), demoDefBlock());
+    EXPECT_EQ(radio.memoryBytes(kDynAddress, kDynSize), dyn);
+    EXPECT_EQ(radio.contacts(),
+              (std::vector<Bytes>{contactRecord(4, 2), contactRecord(2, 3), contactRecord(3, 4),
+                                  contactRecord(1, 1), contactRecord(1, 5)}));
+    EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+    EXPECT_EQ(radio.protectionMode(), 0x0840);
+    serving.request_stop();
+    serving.join();
+  }
+}
+
+}  // namespace
+}  // namespace orvik::testing
