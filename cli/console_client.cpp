@@ -1,12 +1,14 @@
 #include "cli/console_client.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <optional>
 #include <sstream>
+#include <string>
 
 #include "workflow/console_channel.h"
 
@@ -29,9 +31,21 @@ class Connection {
       return false;
     }
     std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+    // A socket another user put there is not a tool of this user's.
+    struct stat info {};
+    if (::lstat(text.c_str(), &info) == 0 && info.st_uid != ::geteuid()) {
+      error = "the socket belongs to another user (" + std::to_string(info.st_uid) + ")";
+      return false;
+    }
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0 || ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address)) {
       error = std::strerror(errno);
+      return false;
+    }
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {
+      error = "the program on the socket runs as another user";
       return false;
     }
     return true;

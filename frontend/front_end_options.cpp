@@ -21,8 +21,8 @@ void addFrontEndOptions(CLI::App& app, FrontEndOptions& options) {
                  "The per-machine folder: data/setup.dat and log/err.log (also ORVIK_DATA_DIR)");
   app.add_flag("--trace", options.trace, "Write every frame sent and received to log/trace.log");
   app.add_option("--console-socket", options.consoleSocket,
-                 "The console protocol's socket (default: $XDG_RUNTIME_DIR or /tmp, "
-                 "orvik-update-tool-LACR.console)");
+                 "The console protocol's socket (default: LACR.console in the user's own folder "
+                 "orvik-update-tool-<uid> of $XDG_RUNTIME_DIR or /tmp)");
 }
 
 }  // namespace orvik

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -28,13 +29,17 @@ class ConsoleServer final : public ConsoleChannel {
   ConsoleServer(const ConsoleServer&) = delete;
   ConsoleServer& operator=(const ConsoleServer&) = delete;
 
-  // <runtime dir>/orvik-update-tool-LACR.console, the runtime dir being XDG_RUNTIME_DIR or
-  // /tmp.
+  // <runtime dir>/orvik-update-tool-<uid>/LACR.console, the runtime dir being
+  // XDG_RUNTIME_DIR or /tmp; the folder is the user's alone (0700).
   static std::filesystem::path defaultSocketPath();
+  // Makes the folder (0700) or checks that it is the user's own and private; false with the
+  // reason otherwise.
+  static bool preparePrivateFolder(const std::filesystem::path& folder, std::string& error);
 
-  // Listens on the path (a stale socket file left by a crashed run is replaced; a live one
-  // is not) and hands messages to the handler on the calling thread. False with a reason in
-  // error() when it cannot listen.
+  // Listens on the path (a stale socket file left by a crashed run is replaced; a live one, or
+  // one of another user, is not) and hands messages to the handler on the calling thread. The
+  // socket is the user's alone (0600), and consoles of other users are turned away. False
+  // with a reason in error() when it cannot listen.
   bool listen(const std::filesystem::path& path, Handler handler);
   void stop();
   const std::string& error() const { return error_; }
@@ -53,6 +58,11 @@ class ConsoleServer final : public ConsoleChannel {
   };
 
   void serve();
+  void accept(std::chrono::steady_clock::time_point& acceptAgain);
+  void drop(const std::shared_ptr<Connection>& connection);
+  void answerTo(const std::shared_ptr<Connection>& connection, const std::string& line);
+  // Makes the serving thread look at its connections again.
+  void wake();
   void readFrom(const std::shared_ptr<Connection>& connection);
   void handleLine(const std::shared_ptr<Connection>& connection, const std::string& line);
   void onRequest(std::uint64_t id);
@@ -67,6 +77,7 @@ class ConsoleServer final : public ConsoleChannel {
   int listenFd_ = -1;
   int wakeRead_ = -1;
   int wakeWrite_ = -1;
+  std::atomic<bool> stopping_{false};
   WindowHandle window_ = kNoWindow;
   std::thread thread_;
 

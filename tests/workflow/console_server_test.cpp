@@ -3,17 +3,36 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "tests/package/temp_folder.h"
 
 namespace orvik {
 namespace {
+
+// A connected client socket, or -1.
+int connectTo(const std::filesystem::path& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+constexpr uid_t kOtherUser = 65534;
 
 class ConsoleServerTest : public ::testing::Test {
  protected:
@@ -78,6 +97,93 @@ TEST_F(ConsoleServerTest, TestModeRequestsWaitForTheRunningAction) {
   EXPECT_EQ(handled,
             (std::vector<ConsoleMessage>{ConsoleMessage::Start, ConsoleMessage::EnterTestMode}));
   EXPECT_EQ(answers(), "ANSWER 1\n");
+}
+
+// The socket and its folder are the user's alone; somebody else's socket is not replaced and
+// somebody else's console is turned away.
+TEST(ConsoleServerSecurity, TheSocketIsPrivateAndOnlyTheUserIsServed) {
+  testing::TempFolder folder;
+  const std::filesystem::path socket = folder.path() / "console";
+  ConsoleServer server;
+  int handled = 0;
+  ASSERT_TRUE(server.listen(socket, [&](ConsoleMessage, WParam, LParam) { return ++handled; }))
+      << server.error();
+  struct stat info {};
+  ASSERT_EQ(::lstat(socket.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  // Opened up for the test: a console of another user reaches the socket and is turned away.
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(socket.c_str(), 0666), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setuid(kOtherUser) != 0) {
+      ::_exit(3);
+    }
+    const int fd = connectTo(socket);
+    const char line[] = "WM_TOOL_UPDATE_START 1 4619\n";
+    char answer[16];
+    // The server closes the connection without an answer.
+    ::_exit(fd >= 0 && ::send(fd, line, sizeof line - 1, MSG_NOSIGNAL) >= 0 &&
+                    ::recv(fd, answer, sizeof answer, 0) <= 0
+                ? 0
+                : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  currentThreadQueue().processPending();
+  EXPECT_EQ(handled, 0);
+  server.stop();
+
+  // A socket another user left at the name stays, and the tool says why it does not listen.
+  const int planted = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket.c_str(), sizeof(address.sun_path) - 1);
+  ASSERT_EQ(::bind(planted, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::chown(socket.c_str(), kOtherUser, kOtherUser), 0);
+  EXPECT_FALSE(server.listen(socket, [](ConsoleMessage, WParam, LParam) { return 1; }));
+  EXPECT_NE(server.error().find("belongs to another user"), std::string::npos) << server.error();
+  EXPECT_TRUE(std::filesystem::exists(socket));
+  ::close(planted);
+
+  // The default place is a folder of the user's own; one of another user is not taken.
+  const std::filesystem::path theirs = folder.path() / "theirs";
+  ASSERT_TRUE(std::filesystem::create_directory(theirs));
+  ASSERT_EQ(::chown(theirs.c_str(), kOtherUser, kOtherUser), 0);
+  std::string error;
+  EXPECT_FALSE(ConsoleServer::preparePrivateFolder(theirs, error));
+  EXPECT_NE(error.find("belongs to another user"), std::string::npos) << error;
+  const std::filesystem::path mine = folder.path() / "mine";
+  EXPECT_TRUE(ConsoleServer::preparePrivateFolder(mine, error)) << error;
+  ASSERT_EQ(::lstat(mine.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+// A console that floods the tool and never reads its answers is read no faster than it is
+// answered and is dropped once its answers pile up; another console is still served.
+TEST_F(ConsoleServerTest, AConsoleThatNeverReadsCannotStallTheServer) {
+  const int flooder = connectTo(folder.path() / "console");
+  ASSERT_GE(flooder, 0);
+  std::atomic<bool> dropped{false};
+  std::thread flood([&] {
+    const std::string line = "WM_TOOL_UPDATE_START 5 4619\n";
+    while (::send(flooder, line.data(), line.size(), MSG_NOSIGNAL) > 0) {
+    }
+    dropped = true;  // the tool closed the connection
+  });
+  send("WM_TOOL_UPDATE_START 77 4619\n");
+  // Bounded: a server that waited for the flooder to read would never get there.
+  for (int i = 0; i < 200000 && !dropped; ++i) {
+    if (currentThreadQueue().waitForMessage(std::chrono::milliseconds(50))) {
+      currentThreadQueue().processPending();
+    }
+  }
+  flood.join();
+  EXPECT_TRUE(dropped);
+  EXPECT_NE(answers().find("ANSWER 1"), std::string::npos);
+  ::close(flooder);
 }
 
 }  // namespace
