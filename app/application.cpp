@@ -2,6 +2,7 @@
 
 #include "app/paths.h"
 #include "app/string_table.h"
+#include "base/private_files.h"
 #include "base/text.h"
 #include "errors/error_log.h"
 #include "errors/error_text.h"
@@ -66,6 +67,11 @@ bool Application::PrepareEnvironment() {
     return false;
   }
   dataDir_ = *machine;
+  // The machine's folders are the user's alone: the setup file holds the dealer password, the
+  // trace every frame, the backups and the journal the owners' personalities.
+  for (const char* folder : {"", "data", "log", "backup", "journal"}) {
+    makePrivateFolder(*folder == '\0' ? dataDir_ : dataDir_ / folder);
+  }
   errorLog().setLogDirectory(dataDir_.string());
 
   // The locale stays "C": paths are UTF-8 throughout, and the user's locale would change how
@@ -82,6 +88,7 @@ bool Application::PrepareEnvironment() {
 }
 
 bool Application::LoadSettings() {
+  makeFilePrivate(setupPath());
   if (!config_.LoadConfig(configPath().string(), setupPath().string())) {
     // A path in the line may hold a "%", so the line is written as it stands.
     errorLog().logText(firstErrorText());

@@ -85,4 +85,18 @@ std::string localTimeText(std::chrono::system_clock::time_point when) {
   return text;
 }
 
+std::string printableText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += formatText("\\x%02X", byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace orvik

@@ -30,6 +30,10 @@ std::string truncateUtf8(std::string text, std::size_t maxChars);
 // "AA BB CC" for the given bytes.
 std::string hexDump(std::span<const std::uint8_t> bytes);
 
+// The text with its control characters (and DEL) written as \xHH, so that text from a radio
+// or a file cannot move the cursor, clear the screen or forge lines where it is printed.
+std::string printableText(std::string_view text);
+
 // The local time as "2026-12-10 14:05:09"; empty when it cannot be told.
 std::string localTimeText(std::chrono::system_clock::time_point when);
 

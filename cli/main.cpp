@@ -9,6 +9,7 @@
 
 #include "app/application.h"
 #include "app/paths.h"
+#include "base/text.h"
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_view.h"
@@ -61,7 +62,8 @@ int printResult(const MainController& controller, const TerminalView& view, bool
               << "}\n";
   } else {
     for (const Labelled& field : panelFields(controller.panel())) {
-      std::cout << field.label << ": " << *field.value << '\n';
+      // The fields come from the radio.
+      std::cout << field.label << ": " << printableText(*field.value) << '\n';
     }
     if (!outcome.text.empty()) {
       std::cout << outcome.text << '\n';

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "base/file_replace.h"
+#include "base/private_files.h"
 #include "config/config.h"
 #include "config/scramble.h"
 #include "errors/error_text.h"
@@ -105,7 +106,12 @@ bool Config::SaveSetup() {
   }
   std::vector<std::uint8_t> bytes(text.begin(), text.end());
   Scramble(bytes);
-  return replaceFileContents(loadedPath, bytes);
+  if (!replaceFileContents(loadedPath, bytes)) {
+    return false;
+  }
+  // It holds the dealer password.
+  makeFilePrivate(loadedPath);
+  return true;
 }
 
 bool Config::GetDealerPasswords(std::string& password, std::string& saved) const {

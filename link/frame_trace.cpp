@@ -1,9 +1,15 @@
 #include "link/frame_trace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <ctime>
 #include <string>
+#include <system_error>
 
+#include "base/private_files.h"
 #include "base/text.h"
 #include "errors/error_log.h"
 
@@ -13,16 +19,32 @@ FrameTrace::~FrameTrace() {
   disable();
 }
 
-bool FrameTrace::enable(const std::filesystem::path& file) {
+bool FrameTrace::enable(const std::filesystem::path& file, std::size_t maxBytes) {
   std::lock_guard lock(mutex_);
+  path_ = file;
+  maxBytes_ = maxBytes;
+  return openLocked();
+}
+
+bool FrameTrace::openLocked() {
   if (file_ != nullptr) {
     std::fclose(file_);
+    file_ = nullptr;
   }
-  file_ = std::fopen(file.c_str(), "a");
-  if (file_ != nullptr) {
-    std::setvbuf(file_, nullptr, _IOLBF, 0);
+  // Every frame is in it, the owners' contacts too: the user's alone.
+  const int fd = openPrivateFile(path_, O_WRONLY | O_APPEND);
+  if (fd < 0) {
+    return false;
   }
-  return file_ != nullptr;
+  file_ = ::fdopen(fd, "a");
+  if (file_ == nullptr) {
+    ::close(fd);
+    return false;
+  }
+  std::setvbuf(file_, nullptr, _IOLBF, 0);
+  struct stat info {};
+  written_ = ::fstat(fd, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
+  return true;
 }
 
 void FrameTrace::disable() {
@@ -62,7 +84,18 @@ void FrameTrace::frame(std::string_view direction, std::span<const std::uint8_t>
     line += ')';
   }
   line += '\n';
-  std::fwrite(line.data(), 1, line.size(), file_);
+  if (written_ + line.size() > maxBytes_) {
+    // The trace keeps its newest part: the full file becomes trace.log.1, replacing an older
+    // one, and a new file starts.
+    std::fclose(file_);
+    file_ = nullptr;
+    std::error_code ignored;
+    std::filesystem::rename(path_, path_.string() + ".1", ignored);
+    if (!openLocked()) {
+      return;
+    }
+  }
+  written_ += std::fwrite(line.data(), 1, line.size(), file_);
 }
 
 std::filesystem::path defaultTracePath() {

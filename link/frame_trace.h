@@ -21,8 +21,12 @@ class FrameTrace {
   FrameTrace(const FrameTrace&) = delete;
   FrameTrace& operator=(const FrameTrace&) = delete;
 
-  // Starts tracing into the given file (appending); false when it cannot be opened.
-  bool enable(const std::filesystem::path& file);
+  // A trace file grows to this size before it is set aside for a new one.
+  static constexpr std::size_t kDefaultMaxBytes = 16 * 1024 * 1024;
+
+  // Starts tracing into the given file (appending, readable by its owner only); false when it
+  // cannot be opened. A file that reaches maxBytes becomes <file>.1 and a new one starts.
+  bool enable(const std::filesystem::path& file, std::size_t maxBytes = kDefaultMaxBytes);
   void disable();
   bool enabled() const;
 
@@ -31,8 +35,13 @@ class FrameTrace {
              std::string_view note = {});
 
  private:
+  bool openLocked();
+
   mutable std::mutex mutex_;
   std::FILE* file_ = nullptr;
+  std::filesystem::path path_;
+  std::size_t maxBytes_ = kDefaultMaxBytes;
+  std::size_t written_ = 0;
 };
 
 // "trace.log" in the error log's folder.

@@ -22,6 +22,9 @@ constexpr const char* kRestoreFailed = "Failed to restore the radio's personalit
 constexpr const char* kRestoreQuestion =
     "Write the personality saved in\n%s\nto the radio? What the radio holds now is replaced.";
 constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
+constexpr const char* kLoginNotSaved =
+    "Dealer mode is on until the tool ends, but the login could not be remembered in %s; the "
+    "next start asks for the password again.";
 constexpr const char* kUpdateUnfinished =
     "The update of this radio is not finished (it stopped while %s). Update completes it.";
 constexpr const char* kInterruptedQuestion =
@@ -844,9 +847,14 @@ void MainController::onDealerLogin() {
   }
   dealerMode_ = true;
   view_.enableDealerLogin(false);
-  config_.SetSavedPassword(password);
+  const bool remembered = config_.SetSavedPassword(password);
   view_.layoutForDealerMode(true);
   updateControls();
+  if (!remembered) {
+    const std::string text = formatText(kLoginNotSaved, config_.loadedPath.c_str());
+    errorLog().logText(text.c_str());
+    view_.showMessage(text, kStyleWarning);
+  }
 }
 
 int MainController::onConsoleMessage(ConsoleMessage message, WParam wParam, LParam lParam) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <sstream>
 
+#include "base/private_files.h"
 #include "base/text.h"
 
 namespace orvik {
@@ -221,7 +222,7 @@ bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry)
   std::filesystem::create_directories(path.parent_path(), ignored);
   const std::string line = historyLine(entry) + "\n";
   // One write of the whole line with O_APPEND, so lines of two runs never interleave.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = openPrivateFile(path, O_WRONLY | O_APPEND);
   if (fd < 0) {
     return false;
   }
@@ -268,14 +269,17 @@ void printHistory(std::ostream& out, const std::vector<std::map<std::string, std
       {"Codeplug", "codeplug_after"},
       {"Result", "result"},
   };
+  // The first line of a field, with what it holds from radios and files made printable.
+  const auto shown = [](const std::map<std::string, std::string>& row, const char* key) {
+    const auto found = row.find(key);
+    return found == row.end() ? std::string()
+                              : printableText(found->second.substr(0, found->second.find('\n')));
+  };
   std::vector<std::size_t> widths;
   for (const Column& c : columns) {
     std::size_t width = std::string_view(c.title).size();
     for (const auto& row : rows) {
-      const auto found = row.find(c.key);
-      if (found != row.end()) {
-        width = std::max(width, found->second.substr(0, found->second.find('\n')).size());
-      }
+      width = std::max(width, shown(row, c.key).size());
     }
     widths.push_back(width);
   }
@@ -291,10 +295,7 @@ void printHistory(std::ostream& out, const std::vector<std::map<std::string, std
   out << '\n';
   for (const auto& row : rows) {
     for (std::size_t i = 0; i < std::size(columns); ++i) {
-      const auto found = row.find(columns[i].key);
-      std::string text = found == row.end() ? std::string() : found->second;
-      text = text.substr(0, text.find('\n'));
-      cell(i, text, i + 1 == std::size(columns));
+      cell(i, shown(row, columns[i].key), i + 1 == std::size(columns));
     }
     out << '\n';
   }
@@ -311,10 +312,10 @@ void printUnfinishedUpdates(std::ostream& out, const std::vector<UpdateJournal::
       headed = true;
     }
     const JournalEntry& entry = *listed.entry;
-    out << "  " << entry.serial << "  " << entry.model << "  started " << entry.started
-        << ", stopped while " << entry.stage;
+    out << "  " << printableText(entry.serial) << "  " << printableText(entry.model) << "  started "
+        << printableText(entry.started) << ", stopped while " << printableText(entry.stage);
     if (entry.keepPersonality) {
-      out << "; personality in " << entry.backupFile.string();
+      out << "; personality in " << printableText(entry.backupFile.string());
     }
     out << '\n';
   }

@@ -1,4 +1,6 @@
 // Dealer login and the dealer's serial number.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/workflow/workflow_fixture.h"
@@ -84,6 +86,33 @@ TEST_F(DealerTest, LoginNeedsTheDealerPassword) {
     // A dealer is not asked again.
     EXPECT_EQ(nextView.passwordHints.empty(), c.dealer || std::string(c.dealerPassword).empty());
   }
+}
+
+// The setup file keeps the login for the next start and is the user's alone; a login it cannot
+// keep still turns dealer mode on, and the dealer is told the next start asks again.
+TEST_F(DealerTest, TheLoginIsRememberedPrivatelyOrTheDealerIsTold) {
+  {
+    Bench bench;
+    bench.view.passwords = {"demo1234"};
+    bench.controller.onDealerLogin();
+    struct stat info {};
+    ASSERT_EQ(::stat(bench.setupPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_TRUE(bench.view.messages.empty());
+  }
+  Bench bench;
+  std::filesystem::remove(bench.setupPath());
+  std::filesystem::create_directory(bench.setupPath());
+  bench.view.passwords = {"demo1234"};
+  bench.controller.onDealerLogin();
+  EXPECT_TRUE(bench.controller.dealerMode());
+  ASSERT_EQ(bench.view.messages.size(), 1u);
+  EXPECT_EQ(bench.view.messages[0].style, kStyleWarning);
+  EXPECT_NE(
+      bench.view.messages[0].text.find("could not be remembered in " + bench.setupPath().string()),
+      std::string::npos)
+      << bench.view.messages[0].text;
+  EXPECT_NE(bench.logText().find("next start asks for the password again"), std::string::npos);
 }
 
 TEST_F(DealerTest, SerialNumberRuleAndResults) {

@@ -1,6 +1,8 @@
 // The update history as the tool writes it after each run, and as `history` reads it back.
 #include "workflow/update_history.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -31,6 +33,10 @@ TEST_F(UpdateHistoryTest, EachRunAppendsOneLineWithWhatItDid) {
   bench.controller.onUpdate();
 
   EXPECT_EQ(err.str(), "");
+  // It names the owners' radios: the user's alone.
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
   const auto rows = readHistory(file);
   ASSERT_EQ(rows.size(), 3u);
   const std::map<std::string, std::string> update = rows[0];
