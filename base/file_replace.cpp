@@ -14,6 +14,16 @@
 namespace orvik {
 namespace {
 
+// The mkostemp template of a hidden temporary file beside `file`. Appended piece by piece:
+// g++ 12 at -O3 takes "." + name for an overlapping copy.
+std::string hiddenTempTemplate(const std::filesystem::path& folder,
+                               const std::filesystem::path& file) {
+  std::string name = ".";
+  name += file.filename().string();
+  name += ".XXXXXX";
+  return (folder / name).string();
+}
+
 // Holds back the signal of a write past the file size limit on this thread, so that the write
 // fails with EFBIG and the caller can clean up instead of the process being ended with the
 // temporary file left behind. A signal raised meanwhile is taken off before the mask goes back.
@@ -93,7 +103,7 @@ bool replaceFileContents(const std::filesystem::path& path, std::span<const std:
   if (folder.empty()) {
     folder = ".";
   }
-  std::string tempName = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string tempName = hiddenTempTemplate(folder, target);
   const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
   if (fd < 0) {
     return false;
@@ -118,7 +128,7 @@ CreateFileResult createFileWithContents(const std::filesystem::path& path,
   if (folder.empty()) {
     folder = ".";
   }
-  std::string tempName = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string tempName = hiddenTempTemplate(folder, path);
   const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
   if (fd < 0) {
     error = errno;

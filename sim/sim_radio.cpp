@@ -473,15 +473,12 @@ std::optional<SimRadio::Answer> SimRadio::readContact(std::uint8_t index) const 
   if (state_.contacts.empty()) {
     return Answer{kContactAnswer, {kContactAnswered, kContactReadCode, 0x00, 0xFF}};
   }
-  ByteWriter answer;
-  answer.u8(kContactAnswered)
-      .u8(kContactReadCode)
-      .u8(index)
-      .u8(static_cast<std::uint8_t>(state_.contacts.size()));
+  std::vector<std::uint8_t> answer{kContactAnswered, kContactReadCode, index,
+                                   static_cast<std::uint8_t>(state_.contacts.size())};
   if (index < state_.contacts.size()) {
-    answer.append(state_.contacts[index]);
+    answer.insert(answer.end(), state_.contacts[index].begin(), state_.contacts[index].end());
   }
-  return Answer{kContactAnswer, answer.take()};
+  return Answer{kContactAnswer, std::move(answer)};
 }
 
 std::optional<SimRadio::Answer> SimRadio::writeContact(std::uint8_t index, std::uint8_t total,

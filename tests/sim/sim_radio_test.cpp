@@ -379,8 +379,8 @@ TEST(SimRadioContacts, ReadAnswersEachRecordWithTheTotal) {
     const Decoded answer = decode(ask(radio, contactRequest(0x30, {0x00, index, 3})));
     ASSERT_TRUE(answer.ok);
     EXPECT_EQ(answer.opcode, 0x41);
-    Bytes expected = {0x8C, 0x30, index, 3};
-    expected.insert(expected.end(), records[index].begin(), records[index].end());
+    Bytes expected = records[index];
+    expected.insert(expected.begin(), {0x8C, 0x30, index, 3});
     EXPECT_EQ(answer.data, expected);
   }
 }

@@ -104,6 +104,9 @@ TEST_F(ConsoleTest, TestModeResultsGoToTheConsole) {
   older.firmware = "R01.00.00";
   SimRadioConfig brokenCodeplug = testing::radioWith("R01.02.03", "R01.02.00");
   brokenCodeplug.codeplugVersion = {'R', 1, 2, 100};
+  // Named rather than "{}" in the table: g++ 12 at -O3 takes the members of a "{}" for
+  // uninitialised when the table is destroyed.
+  const SimRadioConfig usualRadio;
   const struct {
     const char* name;
     testing::PackageSpec package;
@@ -129,10 +132,10 @@ TEST_F(ConsoleTest, TestModeResultsGoToTheConsole) {
        {},
        false},
       {"a failed check", {}, brokenCodeplug, 0, {end(0)}, {}, false},
-      {"the console takes the fourth post", {}, {}, 3, Posts(4, end(1)), {}, true},
+      {"the console takes the fourth post", {}, usualRadio, 3, Posts(4, end(1)), {}, true},
       {"the console is gone",
        {},
-       {},
+       usualRadio,
        -1,
        Posts(11, end(1)),
        {{"Failed to connect to console.", kStyleInformation}},
