@@ -9,6 +9,7 @@
 
 #include "app/application.h"
 #include "app/paths.h"
+#include "base/program_version.h"
 #include "base/text.h"
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Orvik Update Tool in a terminal: reads, updates and serialises a radio through the USB "
       "programming cable."};
-  app.set_version_flag("--version", "orvik-cli 0.2");
+  app.set_version_flag("--version", std::string("orvik-cli ") + kProgramVersion);
   FrontEndOptions options;
   addFrontEndOptions(app, options);
   bool json = false;

@@ -6,7 +6,9 @@ target_compile_options(orvik_options INTERFACE -Wall -Wextra)
 if(ORVIK_WERROR)
   target_compile_options(orvik_options INTERFACE -Werror)
 endif()
-target_include_directories(orvik_options INTERFACE ${PROJECT_SOURCE_DIR})
+# Generated headers (base/program_version.h) lie under the build tree's generated/.
+target_include_directories(orvik_options INTERFACE ${PROJECT_SOURCE_DIR}
+  ${PROJECT_BINARY_DIR}/generated)
 
 if(ORVIK_SANITIZE)
   target_compile_options(orvik_options INTERFACE

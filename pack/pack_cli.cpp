@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 
+#include "base/program_version.h"
 #include "config/scramble.h"
 #include "pack/demo_package.h"
 #include "pack/image_builder.h"
@@ -74,6 +75,7 @@ std::uint32_t numberOption(const std::string& text, bool hex, const char* what) 
 
 int runPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CLI::App app(kDescription, "orvik-pack");
+  app.set_version_flag("--version", std::string("orvik-pack ") + kProgramVersion);
   app.require_subcommand(1);
   app.failure_message(CLI::FailureMessage::simple);
 

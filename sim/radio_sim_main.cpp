@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/program_version.h"
 #include "base/text.h"
 #include "base/version_record.h"
 #include "sim/fault_plan.h"
@@ -92,6 +93,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Serves a simulated radio on a pseudo-terminal; the first line printed is the "
       "port to open."};
+  app.set_version_flag("--version", std::string("orvik-radio-sim ") + kProgramVersion);
   bool echo = false;
   bool verbose = false;
   unsigned layout = 1;

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "app/application.h"
+#include "base/program_version.h"
 #include "errors/error_log.h"
 #include "frontend/controller_wiring.h"
 #include "frontend/front_end_options.h"
@@ -37,7 +38,7 @@ int main(int argc, char** argv) {
   CLI::App options{
       "Orvik Update Tool: reads, updates and serialises a radio through the USB "
       "programming cable."};
-  options.set_version_flag("--version", std::string("orvik-update ") + CAboutDlg::kToolVersion);
+  options.set_version_flag("--version", std::string("orvik-update ") + kProgramVersion);
   // Qt's own options (-platform, -style, ...) pass through to Qt.
   options.allow_extras();
   FrontEndOptions shared;
