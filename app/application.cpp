@@ -56,7 +56,7 @@ bool Application::PrepareEnvironment() {
   baseDir_ = installDir();
   packageDir_ = options_.packageDir && !options_.packageDir->empty()
                     ? std::filesystem::path(*options_.packageDir)
-                    : baseDir_ / kPackageFolder;
+                    : baseDir_ / (demoPackage_ ? kDemoPackageFolder : kPackageFolder);
 
   const std::optional<std::filesystem::path> machine = findMachineDataDir(options_.dataDir);
   if (!machine) {

@@ -19,6 +19,8 @@ namespace orvik {
 // The region the tool is made for; a package of another region is refused.
 inline constexpr const char* kToolRegionCode = "LACR";
 inline constexpr const char* kPackageFolder = "data";
+// The demo package of the simulated radio lies apart, so that a real radio is never offered it.
+inline constexpr const char* kDemoPackageFolder = "demo";
 inline constexpr const char* kConfigFileName = "config.xml";
 inline constexpr const char* kSetupFileName = "setup.dat";
 // The single-instance lock is named after this, followed by the region code.
@@ -53,6 +55,10 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
+  // Without --package, take the demo package (demo/ beside bin/) instead of data/. Only a run
+  // on the simulated radio asks for it, before PrepareEnvironment.
+  void useDemoPackage() { demoPackage_ = true; }
+
   // PrepareEnvironment, LoadSettings and EnsureSingleInstance in this order, up to the first
   // that fails. When this is true the front end shows its splash and main window.
   bool startUp();
@@ -83,6 +89,7 @@ class Application {
  private:
   StartupView& view_;
   StartupOptions options_;
+  bool demoPackage_ = false;
   std::string title_;
   std::filesystem::path baseDir_;
   std::filesystem::path dataDir_;

@@ -30,6 +30,9 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
                          std::ostream& err) {
   // The monitor counts once a real second even when the simulated link answers at once.
   application.radioManager().setMonitorClock(systemClock());
+  if (radio_) {
+    application.useDemoPackage();
+  }
   if (!application.PrepareEnvironment()) {
     err << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
     return false;

@@ -7,8 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${ORVIK_BUILD_DIR:-build}
 out=${1:-$build/screenshots}
-if [ ! -x "$build/bin/orvik-update" ] || [ ! -f "$build/data/config.xml" ]; then
-  echo "$build/bin/orvik-update or the demo package in $build/data is missing: build first" \
+if [ ! -x "$build/bin/orvik-update" ] || [ ! -f "$build/demo/config.xml" ]; then
+  echo "$build/bin/orvik-update or the demo package in $build/demo is missing: build first" \
     "(scripts/build.sh)" >&2
   exit 1
 fi

@@ -138,10 +138,19 @@ TEST_F(ApplicationTest, PreparesTitleFoldersLogAndComponents) {
   EXPECT_TRUE(app.radioManager().created());
   EXPECT_NE(app.config().xmlDocument, nullptr);
 
-  // Without --package the package is the data folder beside the executable's folder.
+  // Without --package the package is the data folder beside the executable's folder; the
+  // simulated radio's is the demo folder, and --package overrides either.
   Application installed(driver_, clock_, view, {machineDir().string(), {}, {}});
   ASSERT_TRUE(installed.PrepareEnvironment());
   EXPECT_EQ(installed.packageDir(), installDir() / "data");
+  Application demo(driver_, clock_, view, {machineDir().string(), {}, {}});
+  demo.useDemoPackage();
+  ASSERT_TRUE(demo.PrepareEnvironment());
+  EXPECT_EQ(demo.packageDir(), installDir() / "demo");
+  Application given(driver_, clock_, view, options());
+  given.useDemoPackage();
+  ASSERT_TRUE(given.PrepareEnvironment());
+  EXPECT_EQ(given.packageDir(), packageDir());
 }
 
 TEST_F(ApplicationTest, ThePackageMustBeOfTheToolsRegionInAnyLetterCase) {

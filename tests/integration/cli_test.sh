@@ -46,13 +46,31 @@ start_sim() {
 }
 start_sim 1
 mkdir -p "$work/machine/data"
-cp "$build/demo-machine/data/setup.dat" "$work/machine/data/setup.dat"
+cp "$build/demo/setup.dat" "$work/machine/data/setup.dat"
 
-out=$("$cli" --port "$pty" --data-dir "$work/machine" --trace info)
+# A run on a cable takes the package in data/ beside bin/ and never the simulated radio's demo
+# package beside it, even when data/ has none.
+mkdir -p "$work/tool/bin"
+cp "$cli" "$work/tool/bin/"
+ln -s "$build/demo" "$work/tool/demo"
+"$work/tool/bin/orvik-cli" --simulate --data-dir "$work/sim" info >/dev/null ||
+  fail "the simulated radio without its demo package"
+status=0
+"$work/tool/bin/orvik-cli" --port "$pty" --data-dir "$work/machine" info >/dev/null 2>&1 ||
+  status=$?
+[ "$status" -eq 1 ] || fail "a cable without a package exits 1, not $status"
+grep -qF "$work/tool/data/config.xml" "$work/machine/log/err.log" ||
+  fail "a cable's package is not data/: $(cat "$work/machine/log/err.log")"
+rm -rf "$work/tool" "$work/machine/log"
+
+# From here on the cable's package is the demo package, by name.
+cli_on_cable() { "$cli" --package "$build/demo" "$@"; }
+
+out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" --trace info)
 field "Codeplug Version" "R01.02.00" "$out"
 grep -q 'TX F2 23 00 EA' "$work/machine/log/trace.log" || fail "trace"
 
-out=$("$cli" --port "$pty" --data-dir "$work/machine" update --yes 2>/dev/null)
+out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" update --yes 2>/dev/null)
 tail -n1 <<<"$out" | grep -qx "Update successful." || fail "update: $out"
 field "Firmware Version" "R01.03.00" "$out"
 field "Codeplug Version" "R01.04.00" "$out"
@@ -60,15 +78,16 @@ ls "$work/machine/backup/"*.orvp >/dev/null || fail "no personality backup"
 
 # Serial numbers need the dealer's login, which is then remembered.
 status=0
-"$cli" --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null || status=$?
+cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null || status=$?
 [ "$status" -eq 1 ] || fail "serial without login exits 1, not $status"
-echo demo1234 | "$cli" --port "$pty" --data-dir "$work/machine" login >/dev/null 2>&1 ||
+echo demo1234 | cli_on_cable --port "$pty" --data-dir "$work/machine" login >/dev/null 2>&1 ||
   fail "login"
-out=$("$cli" --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null)
+out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null)
 tail -n1 <<<"$out" | grep -qx "Update serial number successful." || fail "serial: $out"
 field "Serial Number" "123ABCD5678" "$out"
 status=0
-out=$("$cli" --port "$pty" --data-dir "$work/machine" serial 123ABID5678 2>/dev/null) || status=$?
+out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABID5678 2>/dev/null) ||
+  status=$?
 [ "$status" -eq 1 ] && tail -n1 <<<"$out" | grep -qx "The serial number is incorrect." ||
   fail "a serial number against the rule: $out"
 
@@ -77,14 +96,15 @@ out=$("$cli" --port "$pty" --data-dir "$work/machine" serial 123ABID5678 2>/dev/
 
 # No cable at all: a clear failure, exit status 1, and the report in the log.
 status=0
-"$cli" --port "$work/no-such-port" --data-dir "$work/machine" info >"$work/out" 2>&1 || status=$?
+cli_on_cable --port "$work/no-such-port" --data-dir "$work/machine" info >"$work/out" 2>&1 ||
+  status=$?
 [ "$status" -eq 1 ] || fail "no cable exits 1, not $status"
 grep -q "Failed to connect radio." "$work/out" || fail "no cable message"
 
 # A failed update leaves its report line in err.log.
 start_sim 2 --fault mem-write:every:no-ack
 status=0
-"$cli" --port "$pty" --data-dir "$work/machine" update --yes >"$work/out" 2>&1 || status=$?
+cli_on_cable --port "$pty" --data-dir "$work/machine" update --yes >"$work/out" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "a failed update exits 1, not $status: $(cat "$work/out")"
 grep -q "Update failed." "$work/out" || fail "failed update message"
 grep -q "orvik-cli restore-personality .*\.orvp" "$work/out" || fail "no pointer to the backup"
