@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libssl-dev libcli11-dev libpugixml-dev
   qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
+  dpkg-dev file librsvg2-bin desktop-file-utils appstream lintian
 )
 
 missing=()

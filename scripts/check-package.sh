@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Checks a Debian package of the tool: the desktop entry and the metainfo validate, lintian
+# finds no error, and the tool unpacked into a scratch root updates the simulated radio from
+# its demo package, while a real run there looks for the region's package in data/ only.
+#
+#   scripts/check-package.sh FILE.deb
+set -euo pipefail
+deb=$(realpath "$1")
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+version=$(dpkg-deb -f "$deb" Version)
+echo "-- $(basename "$deb"): $(dpkg-deb -f "$deb" Depends)"
+root=$scratch/root
+dpkg -x "$deb" "$root"
+tool=/opt/orvik-update-tool
+
+echo "-- desktop-file-validate, appstreamcli validate"
+desktop-file-validate "$root/usr/share/applications/orvik-update.desktop"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+
+echo "-- lintian"
+lintian --fail-on error --tag-display-limit 0 "$deb"
+
+echo "-- the unpacked tool"
+# A home of its own: nothing is written to this machine's per-machine folder.
+export HOME=$scratch/home XDG_DATA_HOME=$scratch/home/.local/share
+export XDG_RUNTIME_DIR=$scratch/run ORVIK_RUNTIME_DIR=$scratch/run
+unset ORVIK_DATA_DIR ORVIK_PORT
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+machine="$XDG_DATA_HOME/Corvane Solutions/Orvik Update Tool"
+
+for program in orvik-update orvik-cli orvik-radio-sim orvik-pack; do
+  [ "$(readlink "$root/usr/bin/$program")" = "$tool/bin/$program" ] ||
+    fail "/usr/bin/$program does not lead to $tool/bin/$program"
+  shown=$("$root$tool/bin/$program" --version)
+  [ "$shown" = "$program $version" ] || fail "$program --version says '$shown', not $version"
+done
+
+out=$("$root$tool/bin/orvik-cli" --simulate update --yes 2>&1) || fail "simulated update: $out"
+tail -n1 <<<"$out" | grep -qx "Update successful." || fail "simulated update: $out"
+[ -f "$machine/log/history.jsonl" ] || fail "no history in the scratch home's machine folder"
+echo "$out" | tail -n 3
+
+# The demo package is for the simulated radio only: a real run takes data/, which holds the
+# region's package when the packager gave one and nothing otherwise.
+if [ -e "$root$tool/data/config.xml" ]; then
+  echo "data/ holds the region's package"
+else
+  [ -z "$(ls -A "$root$tool/data")" ] || fail "data/ holds files but no config.xml"
+  status=0
+  "$root$tool/bin/orvik-cli" --port "$scratch/no-cable" info >"$scratch/out" 2>&1 || status=$?
+  [ "$status" -eq 1 ] || fail "a real run without a package exits 1, not $status"
+  grep -qF "$root$tool/data/config.xml" "$machine/log/err.log" ||
+    fail "a real run did not look for data/config.xml: $(cat "$machine/log/err.log")"
+  echo "data/ is empty; a real run looks for its package there and finds none"
+fi
+echo "ok"
