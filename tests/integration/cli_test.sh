@@ -116,12 +116,13 @@ backup=$(grep -o "orvik-cli restore-personality .*\.orvp" "$work/out" | head -n1
 backup=${backup#orvik-cli restore-personality }
 start_sim 3
 status=0
-"$cli" --port "$pty" --data-dir "$work/machine" restore-personality "$backup" </dev/null \
+cli_on_cable --port "$pty" --data-dir "$work/machine" restore-personality "$backup" </dev/null \
   >"$work/out" 2>"$work/err" || status=$?
 [ "$status" -eq 3 ] || fail "a declined restore exits 3, not $status"
 grep -q "^to the radio? What the radio holds now is replaced." "$work/err" ||
   fail "the restore asks first: $(cat "$work/err")"
-out=$("$cli" --port "$pty" --data-dir "$work/machine" restore-personality --yes "$backup" 2>/dev/null)
+out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" restore-personality --yes "$backup" \
+  2>/dev/null)
 tail -n1 <<<"$out" | grep -qx "The radio's personality was restored." || fail "restore: $out"
 
 # The console protocol against a headless station.
