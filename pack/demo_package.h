@@ -11,7 +11,7 @@ namespace orvik {
 // codeplug R01.04.00; region LACR.
 inline constexpr const char* kDemoRegion = "LACR";
 inline constexpr const char* kDemoModel = "LA26CKN9AR1";
-inline constexpr const char* kDemoDealerPassword = "demo1234";
+inline constexpr const char* kDemoDealerPassword = "12345678";
 
 // Writes config.xml and the container files into the folder and setup.dat to setupPath,
 // creating folders as needed. Prints one line per file written.

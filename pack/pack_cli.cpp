@@ -150,7 +150,7 @@ int runPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       "keypad R01.00.00. The package, for region LACR, holds config.xml, firmware R01.03.00\n"
       "(type 3), address maps ADDR_R01.04.00 (even family) and ADDR_R01.03.00 (odd family,\n"
       "type 1) and the model's DEF blocks R01.04.00 and R01.03.00 (type 0). setup.dat names\n"
-      "region LACR, the dealer password \"demo1234\" (not logged in) and language en_us.");
+      "region LACR, the dealer password \"12345678\" (not logged in) and language en_us.");
   std::string demoDir, demoSetup;
   bool demoQuiet = false;
   demo->add_option("folder", demoDir, "Package folder to write")->required();

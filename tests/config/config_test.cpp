@@ -47,7 +47,7 @@ TEST_F(ConfigFile, TheDemoPackageLoads) {
   EXPECT_TRUE(config.GetBackupBlock(2, 1, 1, address, length));
   EXPECT_EQ(address, 0x830000);
   EXPECT_EQ(length, 0x2000);
-  EXPECT_EQ(config.dealerPassword, "demo1234");
+  EXPECT_EQ(config.dealerPassword, "12345678");
   EXPECT_EQ(config.savedPassword, "");
   EXPECT_EQ(config.currentLanguage, "en_us");
   EXPECT_TRUE(config.languages.empty());

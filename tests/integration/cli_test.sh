@@ -80,7 +80,7 @@ ls "$work/machine/backup/"*.orvp >/dev/null || fail "no personality backup"
 status=0
 cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null || status=$?
 [ "$status" -eq 1 ] || fail "serial without login exits 1, not $status"
-echo demo1234 | cli_on_cable --port "$pty" --data-dir "$work/machine" login >/dev/null 2>&1 ||
+echo 12345678 | cli_on_cable --port "$pty" --data-dir "$work/machine" login >/dev/null 2>&1 ||
   fail "login"
 out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null)
 tail -n1 <<<"$out" | grep -qx "Update serial number successful." || fail "serial: $out"

@@ -423,7 +423,7 @@ TEST_F(DemoPackage, MatchesTheSimulatedRadio) {
   }
   const std::string setup = decoded(folder_ / "demo-machine" / "data" / "setup.dat");
   EXPECT_NE(setup.find("<setup id=\"LACR\" name=\"LACR\">"), std::string::npos) << setup;
-  EXPECT_NE(setup.find("<pwd cd1=\"demo1234\" cd2=\"\"/>"), std::string::npos);
+  EXPECT_NE(setup.find("<pwd cd1=\"12345678\" cd2=\"\"/>"), std::string::npos);
   EXPECT_NE(setup.find("<langs def=\"en_us\"/>"), std::string::npos);
 
   // The tool's way in: the catalogue by internal name, then the loaders.

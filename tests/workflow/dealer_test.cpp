@@ -18,7 +18,7 @@ class DealerTest : public testing::ErrorTextTest {};
 TEST_F(DealerTest, DealerLoginAndSerialNumber) {
   Bench bench;
   EXPECT_FALSE(bench.controller.dealerMode());
-  bench.view.passwords = {"1111", "demo1234"};
+  bench.view.passwords = {"1111", "12345678"};
   bench.controller.onDealerLogin();
   EXPECT_TRUE(bench.controller.dealerMode());
   EXPECT_FALSE(bench.view.dealerLoginEnabled);
@@ -93,7 +93,7 @@ TEST_F(DealerTest, LoginNeedsTheDealerPassword) {
 TEST_F(DealerTest, TheLoginIsRememberedPrivatelyOrTheDealerIsTold) {
   {
     Bench bench;
-    bench.view.passwords = {"demo1234"};
+    bench.view.passwords = {"12345678"};
     bench.controller.onDealerLogin();
     struct stat info {};
     ASSERT_EQ(::stat(bench.setupPath().c_str(), &info), 0);
@@ -103,7 +103,7 @@ TEST_F(DealerTest, TheLoginIsRememberedPrivatelyOrTheDealerIsTold) {
   Bench bench;
   std::filesystem::remove(bench.setupPath());
   std::filesystem::create_directory(bench.setupPath());
-  bench.view.passwords = {"demo1234"};
+  bench.view.passwords = {"12345678"};
   bench.controller.onDealerLogin();
   EXPECT_TRUE(bench.controller.dealerMode());
   ASSERT_EQ(bench.view.messages.size(), 1u);

@@ -25,7 +25,7 @@ TEST_F(UpdateHistoryTest, EachRunAppendsOneLineWithWhatItDid) {
   bench.controller.setUpdateObserver(historyWriter(file, err));
 
   bench.controller.onUpdate();
-  bench.view.passwords = {"demo1234"};
+  bench.view.passwords = {"12345678"};
   bench.controller.onDealerLogin();
   bench.view.typedSerial = "123ABCD5678";
   bench.controller.onUpdateSerialNumber();

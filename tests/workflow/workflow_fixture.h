@@ -59,7 +59,7 @@ struct PackageSpec {
   std::vector<std::string> addressVersions = {"R01.04.00", "R01.03.00"};
   // The length of the DYN backup rule as written in the file; empty: no DYN rule.
   std::string dynLength = "1000";
-  std::string dealerPassword = "demo1234";
+  std::string dealerPassword = "12345678";
   std::string savedPassword;
 };
 
