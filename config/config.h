@@ -101,6 +101,9 @@ class Config {
   // Remembers the login: savedPassword takes the text (also when the save then fails) and
   // cd2 of the first pwd element of the setup file is set to it and saved.
   bool SetSavedPassword(const std::string& text);
+  // Forgets the login: savedPassword and cd2 are emptied and the file saved, so that the next
+  // start is not in dealer mode.
+  bool ClearSavedPassword();
   // Stores the chosen language in def of the first langs element and saves. The language of
   // the running tool does not change until the next start.
   bool SetDefaultLanguage(const std::string& code);

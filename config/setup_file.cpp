@@ -133,6 +133,11 @@ bool Config::SetSavedPassword(const std::string& text) {
   return xmlDocument && setFirstAttribute(*xmlDocument, "pwd", "cd2", text) && SaveSetup();
 }
 
+bool Config::ClearSavedPassword() {
+  savedPassword.clear();
+  return xmlDocument && setFirstAttribute(*xmlDocument, "pwd", "cd2", std::string()) && SaveSetup();
+}
+
 bool Config::SetDefaultLanguage(const std::string& code) {
   if (code.empty()) {
     return false;

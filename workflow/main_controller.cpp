@@ -416,6 +416,9 @@ void MainController::askGoAhead(UpdateRun& run) {
   const std::string question =
       formatText(str(StringId::UpdateQuestion).c_str(), run.tool.firmware.c_str(),
                  run.plan.codeplugShown.c_str(), run.tool.keypad.c_str());
+  view_.showVersionChanges({{"Firmware Version", run.radio.firmware, run.tool.firmware},
+                            {"Codeplug Version", run.radio.codeplug, run.plan.codeplugShown},
+                            {"Keypad Version", run.radio.keypad, run.tool.keypad}});
   if (view_.showMessage(question, kStyleQuestion) != kAnswerYes) {
     run.cancel();
     setBusy(kIdle);
@@ -500,8 +503,18 @@ void MainController::decideProgramming(UpdateRun& run) {
     }
     return;
   }
-  if (plan.askDowngrade && testMode_ == 0 &&
-      view_.showMessage(str(StringId::DowngradeQuestion), kStyleQuestion) != kAnswerYes) {
+  if (!plan.askDowngrade || testMode_ != 0) {
+    return;
+  }
+  // What would be programmed, older than what the radio has.
+  std::vector<VersionChange> changes;
+  if (plan.programming == UpdatePlan::Programming::FirmwareAndCodeplug) {
+    changes.push_back({"Firmware Version", run.radio.firmware, run.tool.firmware});
+  }
+  changes.push_back({"Codeplug Version", run.radio.codeplug,
+                     plan.newCodeplugFamily ? plan.codeplugNew : plan.codeplugOld});
+  view_.showVersionChanges(changes);
+  if (view_.showMessage(str(StringId::DowngradeQuestion), kStyleQuestion) != kAnswerYes) {
     run.cancel();
     setBusy(kIdle);
   }
@@ -584,6 +597,7 @@ void MainController::runProgramCommand(UpdateRun& run) {
 }
 
 void MainController::reportUpdate(UpdateRun& run) {
+  keypadUpdatedBeforeCancel_ = run.cancelled && run.keypadUpdated;
   if (run.cancelled) {
     finish(ActionOutcome{std::string(), 0, true});
   } else {
@@ -608,6 +622,7 @@ void MainController::reportUpdate(UpdateRun& run) {
       view_.showMessage(run.outcome.text, run.outcome.style);
     }
     finish(run.outcome);
+    lastUpdate_ = record;
     if (updateObserver_ && (run.commandRan || run.keypadUpdated || !run.ok)) {
       updateObserver_(record, run.outcome);
     }
@@ -857,6 +872,44 @@ void MainController::onDealerLogin() {
   }
 }
 
+bool MainController::onDealerLogout() {
+  const bool forgotten = config_.ClearSavedPassword();
+  if (dealerMode_) {
+    dealerMode_ = false;
+    view_.enableDealerLogin(true);
+    view_.enableControl(Control::SerialNumberEdit, false);
+    view_.enableControl(Control::UpdateSerialNumber, false);
+    view_.layoutForDealerMode(false);
+    updateControls();
+  }
+  return forgotten;
+}
+
+void MainController::setTestMode(int testMode) {
+  if ((testMode_ != 0) == (testMode != 0)) {
+    return;
+  }
+  testMode_ = testMode;
+  if (testMode_ == 0) {
+    testModeConsole_ = 0;
+  }
+  view_.setTitle(title());
+  view_.showTestMode(testMode_ != 0);
+}
+
+void MainController::onLeaveTestMode() {
+  if (busyOperation_ != kIdle) {
+    return;
+  }
+  setTestMode(0);
+}
+
+void MainController::onConsoleGone(WParam handle) {
+  if (testMode_ != 0 && handle != 0 && handle == testModeConsole_) {
+    setTestMode(0);
+  }
+}
+
 int MainController::onConsoleMessage(ConsoleMessage message, WParam wParam, LParam lParam) {
   if (lParam != kConsoleMagic || console_ == nullptr || !console_->isConsole(wParam)) {
     return 1;
@@ -867,17 +920,14 @@ int MainController::onConsoleMessage(ConsoleMessage message, WParam wParam, LPar
         if (!view_.confirmTestMode(kTestModeQuestion)) {
           return 0;
         }
-        testMode_ = 1;
-        view_.setTitle(title());
+        setTestMode(1);
       }
+      testModeConsole_ = wParam;
       view_.flashWindow();
       console_->post(wParam, ConsoleMessage::EnterTestMode, window(), kConsoleAcknowledge);
       return 1;
     case ConsoleMessage::ExitTestMode:
-      if (testMode_ != 0) {
-        testMode_ = 0;
-        view_.setTitle(title());
-      }
+      setTestMode(0);
       view_.flashWindow();
       console_->post(wParam, ConsoleMessage::ExitTestMode, window(), kConsoleAcknowledge);
       return 1;

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,9 @@ class MainController : public Event {
   void onUpdate();
   void onUpdateSerialNumber();
   void onDealerLogin();
+  // Leaves dealer mode and forgets the remembered login, so that the next start asks again;
+  // false when the setup file could not be written (dealer mode is left all the same).
+  bool onDealerLogout();
   // Asks, then writes a personality backup file back to the connected radio it was taken
   // from; nothing while another action runs.
   void onRestorePersonality(const std::filesystem::path& backupFile);
@@ -91,6 +95,11 @@ class MainController : public Event {
   bool requestExit() const { return busyOperation_ == kIdle; }
   // A message from a console; returns the answer.
   int onConsoleMessage(ConsoleMessage message, WParam wParam, LParam lParam);
+  // The user leaves test mode from the window; nothing while an action runs.
+  void onLeaveTestMode();
+  // A console that kept its connection went away: when it was the one that last asked for
+  // test mode and never left it, nobody would end the test mode, so it ends here.
+  void onConsoleGone(WParam handle);
   void onCableCount(LParam count);
   // A device was removed from the system. The windows do not call it: closing the port under
   // a command that still runs on the worker would pull it from under the worker's reads; the
@@ -109,6 +118,11 @@ class MainController : public Event {
   bool infoValid() const { return infoValid_; }
   const RadioPanel& panel() const { return panel_; }
   const ActionOutcome& lastOutcome() const { return lastOutcome_; }
+  // What the last update run that was not cancelled did, as the history records it.
+  const std::optional<UpdateRecord>& lastUpdate() const { return lastUpdate_; }
+  // The last update was cancelled by the downgrade question after its keypad update had run:
+  // the radio was changed all the same.
+  bool keypadUpdatedBeforeCancel() const { return keypadUpdatedBeforeCancel_; }
   std::string title() const;
 
   CmdProgram& programCommand() { return program_; }
@@ -141,6 +155,8 @@ class MainController : public Event {
   // Connects, probes the cable and reads the identity; on failure sets the run's result.
   bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
   void closeIfOpen();
+  // Enters or leaves test mode: the title and the view follow.
+  void setTestMode(int testMode);
   // The running action (kIdle: none); the console hears when one starts and ends.
   void setBusy(Busy operation);
   // Runs one command on the worker behind the wait dialog, on the connected radio, with its
@@ -183,12 +199,16 @@ class MainController : public Event {
   bool dealerMode_ = false;
   WParam consoleWindow_ = 0;
   int testMode_ = 0;
+  // The console that last asked for test mode while it is on; 0 when none did.
+  WParam testModeConsole_ = 0;
   bool infoValid_ = false;
   bool inCableCount_ = false;
   // Why the last keypad update failed, beyond the error text: the boot-loader's end and words.
   std::vector<std::string> keypadReport_;
   RadioPanel panel_;
   ActionOutcome lastOutcome_;
+  std::optional<UpdateRecord> lastUpdate_;
+  bool keypadUpdatedBeforeCancel_ = false;
 };
 
 }  // namespace orvik

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "exec/task_dialog.h"
 
@@ -47,6 +48,14 @@ struct RadioPanel {
   bool operator==(const RadioPanel&) const = default;
 };
 
+// One version an update is about to change: what the radio has and what it will get.
+struct VersionChange {
+  std::string label;  // as the panel names it: "Firmware Version", ...
+  std::string from;
+  std::string to;
+  bool operator==(const VersionChange&) const = default;
+};
+
 // What the main window's logic needs from a front end: the desktop window draws it, the
 // terminal tool prints it, and the tests record it.
 class MainView {
@@ -87,6 +96,11 @@ class MainView {
   // one message that also names the file: the user writes it back once the radio works again.
   virtual void showUpdateFailure(const std::string& text, unsigned style,
                                  const std::filesystem::path& personalityBackup) = 0;
+  // The versions an update question is about, told just before the question is shown.
+  virtual void showVersionChanges(const std::vector<VersionChange>& changes) { (void)changes; }
+  // Test mode began or ended: updates run without questions and report to a console while it
+  // lasts, so the view says so plainly and offers a way out.
+  virtual void showTestMode(bool testMode) { (void)testMode; }
 };
 
 }  // namespace orvik

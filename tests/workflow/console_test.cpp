@@ -99,6 +99,43 @@ TEST_F(ConsoleTest, TestModeRoundTrip) {
   EXPECT_TRUE(bench.consoleChannel.posts.empty());
 }
 
+// Test mode ends without the console's EXIT when the session of the console that asked for it
+// goes away, or when the user leaves it from the window; the next update asks again.
+TEST_F(ConsoleTest, TestModeEndsWhenItsSessionGoesOrTheUserLeavesIt) {
+  constexpr WParam kOther = 0xC0502F;
+  const struct {
+    const char* name;
+    void (*end)(Bench&);
+    int testModeAfter;
+  } cases[] = {
+      {"the session that entered goes",
+       [](Bench& bench) { bench.controller.onConsoleGone(FakeConsole::kHandle); }, 0},
+      {"another console's session goes",
+       [](Bench& bench) { bench.controller.onConsoleGone(kOther); }, 1},
+      {"the user leaves it", [](Bench& bench) { bench.controller.onLeaveTestMode(); }, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    bench.consoleChannel.consoles.insert(kOther);
+    ASSERT_EQ(bench.console(ConsoleMessage::EnterTestMode), 1);
+    EXPECT_EQ(bench.view.testModeShown, std::vector<bool>{true});
+    c.end(bench);
+    EXPECT_EQ(bench.controller.testMode(), c.testModeAfter);
+    EXPECT_EQ(bench.view.title, c.testModeAfter != 0 ? kTestModeTitle : kTitle);
+    const std::vector<bool> shown =
+        c.testModeAfter != 0 ? std::vector<bool>{true} : std::vector<bool>{true, false};
+    EXPECT_EQ(bench.view.testModeShown, shown);
+    // Only the console's own requests are acknowledged.
+    EXPECT_EQ(bench.consoleChannel.posts, Posts{ack(bench, ConsoleMessage::EnterTestMode)});
+
+    bench.view.answers = {kAnswerNo};
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.questions().size(), c.testModeAfter != 0 ? 0u : 1u);
+    EXPECT_EQ(bench.firmwareProgrammed(), c.testModeAfter != 0);
+  }
+}
+
 TEST_F(ConsoleTest, TestModeResultsGoToTheConsole) {
   testing::PackageSpec older;
   older.firmware = "R01.00.00";

@@ -115,6 +115,28 @@ TEST_F(DealerTest, TheLoginIsRememberedPrivatelyOrTheDealerIsTold) {
   EXPECT_NE(bench.logText().find("next start asks for the password again"), std::string::npos);
 }
 
+// Logging out leaves dealer mode and forgets the login, so the next start asks again.
+TEST_F(DealerTest, LogoutLeavesDealerModeForThisAndTheNextStart) {
+  Bench bench;
+  bench.view.passwords = {"12345678"};
+  bench.controller.onDealerLogin();
+  ASSERT_TRUE(bench.controller.dealerMode());
+
+  EXPECT_TRUE(bench.controller.onDealerLogout());
+  EXPECT_FALSE(bench.controller.dealerMode());
+  EXPECT_TRUE(bench.view.dealerLoginEnabled);
+  EXPECT_FALSE(bench.view.dealerLayout);
+  EXPECT_FALSE(bench.view.controls[Control::UpdateSerialNumber]);
+
+  Config next;
+  ASSERT_TRUE(bench.load(next));
+  EXPECT_EQ(next.dealerPassword, "12345678");  // the dealer password itself stays
+  testing::RecordingView nextView;
+  MainController nextStart(bench.manager, bench.task, next, nextView);
+  nextStart.initialize();
+  EXPECT_FALSE(nextStart.dealerMode());
+}
+
 TEST_F(DealerTest, SerialNumberRuleAndResults) {
   const std::vector<std::uint8_t> tenCharacters = {'1', '2', '3', '4', 'B',
                                                    'C', '5', '6', '7', '8'};

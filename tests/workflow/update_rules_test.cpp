@@ -228,6 +228,48 @@ TEST_F(UpdateRulesTest, QuestionShowsTheChosenVersions) {
             Lines{testing::goAheadQuestion("R02.01.00", "R01.03.00", "K01.02.00")});
 }
 
+// Each question is told what the radio has and what it would get: the go-ahead all three
+// versions, the downgrade question what would be programmed.
+TEST_F(UpdateRulesTest, QuestionsAreToldTheVersionsTheyChange) {
+  using Changes = std::vector<VersionChange>;
+  const struct {
+    const char* name;
+    PackageSpec package;
+    SimRadioConfig radio;
+    std::vector<Changes> told;
+  } cases[] = {
+      {"an update",
+       tool("R01.03.00"),
+       radioWith("R01.02.03", "R01.02.00"),
+       {{{"Firmware Version", "R01.02.03", "R01.03.00"},
+         {"Codeplug Version", "R01.02.00", "R01.04.00"},
+         {"Keypad Version", "R01.00.00", "R01.00.00"}}}},
+      {"a firmware downgrade",
+       tool("R01.00.00"),
+       radioWith("R01.05.00", "R01.02.00"),
+       {{{"Firmware Version", "R01.05.00", "R01.00.00"},
+         {"Codeplug Version", "R01.02.00", "R01.04.00"},
+         {"Keypad Version", "R01.00.00", "R01.00.00"}},
+        {{"Firmware Version", "R01.05.00", "R01.00.00"},
+         {"Codeplug Version", "R01.02.00", "R01.04.00"}}}},
+      {"a codeplug downgrade of the old family",
+       tool("R01.02.03", {"R01.01.00", "R01.03.00"}),
+       radioWith("R01.02.03", "R01.05.00"),
+       {{{"Firmware Version", "R01.02.03", "R01.02.03"},
+         {"Codeplug Version", "R01.05.00", "R01.03.00"},
+         {"Keypad Version", "R01.00.00", "R01.00.00"}},
+        {{"Codeplug Version", "R01.05.00", "R01.03.00"}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench(c.package, c.radio);
+    bench.view.answers = {kAnswerYes, kAnswerNo};
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.versionChanges, c.told);
+    EXPECT_EQ(bench.view.questions().size(), c.told.size());
+  }
+}
+
 // A version or file check that fails shows string 112 and leaves its reason in the error log;
 // nothing is programmed and the keypad is left alone.
 TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
@@ -335,6 +377,22 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
 
 // A differing keypad version runs the boot-loader before anything is programmed; when there is
 // nothing else to program, its result is the update's.
+// The downgrade question comes after the keypad update: a No then still leaves a changed
+// radio, which the front ends must not call unchanged.
+TEST_F(UpdateRulesTest, ADowngradeDeclinedAfterTheKeypadUpdateSaysSo) {
+  for (const bool keypadDiffers : {true, false}) {
+    SCOPED_TRACE(keypadDiffers ? "keypad updated" : "keypad the same");
+    Bench bench(tool("R01.00.00", {"R01.04.00"}, keypadDiffers ? "R01.01.00" : "R01.00.00"),
+                radioWith("R01.05.00", "R01.02.00"));
+    bench.view.answers = {kAnswerYes, kAnswerNo};
+    bench.controller.onUpdate();
+    EXPECT_TRUE(bench.controller.lastOutcome().cancelled);
+    EXPECT_EQ(bench.keypadUpdated(), keypadDiffers);
+    EXPECT_EQ(bench.controller.keypadUpdatedBeforeCancel(), keypadDiffers);
+    EXPECT_FALSE(bench.firmwareProgrammed());
+  }
+}
+
 TEST_F(UpdateRulesTest, KeypadUpdateRunsWhenItsVersionDiffers) {
   const struct {
     const char* name;

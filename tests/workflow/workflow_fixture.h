@@ -113,6 +113,10 @@ class RecordingView : public MainView {
     backupsShown.push_back(personalityBackup);
     showMessage(text, style);
   }
+  void showVersionChanges(const std::vector<VersionChange>& changes) override {
+    versionChanges.push_back(changes);
+  }
+  void showTestMode(bool testMode) override { testModeShown.push_back(testMode); }
 
   // The questions asked and the other messages shown, each in order.
   std::vector<std::string> questions() const;
@@ -140,6 +144,9 @@ class RecordingView : public MainView {
   bool dealerLoginEnabled = false;
   RecordingWait wait;
   std::vector<std::filesystem::path> backupsShown;
+  // The versions told before each update question, and each change of test mode.
+  std::vector<std::vector<VersionChange>> versionChanges;
+  std::vector<bool> testModeShown;
 };
 
 class FakeConsole final : public ConsoleChannel {
