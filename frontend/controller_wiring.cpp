@@ -2,6 +2,7 @@
 
 #include "app/application.h"
 #include "commands/update_journal.h"
+#include "workflow/console_server.h"
 #include "workflow/main_controller.h"
 #include "workflow/update_history.h"
 
@@ -12,6 +13,20 @@ void wireController(MainController& controller, Application& application, std::o
   controller.setBackupFolder(application.dataDir() / "backup");
   controller.setJournalFolder(journalFolder(application.dataDir()));
   controller.setUpdateObserver(historyWriter(historyPath(application.dataDir()), err));
+}
+
+bool listenForConsoles(ConsoleServer& server, MainController& controller,
+                       const std::filesystem::path& socket) {
+  const bool listening = server.listen(
+      socket,
+      [&controller](ConsoleMessage message, WParam wParam, LParam lParam) {
+        return controller.onConsoleMessage(message, wParam, lParam);
+      },
+      [&controller](WParam handle) { controller.onConsoleGone(handle); });
+  if (listening) {
+    controller.setConsoleChannel(&server);
+  }
+  return listening;
 }
 
 }  // namespace orvik

@@ -102,11 +102,7 @@ int main(int argc, char** argv) {
   ConsoleServer console;
   if (!screenshots) {
     const std::filesystem::path socket = shared.consoleSocketPath();
-    if (console.listen(socket, [&](ConsoleMessage message, WParam wParam, LParam lParam) {
-          return controller.onConsoleMessage(message, wParam, lParam);
-        })) {
-      controller.setConsoleChannel(&console);
-    } else {
+    if (!listenForConsoles(console, controller, socket)) {
       // The window works without a console; only test mode is out of reach.
       errorLog().logLine("Error:the console socket is not available [%s].",
                          console.error().c_str());

@@ -28,6 +28,8 @@ constexpr std::size_t kMaxUnsentBytes = 64 * 1024;
 // Out of file handles, new connections wait this long instead of being retried at once.
 constexpr int kAcceptPauseMs = 200;
 constexpr const char kWakeByte = 'w';
+// The first line of a console that keeps its connection.
+constexpr const char* kSessionLine = "SESSION";
 
 bool fillAddress(const std::filesystem::path& path, sockaddr_un& address) {
   std::memset(&address, 0, sizeof address);
@@ -55,6 +57,7 @@ struct ConsoleServer::Connection {
   std::string pending;
   std::optional<WParam> handle;
   bool open = true;
+  bool session = false;
   // Requests of this console not answered yet.
   std::size_t waiting = 0;
   std::mutex writeMutex;
@@ -130,7 +133,7 @@ bool ConsoleServer::preparePrivateFolder(const std::filesystem::path& folder, st
   return true;
 }
 
-bool ConsoleServer::listen(const std::filesystem::path& path, Handler handler) {
+bool ConsoleServer::listen(const std::filesystem::path& path, Handler handler, GoneHandler gone) {
   stop();
   sockaddr_un address{};
   if (!fillAddress(path, address)) {
@@ -182,6 +185,7 @@ bool ConsoleServer::listen(const std::filesystem::path& path, Handler handler) {
   wakeWrite_ = pipeFds[1];
   path_ = path;
   handler_ = std::move(handler);
+  gone_ = std::move(gone);
   window_ = createMessageWindow([this](const Message& message) {
     if (message.message == kRequestMessage) {
       onRequest(static_cast<std::uint64_t>(message.wParam));
@@ -296,15 +300,30 @@ void ConsoleServer::accept(std::chrono::steady_clock::time_point& acceptAgain) {
 }
 
 void ConsoleServer::drop(const std::shared_ptr<Connection>& connection) {
-  std::lock_guard lock(mutex_);
+  std::optional<std::uint64_t> gone;
   {
-    std::lock_guard writeLock(connection->writeMutex);
-    if (connection->open) {
-      connection->open = false;
-      ::close(connection->fd);
+    std::lock_guard lock(mutex_);
+    bool closed = false;
+    {
+      std::lock_guard writeLock(connection->writeMutex);
+      if (connection->open) {
+        connection->open = false;
+        closed = true;
+        ::close(connection->fd);
+      }
+    }
+    std::erase(connections_, connection);
+    if (closed && connection->session && connection->handle) {
+      Request request;
+      request.gone = true;
+      request.wParam = *connection->handle;
+      gone = ++nextRequest_;
+      requests_[*gone] = request;
     }
   }
-  std::erase(connections_, connection);
+  if (gone) {
+    postMessage(window_, kRequestMessage, static_cast<WParam>(*gone), 0);
+  }
 }
 
 void ConsoleServer::readFrom(const std::shared_ptr<Connection>& connection) {
@@ -343,6 +362,9 @@ void ConsoleServer::handleLine(const std::shared_ptr<Connection>& connection,
   Request request;
   request.from = connection;
   request.message = consoleMessageFromName(name);
+  if (line == kSessionLine) {
+    connection->session = true;  // answered like any line that is not a message
+  }
   if (!extra.empty() || !parseNumber(wText, request.wParam) ||
       !parseNumber(lText, request.lParam)) {
     request.message.reset();
@@ -376,13 +398,19 @@ void ConsoleServer::onRequest(std::uint64_t id) {
       return;
     }
     const std::optional<ConsoleMessage> message = found->second.message;
-    if (actionRunning_ &&
-        (message == ConsoleMessage::EnterTestMode || message == ConsoleMessage::ExitTestMode)) {
+    if (actionRunning_ && (message == ConsoleMessage::EnterTestMode ||
+                           message == ConsoleMessage::ExitTestMode || found->second.gone)) {
       held_.push_back(id);  // answered once the action has ended
       return;
     }
     request = found->second;
     requests_.erase(found);
+  }
+  if (request.gone) {
+    if (gone_) {
+      gone_(request.wParam);
+    }
+    return;
   }
   int answer = 1;  // what is not understood is ignored
   if (request.message && handler_) {

@@ -18,11 +18,15 @@ namespace orvik {
 // The tool's end of the console protocol: a Unix-domain stream socket on which each console
 // sends one line "NAME WPARAM LPARAM" per message and gets "ANSWER N" back; the tool's own
 // messages to a console go to it as lines of the same form. A console is known by the handle
-// it sends as wParam: the first message of a connection claims it.
+// it sends as wParam: the first message of a connection claims it. A console that opens with
+// the line "SESSION" keeps its connection for all its messages; when it goes away, the tool is
+// told.
 class ConsoleServer final : public ConsoleChannel {
  public:
   // Runs on the thread that called listen, one message at a time; returns the answer.
   using Handler = std::function<int(ConsoleMessage, WParam, LParam)>;
+  // Runs on the same thread with the handle a session's console claimed, once it is gone.
+  using GoneHandler = std::function<void(WParam)>;
 
   ConsoleServer() = default;
   ~ConsoleServer() override;
@@ -40,7 +44,7 @@ class ConsoleServer final : public ConsoleChannel {
   // one of another user, is not) and hands messages to the handler on the calling thread. The
   // socket is the user's alone (0600), and consoles of other users are turned away. False
   // with a reason in error() when it cannot listen.
-  bool listen(const std::filesystem::path& path, Handler handler);
+  bool listen(const std::filesystem::path& path, Handler handler, GoneHandler gone = {});
   void stop();
   const std::string& error() const { return error_; }
 
@@ -53,6 +57,8 @@ class ConsoleServer final : public ConsoleChannel {
   struct Request {
     std::shared_ptr<Connection> from;
     std::optional<ConsoleMessage> message;
+    // Not a message: the session that claimed wParam has gone.
+    bool gone = false;
     WParam wParam = 0;
     LParam lParam = 0;
   };
@@ -71,6 +77,7 @@ class ConsoleServer final : public ConsoleChannel {
   std::filesystem::path path_;
   std::string error_;
   Handler handler_;
+  GoneHandler gone_;
   // On the thread that listens: whether an action runs, and the requests held until it ends.
   bool actionRunning_ = false;
   std::vector<std::uint64_t> held_;

@@ -99,6 +99,51 @@ TEST_F(ConsoleServerTest, TestModeRequestsWaitForTheRunningAction) {
   EXPECT_EQ(answers(), "ANSWER 1\n");
 }
 
+// A console that opened with SESSION is reported gone, with the handle it claimed, once its
+// connection closes; a console of single messages is not.
+TEST(ConsoleServerSessions, OnlyASessionIsReportedGone) {
+  testing::TempFolder folder;
+  const std::filesystem::path socket = folder.path() / "console";
+  ConsoleServer server;
+  std::vector<WParam> gone;
+  ASSERT_TRUE(server.listen(
+      socket, [](ConsoleMessage, WParam, LParam) { return 1; },
+      [&](WParam handle) { gone.push_back(handle); }))
+      << server.error();
+  const auto exchange = [](int fd, const std::string& lines, const std::string& expected) {
+    ASSERT_EQ(::write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    std::string answered;
+    char buffer[256];
+    while (answered.size() < expected.size()) {
+      while (currentThreadQueue().processPending() > 0) {
+      }
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 0) == 1) {
+        const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        ASSERT_GT(n, 0);
+        answered.append(buffer, static_cast<std::size_t>(n));
+      } else {
+        currentThreadQueue().waitForMessage(std::chrono::seconds(10));
+      }
+    }
+    EXPECT_EQ(answered, expected);
+  };
+  const int single = connectTo(socket);
+  const int session = connectTo(socket);
+  ASSERT_GE(single, 0);
+  ASSERT_GE(session, 0);
+  exchange(single, "WM_TOOL_UPDATE_ENTER_TEST_MODE 78 4619\n", "ANSWER 1\n");
+  exchange(session, "SESSION\nWM_TOOL_UPDATE_ENTER_TEST_MODE 77 4619\n", "ANSWER 1\nANSWER 1\n");
+  // The single console closes first, so whatever it caused would be reported first.
+  ::close(single);
+  ::close(session);
+  while (gone.empty() && currentThreadQueue().waitForMessage(std::chrono::seconds(10))) {
+    currentThreadQueue().processPending();
+  }
+  EXPECT_EQ(gone, std::vector<WParam>{77});
+  server.stop();
+}
+
 // The socket and its folder are the user's alone; somebody else's socket is not replaced and
 // somebody else's console is turned away.
 TEST(ConsoleServerSecurity, TheSocketIsPrivateAndOnlyTheUserIsServed) {
