@@ -50,6 +50,14 @@ const char* const kRestoreMenuText = "&Restore Personality...";
 const char* const kRestoreTip = "Write a saved personality back to the radio";
 const char* const kRestoreCaption = "Restore Personality";
 const char* const kBackupFilter = "Personality backups (*.orvp)";
+
+// Test mode, which a console program turns on: the window says so and offers the way out.
+const char* const kTestModeBanner =
+    "Test mode: a console program drives this tool. Updates run without any question, "
+    "downgrades included, and their results go to the console. Setting > Leave Test Mode "
+    "ends it.";
+const char* const kLeaveTestModeText = "&Leave Test Mode";
+const char* const kLeaveTestModeTip = "Leave test mode: updates ask first and show their results";
 const char* const kBackupSaved =
     "%1\n\nThe radio's personality is saved in\n%2\nWhen the radio works again, write it back "
     "with File > Restore Personality.";
@@ -129,6 +137,18 @@ void COstrelFlashToolDlg::buildPanel(QWidget* central) {
   auto* outer = new QVBoxLayout(central);
   outer->setContentsMargins(14, 12, 14, 12);
   outer->setSpacing(12);
+
+  testModeBanner_ = new QLabel(QString::fromLatin1(kTestModeBanner), central);
+  testModeBanner_->setWordWrap(true);
+  testModeBanner_->setFrameShape(QFrame::StyledPanel);
+  testModeBanner_->setMargin(8);
+  testModeBanner_->setAutoFillBackground(true);
+  QPalette bannerPalette = testModeBanner_->palette();
+  bannerPalette.setColor(QPalette::Window, QColor(255, 236, 179));
+  bannerPalette.setColor(QPalette::WindowText, Qt::black);
+  testModeBanner_->setPalette(bannerPalette);
+  testModeBanner_->setVisible(false);
+  outer->addWidget(testModeBanner_);
 
   // Radio information: the fields on the left, the picture and the time stamp on the right.
   auto* infoGroup = new QGroupBox(tableText(StringId::RadioInformationGroup), central);
@@ -269,6 +289,15 @@ void COstrelFlashToolDlg::buildMenus() {
   connect(login, &QAction::triggered, this, [this] {
     if (controller_ != nullptr) {
       controller_->onDealerLogin();
+    }
+  });
+  QAction* leave = settingMenu_->addAction(QString::fromLatin1(kLeaveTestModeText));
+  leave->setStatusTip(QString::fromLatin1(kLeaveTestModeTip));
+  leave->setVisible(false);  // only in test mode
+  actions_[kLeaveTestModeId] = leave;
+  connect(leave, &QAction::triggered, this, [this] {
+    if (controller_ != nullptr) {
+      controller_->onLeaveTestMode();
     }
   });
   buildLanguageMenu();
@@ -615,6 +644,14 @@ void COstrelFlashToolDlg::showUpdateFailure(const std::string& text, unsigned st
       QString::fromLatin1(kBackupSaved)
           .arg(QString::fromStdString(text), QString::fromStdString(personalityBackup.string()));
   showMessage(shown.toStdString(), style);
+}
+
+void COstrelFlashToolDlg::showTestMode(bool testMode) {
+  testModeBanner_->setVisible(testMode);
+  if (QAction* leave = menuAction(kLeaveTestModeId)) {
+    leave->setVisible(testMode);
+  }
+  fitToContents();
 }
 
 }  // namespace orvik

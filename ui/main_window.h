@@ -45,6 +45,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   static constexpr int kHelpContentsId = 32776;
   // Past the language ids.
   static constexpr int kRestorePersonalityId = 32800;
+  static constexpr int kLeaveTestModeId = 32801;
   static constexpr int kPanelFieldCount = 8;
 
   // How a dialog is run; by default modally. Tests and the screenshot run answer them.
@@ -83,6 +84,8 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   QLabel* timeStampLabel() const { return timeStamp_; }
   QLabel* pictureLabel() const { return picture_; }
   QGroupBox* serialGroup() const { return serialGroup_; }
+  // The line that says the window is in test mode; hidden out of it.
+  QLabel* testModeBanner() const { return testModeBanner_; }
   QLineEdit* serialEdit() const { return serialEdit_; }
   QMenu* fileMenu() const { return fileMenu_; }
   QMenu* settingMenu() const { return settingMenu_; }
@@ -113,6 +116,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   WaitView& waitView() override;
   void showUpdateFailure(const std::string& text, unsigned style,
                          const std::filesystem::path& personalityBackup) override;
+  void showTestMode(bool testMode) override;
 
  protected:
   bool event(QEvent* event) override;
@@ -141,6 +145,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   std::array<QLabel*, kPanelFieldCount> labels_{};
   QLabel* picture_ = nullptr;
   QLabel* timeStamp_ = nullptr;
+  QLabel* testModeBanner_ = nullptr;
   QPushButton* getInfoButton_ = nullptr;
   QCheckBox* keepBox_ = nullptr;
   QPushButton* updateButton_ = nullptr;

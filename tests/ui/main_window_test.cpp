@@ -2,14 +2,17 @@
 // cable status arriving through the Qt loop, and a whole update clicked through.
 #include <gtest/gtest.h>
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTest>
+#include <QTimer>
 
 #include <deque>
 #include <fstream>
@@ -90,7 +93,9 @@ class MainWindowTest : public testing::ErrorTextTest {
       if (passwords.empty()) {
         return static_cast<int>(QDialog::Rejected);
       }
-      dialog.edit()->setText(passwords.front());
+      // Typed, so that the field's own rules apply to what the dealer enters.
+      dialog.edit()->clear();
+      QTest::keyClicks(dialog.edit(), passwords.front());
       passwords.pop_front();
       return static_cast<int>(QDialog::Accepted);
     });
@@ -138,6 +143,8 @@ TEST_F(MainWindowTest, MenusAndTheirStatusBarHelp) {
   const Item items[] = {
       {COstrelFlashToolDlg::kExitId, "E&xit", "Quit the application"},
       {COstrelFlashToolDlg::kDealerLoginId, "&Dealer Login", "Dealer login"},
+      {COstrelFlashToolDlg::kLeaveTestModeId, "&Leave Test Mode",
+       "Leave test mode: updates ask first and show their results"},
       {COstrelFlashToolDlg::kHelpContentsId, "&Content and Index...", "Display help"},
       {COstrelFlashToolDlg::kAboutId, "&About Orvik Update Tool",
        "Display Program Information, version number and copyright"},
@@ -162,7 +169,7 @@ TEST_F(MainWindowTest, MenusAndTheirStatusBarHelp) {
 
   // The package lists no languages, so there is no Language submenu.
   EXPECT_EQ(window->languageMenu(), nullptr);
-  EXPECT_EQ(window->settingMenu()->actions().size(), 1);
+  EXPECT_EQ(window->settingMenu()->actions().size(), 2);
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Orvik Update Tool"));
   const QStringList labels = {"Radio Type:",       "Regional Code:",    "Model:",
                               "Serial Number:",    "Firmware Version:", "Keypad Version:",
@@ -240,6 +247,46 @@ TEST_F(MainWindowTest, TheSerialNumberRowAppearsAfterTheDealerLogin) {
   controller->onCableCount(1);
   EXPECT_TRUE(window->serialEdit()->isEnabled());
   EXPECT_TRUE(button(Control::UpdateSerialNumber)->isEnabled());
+}
+
+// A console's ENTER puts the window in test mode: it says so above the panel, and the Setting
+// menu offers the way out, which needs no console.
+TEST_F(MainWindowTest, TestModeIsShownAndTheMenuLeavesIt) {
+  struct AnyConsole final : ConsoleChannel {
+    bool isConsole(WParam) override { return true; }
+    bool post(WParam, ConsoleMessage, WParam, LParam) override { return true; }
+  } console;
+  openWindow();
+  controller->setConsoleChannel(&console);
+  QAction* leave = window->menuAction(COstrelFlashToolDlg::kLeaveTestModeId);
+  ASSERT_NE(leave, nullptr);
+  EXPECT_FALSE(leave->isVisible());
+  EXPECT_FALSE(window->testModeBanner()->isVisible());
+
+  // The user agrees to the test mode question.
+  QTimer agree;
+  QObject::connect(&agree, &QTimer::timeout, [] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      box->button(QMessageBox::Yes)->click();
+    }
+  });
+  agree.start(10);
+  EXPECT_EQ(controller->onConsoleMessage(ConsoleMessage::EnterTestMode, 77, kConsoleMagic), 1);
+  agree.stop();
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Orvik Update Tool [Test mode]"));
+  EXPECT_TRUE(window->testModeBanner()->isVisible());
+  EXPECT_EQ(window->testModeBanner()->text(),
+            QStringLiteral("Test mode: a console program drives this tool. Updates run without "
+                           "any question, downgrades included, and their results go to the "
+                           "console. Setting > Leave Test Mode ends it."));
+  EXPECT_TRUE(leave->isVisible());
+
+  leave->trigger();
+  EXPECT_EQ(controller->testMode(), 0);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Orvik Update Tool"));
+  EXPECT_FALSE(window->testModeBanner()->isVisible());
+  EXPECT_FALSE(leave->isVisible());
+  controller->setConsoleChannel(nullptr);
 }
 
 TEST_F(MainWindowTest, TheLoginDialogWarnsUntilThePasswordIsChanged) {
