@@ -52,10 +52,12 @@ class FlatJsonReader {
         return std::nullopt;
       }
       skipSpace();
+      const bool quoted = pos_ < text_.size() && text_[pos_] == '"';
       const auto value = scalar();
       if (!value) {
         return std::nullopt;
       }
+      plainScalars_ = plainScalars_ && (quoted || jsonScalar(*value));
       fields[*key] = *value;
       skipSpace();
       if (take('}')) {
@@ -145,8 +147,31 @@ class FlatJsonReader {
     return value;
   }
 
+ public:
+  // After object(): nothing but spaces follows, and every value that is not a text is a
+  // number, true, false or null, so that the line is JSON as it stands.
+  bool wholeJson() {
+    skipSpace();
+    return pos_ == text_.size() && plainScalars_;
+  }
+
+ private:
+  static bool jsonScalar(const std::string& value) {
+    if (value == "true" || value == "false" || value == "null") {
+      return true;
+    }
+    if (value.empty() || (value[0] != '-' && (value[0] < '0' || value[0] > '9'))) {
+      return false;  // not inf or nan either
+    }
+    double number = 0;
+    const char* end = value.data() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.data(), end, number);
+    return ec == std::errc() && ptr == end;
+  }
+
   std::string_view text_;
   std::size_t pos_ = 0;
+  bool plainScalars_ = true;
 };
 
 }  // namespace
@@ -253,6 +278,19 @@ std::vector<std::map<std::string, std::string>> readHistory(const std::filesyste
     }
   }
   return rows;
+}
+
+std::vector<std::string> readHistoryLines(const std::filesystem::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    FlatJsonReader reader(line);
+    if (reader.object() && reader.wholeJson()) {
+      lines.push_back(std::move(line));
+    }
+  }
+  return lines;
 }
 
 void printHistory(std::ostream& out, const std::vector<std::map<std::string, std::string>>& rows) {

@@ -35,6 +35,8 @@ std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
 // The fields of every line that parses as a flat JSON object of texts, numbers and booleans;
 // other lines are skipped.
 std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path);
+// The same lines as written, each a JSON object, for a reader that wants them whole.
+std::vector<std::string> readHistoryLines(const std::filesystem::path& path);
 
 // The history as a table for people.
 void printHistory(std::ostream& out, const std::vector<std::map<std::string, std::string>>& rows);
