@@ -9,8 +9,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "workflow/console_channel.h"
+#include "workflow/update_history.h"
 
 namespace orvik {
 namespace {
@@ -77,27 +79,23 @@ class Connection {
   std::string buffer_;
 };
 
-}  // namespace
-
-int runConsoleClient(const std::filesystem::path& socket, const std::string& action,
-                     std::ostream& out, std::ostream& err) {
-  ConsoleMessage message;
+std::optional<ConsoleMessage> actionMessage(const std::string& action) {
   if (action == "enter") {
-    message = ConsoleMessage::EnterTestMode;
-  } else if (action == "exit") {
-    message = ConsoleMessage::ExitTestMode;
-  } else if (action == "start") {
-    message = ConsoleMessage::Start;
-  } else {
-    err << "unknown console action: " << action << " (enter, exit or start)\n";
-    return 2;
+    return ConsoleMessage::EnterTestMode;
   }
-  Connection connection;
-  std::string error;
-  if (!connection.open(socket, error)) {
-    err << "Cannot reach the update tool at " << socket.string() << ": " << error << '\n';
-    return 1;
+  if (action == "exit") {
+    return ConsoleMessage::ExitTestMode;
   }
+  if (action == "start") {
+    return ConsoleMessage::Start;
+  }
+  return std::nullopt;
+}
+
+// Sends one console message and prints the tool's lines up to its answer; the exit status of
+// the action.
+int exchange(Connection& connection, const std::string& action, ConsoleMessage message,
+             std::ostream& out, std::ostream& err, bool json) {
   // The console's handle: this process's number, unique among the consoles of the machine.
   const auto handle = static_cast<unsigned long>(::getpid());
   std::ostringstream request;
@@ -106,6 +104,7 @@ int runConsoleClient(const std::filesystem::path& socket, const std::string& act
     err << "Cannot write to the update tool\n";
     return 1;
   }
+  std::vector<std::string> lines;
   std::optional<long> updateResult;
   std::optional<long> answer;
   while (!answer) {
@@ -114,7 +113,10 @@ int runConsoleClient(const std::filesystem::path& socket, const std::string& act
       err << "The update tool closed the connection\n";
       return 1;
     }
-    out << *line << '\n' << std::flush;
+    if (!json) {
+      out << *line << '\n' << std::flush;
+    }
+    lines.push_back(*line);
     std::istringstream words(*line);
     std::string name;
     long wParam = 0;
@@ -126,11 +128,93 @@ int runConsoleClient(const std::filesystem::path& socket, const std::string& act
       updateResult = lParam;
     }
   }
-  if (message == ConsoleMessage::Start) {
-    // An update that ran reports its end before the answer; none means it was not started.
-    return updateResult == 1 ? 0 : 1;
+  // An update that ran reports its end before the answer; none means it was not started.
+  const int status =
+      message == ConsoleMessage::Start ? (updateResult == 1 ? 0 : 1) : (*answer == 1 ? 0 : 1);
+  if (json) {
+    out << "{\"Action\":" << jsonString(action) << ",\"Lines\":[";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      out << (i == 0 ? "" : ",") << jsonString(lines[i]);
+    }
+    out << "],\"Answer\":" << *answer;
+    if (message == ConsoleMessage::Start) {
+      out << ",\"Update\":"
+          << (updateResult ? (*updateResult == 1 ? "\"succeeded\"" : "\"failed\"")
+                           : "\"not started\"");
+    }
+    out << ",\"Exit\":" << status << "}\n" << std::flush;
   }
-  return *answer == 1 ? 0 : 1;
+  return status;
+}
+
+bool openConnection(Connection& connection, const std::filesystem::path& socket,
+                    std::ostream& err) {
+  std::string error;
+  if (!connection.open(socket, error)) {
+    err << "Cannot reach the update tool at " << socket.string() << ": " << error << '\n';
+    return false;
+  }
+  return true;
+}
+
+void unknownAction(const std::string& action, std::ostream& err) {
+  err << "unknown console action: " << action << " (enter, exit or start)\n";
+}
+
+}  // namespace
+
+int runConsoleClient(const std::filesystem::path& socket, const std::string& action,
+                     std::ostream& out, std::ostream& err, bool json) {
+  const std::optional<ConsoleMessage> message = actionMessage(action);
+  if (!message) {
+    unknownAction(action, err);
+    return 2;
+  }
+  Connection connection;
+  if (!openConnection(connection, socket, err)) {
+    return 1;
+  }
+  return exchange(connection, action, *message, out, err, json);
+}
+
+int runConsoleSession(const std::filesystem::path& socket, std::istream& in, std::ostream& out,
+                      std::ostream& err, bool json) {
+  Connection connection;
+  if (!openConnection(connection, socket, err)) {
+    return 1;
+  }
+  // The tool's answer to the opening line says nothing; it only comes first.
+  if (!connection.send("SESSION") || !connection.readLine()) {
+    err << "The update tool closed the connection\n";
+    return 1;
+  }
+  int status = 0;
+  bool inTestMode = false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string action;
+    if (!(words >> action)) {
+      continue;
+    }
+    const std::optional<ConsoleMessage> message = actionMessage(action);
+    if (!message) {
+      unknownAction(action, err);
+      status = 2;
+      continue;
+    }
+    const int result = exchange(connection, action, *message, out, err, json);
+    if (result == 0 && *message != ConsoleMessage::Start) {
+      inTestMode = *message == ConsoleMessage::EnterTestMode;
+    }
+    if (result != 0 && status == 0) {
+      status = 1;
+    }
+  }
+  if (inTestMode) {
+    err << "The session ends without exit; the tool leaves test mode.\n";
+  }
+  return status;
 }
 
 }  // namespace orvik

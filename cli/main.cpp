@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <iostream>
+#include <sstream>
 
 #include "app/application.h"
 #include "app/paths.h"
@@ -14,6 +15,7 @@
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_view.h"
+#include "commands/update_journal.h"
 #include "errors/error_log.h"
 #include "frontend/controller_wiring.h"
 #include "frontend/front_end_options.h"
@@ -47,20 +49,79 @@ std::vector<Labelled> panelFields(const RadioPanel& panel) {
           {"Unit Private ID", &panel.privateId}};
 }
 
-// Prints the panel and the result of the action; returns the exit status it stands for.
-int printResult(const MainController& controller, const TerminalView& view, bool json) {
+constexpr const char* kUpdateCancelled = "Update cancelled; the radio was not changed.";
+constexpr const char* kRestoreCancelled = "Restore cancelled; the radio was not changed.";
+constexpr const char* kCancelledAfterKeypad =
+    "Update cancelled; the keypad firmware was updated, the firmware and the codeplug were not "
+    "changed.";
+
+std::string jsonOrNull(const std::string& text) {
+  return text.empty() ? "null" : jsonString(text);
+}
+
+std::string versionsJson(const std::string& firmware, const std::string& codeplug,
+                         const std::string& keypad, const std::string& serial) {
+  return "{\"Firmware Version\":" + jsonOrNull(firmware) +
+         ",\"Codeplug Version\":" + jsonOrNull(codeplug) +
+         ",\"Keypad Version\":" + jsonOrNull(keypad) + ",\"Serial Number\":" + jsonOrNull(serial) +
+         "}";
+}
+
+// What an update did: the versions before and after, the personality backup and the lines of
+// its failure report.
+void printUpdateJson(std::ostream& out, const UpdateRecord& record) {
+  out << ",\"Before\":"
+      << versionsJson(record.firmwareBefore, record.codeplugBefore, record.keypadBefore,
+                      record.serialBefore)
+      << ",\"After\":"
+      << versionsJson(record.firmwareAfter, record.codeplugAfter, record.keypadAfter,
+                      record.serialAfter)
+      << ",\"Personality Backup\":" << jsonOrNull(record.backupFile.string())
+      << ",\"Failure Lines\":[";
+  std::istringstream lines(record.errorLines);
+  std::string line;
+  bool first = true;
+  while (std::getline(lines, line)) {
+    if (!line.empty()) {
+      out << (first ? "" : ",") << jsonString(line);
+      first = false;
+    }
+  }
+  out << ']';
+}
+
+// Prints the panel and the result of the action; returns the exit status it stands for. A
+// question answered No ends the action before the radio is changed: that is all it says.
+int printResult(const MainController& controller, const TerminalView& view, bool json,
+                bool updating) {
   const ActionOutcome& outcome = controller.lastOutcome();
   const int status = outcome.cancelled || view.declined()
                          ? kExitDeclined
                          : (outcome.style == kStyleInformation ? kExitOk : kExitRadioFailure);
+  if (outcome.cancelled) {
+    const char* text = !updating                                ? kRestoreCancelled
+                       : controller.keypadUpdatedBeforeCancel() ? kCancelledAfterKeypad
+                                                                : kUpdateCancelled;
+    if (json) {
+      std::cout << "{\"Result\":" << jsonString(text)
+                << ",\"Style\":" << jsonString(outcomeStyleName(outcome)) << ",\"Exit\":" << status
+                << "}\n";
+    } else {
+      std::cout << text << '\n';
+    }
+    return status;
+  }
   if (json) {
     std::cout << '{';
     for (const Labelled& field : panelFields(controller.panel())) {
       std::cout << jsonString(field.label) << ':' << jsonString(*field.value) << ',';
     }
     std::cout << "\"Result\":" << jsonString(outcome.text)
-              << ",\"Style\":" << jsonString(outcomeStyleName(outcome)) << ",\"Exit\":" << status
-              << "}\n";
+              << ",\"Style\":" << jsonString(outcomeStyleName(outcome));
+    if (updating && controller.lastUpdate()) {
+      printUpdateJson(std::cout, *controller.lastUpdate());
+    }
+    std::cout << ",\"Exit\":" << status << "}\n";
   } else {
     for (const Labelled& field : panelFields(controller.panel())) {
       // The fields come from the radio.
@@ -76,16 +137,52 @@ int printResult(const MainController& controller, const TerminalView& view, bool
   return status;
 }
 
+// The history and the unfinished updates as one object.
+void printHistoryJson(std::ostream& out, const std::filesystem::path& folder) {
+  out << "{\"History\":[";
+  bool first = true;
+  for (const std::string& line : readHistoryLines(historyPath(folder))) {
+    out << (first ? "" : ",") << line;
+    first = false;
+  }
+  out << "],\"Unfinished\":[";
+  first = true;
+  for (const UpdateJournal::Listed& listed : UpdateJournal(journalFolder(folder)).list()) {
+    if (listed.entry && listed.entry->finished) {
+      continue;
+    }
+    out << (first ? "" : ",") << "{\"File\":" << jsonString(listed.path.string());
+    first = false;
+    if (listed.entry) {
+      const JournalEntry& entry = *listed.entry;
+      out << ",\"Serial Number\":" << jsonString(entry.serial)
+          << ",\"Model\":" << jsonString(entry.model)
+          << ",\"Started\":" << jsonString(entry.started)
+          << ",\"Stopped While\":" << jsonString(entry.stage) << ",\"Personality Backup\":"
+          << jsonOrNull(entry.keepPersonality ? entry.backupFile.string() : std::string());
+    } else {
+      out << ",\"Damaged\":" << jsonString(listed.reason);
+    }
+    out << '}';
+  }
+  out << "],\"Exit\":0}\n";
+}
+
+void printDealerMode(bool json, bool on, int status) {
+  if (json) {
+    std::cout << "{\"Dealer Mode\":" << (on ? "true" : "false") << ",\"Exit\":" << status << "}\n";
+  } else {
+    std::cout << (on ? "Dealer mode is on.\n" : "Dealer mode is off.\n");
+  }
+}
+
 // A headless station: updates run when a console asks, until the process is told to stop.
 int serve(MainController& controller, const std::filesystem::path& socket) {
   ConsoleServer server;
-  if (!server.listen(socket, [&](ConsoleMessage message, WParam wParam, LParam lParam) {
-        return controller.onConsoleMessage(message, wParam, lParam);
-      })) {
+  if (!listenForConsoles(server, controller, socket)) {
     std::cerr << server.error() << '\n';
     return kExitRadioFailure;
   }
-  controller.setConsoleChannel(&server);
   std::signal(SIGINT, onStopSignal);
   std::signal(SIGTERM, onStopSignal);
   std::cerr << "Listening on " << socket.string() << '\n' << std::flush;
@@ -106,6 +203,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Orvik Update Tool in a terminal: reads, updates and serialises a radio through the USB "
       "programming cable."};
+  // The options of the tool may follow the command too: orvik-cli info --simulate.
+  app.fallthrough();
   app.set_version_flag("--version", std::string("orvik-cli ") + kProgramVersion);
   FrontEndOptions options;
   addFrontEndOptions(app, options);
@@ -113,31 +212,59 @@ int main(int argc, char** argv) {
   app.add_flag("--json", json, "Print the result as one JSON object");
 
   auto* cables = app.add_subcommand("cables", "Print the number of attached programming cables");
-  app.add_subcommand("info", "Get radio information; print it (the default)");
+  cables->footer("Example: orvik-cli cables --json");
+  auto* info = app.add_subcommand("info", "Get radio information; print it (the default)");
+  info->footer("Example: orvik-cli info --simulate");
   auto* update = app.add_subcommand("update", "The Update workflow");
   bool noKeep = false;
   bool yes = false;
   update->add_flag("--no-keep-personality", noKeep,
                    "Do not back up and restore the radio's personality");
   update->add_flag("--yes", yes, "Answer Yes to every question, as test mode does");
+  update->footer("Example: orvik-cli update --simulate --yes");
   auto* serial = app.add_subcommand("serial", "Write a new serial number (only in dealer mode)");
   std::string newSerial;
   serial->add_option("NEW", newSerial, "The new serial number")->required();
-  auto* login = app.add_subcommand("login", "Dealer login: asks for the password and remembers it");
+  serial->footer("Example: orvik-cli serial 123ABCD5678 --simulate");
+  auto* login = app.add_subcommand(
+      "login", "Dealer login: asks for the password (not shown as it is typed) and remembers it");
+  login->footer("Example: orvik-cli login --simulate");
+  auto* logout =
+      app.add_subcommand("logout", "Leave dealer mode: the remembered login is forgotten");
+  logout->footer("Example: orvik-cli logout --simulate");
   auto* restore = app.add_subcommand("restore-personality",
                                      "Write a personality backup file back to the radio");
   std::string backupFile;
   restore->add_option("FILE", backupFile, "The backup file")->required()->check(CLI::ExistingFile);
   restore->add_flag("--yes", yes, "Answer Yes to the question before the radio is written");
+  restore->footer("Example: orvik-cli restore-personality backup/1234ABC5678-20261210-153000.orvp");
   auto* serveCommand = app.add_subcommand(
-      "serve", "Headless test station: listen on the console socket, run updates on START");
+      "serve",
+      "Headless test station: listen on the console socket, run updates on START; questions are "
+      "answered Yes only in test mode");
+  serveCommand->footer("Example: orvik-cli serve --simulate");
   auto* console = app.add_subcommand("console", "Act as a console client against a running tool");
   std::string consoleAction;
-  console->add_option("ACTION", consoleAction, "enter, exit or start")
+  console
+      ->add_option("ACTION", consoleAction,
+                   "enter, exit or start; or session: the actions one a line on standard input, "
+                   "over one connection (test mode ends when it goes away without exit)")
       ->required()
-      ->check(CLI::IsMember({"enter", "exit", "start"}));
+      ->check(CLI::IsMember({"enter", "exit", "start", "session"}));
+  console->footer(
+      "Examples: orvik-cli console start\n"
+      "          printf 'enter\\nstart\\nexit\\n' | orvik-cli console session");
   auto* history = app.add_subcommand("history", "Print the update history");
+  history->footer("Example: orvik-cli history --json");
   app.require_subcommand(0, 1);
+  app.footer(
+      "Exit status:\n"
+      "  0  done; the result is information\n"
+      "  1  an error or a warning (details are in the error log)\n"
+      "  2  a usage error\n"
+      "  3  a question was answered No; the radio was not changed\n"
+      "\n"
+      "The options may also follow the command. Example: orvik-cli update --simulate");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -147,7 +274,10 @@ int main(int argc, char** argv) {
 
   const std::filesystem::path socket = options.consoleSocketPath();
   if (console->parsed()) {
-    return runConsoleClient(socket, consoleAction, std::cout, std::cerr);
+    if (consoleAction == "session") {
+      return runConsoleSession(socket, std::cin, std::cout, std::cerr, json);
+    }
+    return runConsoleClient(socket, consoleAction, std::cout, std::cerr, json);
   }
   if (history->parsed()) {
     const auto folder = findMachineDataDir(options.startup.dataDir);
@@ -155,8 +285,12 @@ int main(int argc, char** argv) {
       std::cerr << "No per-machine folder: set --data-dir, ORVIK_DATA_DIR or HOME\n";
       return kExitRadioFailure;
     }
-    printHistory(std::cout, readHistory(historyPath(*folder)));
-    printUnfinishedUpdates(std::cout, UpdateJournal(journalFolder(*folder)).list());
+    if (json) {
+      printHistoryJson(std::cout, *folder);
+    } else {
+      printHistory(std::cout, readHistory(historyPath(*folder)));
+      printUnfinishedUpdates(std::cout, UpdateJournal(journalFolder(*folder)).list());
+    }
     return kExitOk;
   }
 
@@ -177,8 +311,22 @@ int main(int argc, char** argv) {
 
   RadioManager& manager = application.radioManager();
   TerminalView::Options viewOptions;
-  viewOptions.answerYes = yes || serveCommand->parsed();  // a test station has nobody to ask
+  viewOptions.answerYes = yes;
+  // A test station has nobody to ask: test mode asks nothing, and outside it the answer is No.
+  viewOptions.station = serveCommand->parsed();
   viewOptions.progressBar = ::isatty(STDERR_FILENO) == 1;
+  viewOptions.passwordTerminal = STDIN_FILENO;
+  if (viewOptions.station) {
+    viewOptions.onResult = [json](const std::string& text, unsigned style) {
+      if (json) {
+        std::cout << "{\"Result\":" << jsonString(text) << ",\"Style\":"
+                  << jsonString(outcomeStyleName(ActionOutcome{text, style, false})) << "}\n";
+      } else {
+        std::cout << text << '\n';
+      }
+      std::cout << std::flush;
+    };
+  }
   TerminalView view(std::cin, std::cerr, viewOptions);
   MainController controller(manager, application.task(), application.config(), view);
   wireController(controller, application, std::cerr);
@@ -186,7 +334,12 @@ int main(int argc, char** argv) {
 
   if (cables->parsed()) {
     int first = -1;
-    std::cout << manager.radioInfo()->port().countCables(first) << '\n';
+    const int count = manager.radioInfo()->port().countCables(first);
+    if (json) {
+      std::cout << "{\"Cables\":" << count << ",\"Exit\":" << kExitOk << "}\n";
+    } else {
+      std::cout << count << '\n';
+    }
     return kExitOk;
   }
   if (serveCommand->parsed()) {
@@ -194,19 +347,25 @@ int main(int argc, char** argv) {
   }
   if (login->parsed()) {
     std::string password, saved;
-    if (controller.dealerMode()) {
-      std::cout << "Dealer mode is on.\n";
-      return kExitOk;
-    }
-    if (!application.config().GetDealerPasswords(password, saved)) {
-      std::cerr << "This machine has no dealer password.\n";
-      return kExitRadioFailure;
-    }
-    controller.onDealerLogin();
     if (!controller.dealerMode()) {
+      if (!application.config().GetDealerPasswords(password, saved)) {
+        std::cerr << "This machine has no dealer password.\n";
+        return kExitRadioFailure;
+      }
+      controller.onDealerLogin();
+    }
+    const int status = controller.dealerMode() ? kExitOk : kExitRadioFailure;
+    printDealerMode(json, controller.dealerMode(), status);
+    return status;
+  }
+  if (logout->parsed()) {
+    if (!controller.onDealerLogout()) {
+      std::cerr << "The login could not be forgotten in " << application.config().loadedPath
+                << "; the next start is in dealer mode again.\n";
+      printDealerMode(json, false, kExitRadioFailure);
       return kExitRadioFailure;
     }
-    std::cout << "Dealer mode is on.\n";
+    printDealerMode(json, false, kExitOk);
     return kExitOk;
   }
 
@@ -225,5 +384,5 @@ int main(int argc, char** argv) {
   } else {
     controller.onGetRadioInfo();
   }
-  return printResult(controller, view, json);
+  return printResult(controller, view, json, update->parsed());
 }

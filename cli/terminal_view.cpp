@@ -1,8 +1,12 @@
 #include "cli/terminal_view.h"
 
+#include <unistd.h>
+
 #include <istream>
 #include <ostream>
 
+#include "base/text.h"
+#include "cli/hidden_typing.h"
 #include "exec/message_window.h"
 
 namespace orvik {
@@ -18,6 +22,10 @@ bool isYes(std::string answer) {
     c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   }
   return answer == "y" || answer == "yes";
+}
+
+bool isTerminal(int fd) {
+  return fd >= 0 && ::isatty(fd) == 1;
 }
 
 }  // namespace
@@ -36,6 +44,11 @@ std::optional<std::string> TerminalView::readLine() {
 int TerminalView::showMessage(const std::string& text, unsigned style) {
   endProgressLine();
   if (style == kStyleQuestion) {
+    if (options_.station) {
+      err_ << text << "\n[y/N] n (nobody answers a station outside test mode)\n" << std::flush;
+      declined_ = true;
+      return kAnswerNo;
+    }
     if (options_.answerYes) {
       // Said all the same, so that the user reads what was agreed to on their behalf.
       err_ << text << "\n[y/N] y (--yes)\n" << std::flush;
@@ -53,11 +66,42 @@ int TerminalView::showMessage(const std::string& text, unsigned style) {
     return kAnswerNo;
   }
   last_ = std::make_pair(text, style);
+  if (options_.onResult) {
+    options_.onResult(text, style);
+  }
   return kAnswerOk;
 }
 
 bool TerminalView::confirmTestMode(const std::string& text) {
+  if (options_.station) {
+    // A station is there to be driven by a console.
+    err_ << text << "\n[y/N] y (station)\n" << std::flush;
+    return true;
+  }
   return showMessage(text, kStyleQuestion) == kAnswerYes;
+}
+
+void TerminalView::showVersionChanges(const std::vector<VersionChange>& changes) {
+  endProgressLine();
+  for (const VersionChange& change : changes) {
+    // The versions come from the radio and the package.
+    const std::string from = change.from.empty() ? "N/A" : printableText(change.from);
+    err_ << change.label << ": " << from;
+    if (change.from == change.to) {
+      err_ << " (unchanged)\n";
+    } else {
+      err_ << " \u2192 " << printableText(change.to) << '\n';
+    }
+  }
+}
+
+void TerminalView::showTestMode(bool testMode) {
+  if (options_.station) {
+    err_ << (testMode ? "Test mode on: updates run without questions and report to the console."
+                      : "Test mode off.")
+         << '\n'
+         << std::flush;
+  }
 }
 
 void TerminalView::showUpdateFailure(const std::string& text, unsigned style,
@@ -72,9 +116,17 @@ std::optional<std::string> TerminalView::askPassword(bool wrongPassword) {
   if (wrongPassword) {
     err_ << "The password is not correct. Please check it!\n";
   }
-  err_ << "Password: " << std::flush;
-  const auto typed = readLine();
-  if (!typed) {
+  std::optional<std::string> typed;
+  bool lineShown = false;
+  {
+    // Hidden before the prompt shows, so that nothing typed after it is ever shown.
+    const HiddenTyping hidden(options_.passwordTerminal);
+    err_ << "Password: " << std::flush;
+    typed = readLine();
+    // A terminal shows the Enter that ended the line; a pipe shows nothing.
+    lineShown = typed && (hidden.active() || isTerminal(options_.passwordTerminal));
+  }
+  if (!lineShown) {
     err_ << '\n';
   }
   return typed;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -17,6 +18,12 @@ class TerminalView final : public MainView, public WaitView {
   struct Options {
     bool answerYes = false;    // every question is answered Yes without asking
     bool progressBar = false;  // standard error is a terminal
+    // A headless station: nobody answers, so questions are answered No (test mode asks none),
+    // entering test mode is agreed to, and results are handed to onResult.
+    bool station = false;
+    // The terminal on which a password is typed, hidden; -1 when it is not one.
+    int passwordTerminal = -1;
+    std::function<void(const std::string& text, unsigned style)> onResult;
   };
 
   TerminalView(std::istream& in, std::ostream& err, Options options);
@@ -53,6 +60,8 @@ class TerminalView final : public MainView, public WaitView {
   WaitView& waitView() override { return *this; }
   void showUpdateFailure(const std::string& text, unsigned style,
                          const std::filesystem::path& personalityBackup) override;
+  void showVersionChanges(const std::vector<VersionChange>& changes) override;
+  void showTestMode(bool testMode) override;
 
   // WaitView: runs the messages of the command and draws its progress.
   void runModal(const std::string& text, const std::function<bool()>& ended) override;
