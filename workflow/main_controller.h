@@ -47,6 +47,9 @@ struct UpdateRecord {
   bool keepPersonality = false;
   std::string errorLines;
   std::filesystem::path backupFile;
+  // The programming cable the run went through, where a front end tells it (the update
+  // station does, by its USB serial number or its port); empty otherwise.
+  std::string cable;
 };
 
 // The main window's logic: getting the radio's information, the update with its version
