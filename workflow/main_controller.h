@@ -162,6 +162,10 @@ class MainController : public Event {
   bool findInterruptedUpdate(const std::string& serial, std::optional<InterruptedUpdate>& found,
                              ActionOutcome& refusal);
   static std::string interruptedUpdateQuestion(const JournalEntry& entry);
+  // What the run would do to the radio, for the question that asks for it.
+  UpdateProposal proposalBase(const UpdateRun& run);
+  UpdateProposal updateProposal(const UpdateRun& run);
+  UpdateProposal interruptedProposal(const UpdateRun& run, const JournalEntry& entry);
 
   RadioManager& manager_;
   Task& task_;
