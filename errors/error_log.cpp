@@ -8,6 +8,8 @@
 #include <cstdarg>
 #include <system_error>
 
+#include "base/private_files.h"
+
 namespace orvik {
 namespace {
 
@@ -92,7 +94,8 @@ void ErrorLog::setObserver(std::function<void(std::string_view text)> observer) 
 }
 
 bool ErrorLog::openForAppend() {
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // The failures name the radios and their owners' serial numbers: the user's alone.
+  fd_ = openPrivateFile(path_, O_WRONLY | O_APPEND);
   if (fd_ < 0) {
     return false;
   }
