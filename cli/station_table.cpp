@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "base/text.h"
+
 namespace orvik {
 namespace {
 
@@ -51,8 +53,12 @@ std::vector<std::string> stationTableLines(const std::vector<StationRow>& rows, 
   table.push_back(
       {"Cable", "Radio", "Model", "Firmware", "Codeplug", "Step", "Progress", "Time", "Result"});
   for (const StationRow& row : rows) {
-    table.push_back({row.cable, row.serial, row.model, row.firmware, row.codeplug,
-                     cut(row.step, kStepWidth), progressText(row.progress), row.time, row.result});
+    // The radio's texts and the workers' words are shown escaped: none of them moves the
+    // cursor or clears the table.
+    table.push_back({printableText(row.cable), printableText(row.serial), printableText(row.model),
+                     printableText(row.firmware), printableText(row.codeplug),
+                     cut(printableText(row.step), kStepWidth), progressText(row.progress), row.time,
+                     printableText(row.result)});
   }
   std::array<std::size_t, 9> widths{};
   for (const Cells& cells : table) {

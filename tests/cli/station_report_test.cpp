@@ -138,5 +138,19 @@ TEST(StationTableTest, ColumnsLineUpAndLinesFitTheTerminal) {
   EXPECT_EQ(minutesAndSeconds(9), "0:09");
 }
 
+// What a radio reports is shown, never obeyed: an escape sequence in its serial number or
+// model cannot move the cursor over the other rows or clear the screen.
+TEST(StationTableTest, TheRadiosTextsCannotDrawOnTheTerminal) {
+  StationRow row;
+  row.cable = "/dev/pts/3";
+  row.serial = "12\x1b[2J34";
+  row.model = "LA26\rforged";
+  row.result = "failed: \x1b[1Fgone";
+  for (const std::string& line : stationTableLines({row}, 200)) {
+    EXPECT_EQ(line.find_first_of("\x1b\r"), std::string::npos) << line;
+  }
+  EXPECT_NE(stationTableLines({row}, 200)[1].find("12\\x1B[2J34"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orvik
