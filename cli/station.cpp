@@ -20,6 +20,7 @@
 #include <ostream>
 #include <set>
 
+#include "base/text.h"
 #include "cli/exit_codes.h"
 #include "cli/station_events.h"
 #include "cli/station_report.h"
@@ -39,6 +40,7 @@ constexpr auto kTick = std::chrono::milliseconds(1000);
 // How often --watch looks for cables plugged in or pulled out.
 constexpr auto kRescanInterval = std::chrono::milliseconds(1000);
 constexpr std::size_t kDefaultWidth = 160;
+constexpr const char* kStoppedReason = "the station was stopped before its update began";
 
 std::atomic<int> stopSignals{0};
 
@@ -386,7 +388,7 @@ void Station::onPlan(Worker& worker, const UpdateProposal& proposal) {
     }
   }
   if (stopping_) {
-    skip(worker, "the station was stopped");
+    skip(worker, kStoppedReason);
     return;
   }
   if (options_.policy) {
@@ -458,6 +460,13 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
   if (kind == station_result::kSkipped) {
     radio.result = worker.declined ? station_result::kDeclined : station_result::kSkipped;
     radio.cause = worker.skipReason;
+    if (!worker.declined && stopping_ &&
+        (worker.skipReason.empty() || worker.skipReason == kStoppedReason)) {
+      // The radio was left as it was because of Ctrl-C, not by the policy: it counts as
+      // not updated.
+      radio.result = station_result::kStopped;
+      radio.cause = kStoppedReason;
+    }
     radio.firmwareAfter = radio.firmwareBefore;
     radio.codeplugAfter = radio.codeplugBefore;
   } else if (kind == station_result::kFailed) {
@@ -544,14 +553,21 @@ void Station::askForBatch() {
     }
     held.push_back(worker.get());
     const StationRadio& radio = *worker->radio;
-    listing += "  " + worker->cable + "  " + radio.serial + "  " + radio.model + "  firmware " +
-               versionChange(radio.firmwareBefore, radio.firmwareAfter) + ", codeplug " +
-               versionChange(radio.codeplugBefore, radio.codeplugAfter) + ": " + radio.plan + "\n";
+    const std::string port = worker->cable == worker->device
+                                 ? worker->cable
+                                 : worker->cable + " (" + worker->device + ")";
+    listing += "  " + printableText(port) + "  " + printableText(radio.serial) + "  " +
+               printableText(radio.model) + "  firmware " +
+               printableText(versionChange(radio.firmwareBefore, radio.firmwareAfter)) +
+               ", codeplug " +
+               printableText(versionChange(radio.codeplugBefore, radio.codeplugAfter)) + ": " +
+               radio.plan + "\n";
   }
   for (const auto& radio : radios_) {
     if (!radio->result.empty()) {
-      listing += "  " + radio->cable + "  " + radio->serial + "  not updated: " + radio->result +
-                 (radio->cause.empty() ? "" : " (" + radio->cause + ")") + "\n";
+      listing += "  " + printableText(radio->cable) + "  " + printableText(radio->serial) +
+                 "  not updated: " + radio->result +
+                 (radio->cause.empty() ? "" : " (" + printableText(radio->cause) + ")") + "\n";
     }
   }
   listing +=
@@ -561,8 +577,9 @@ void Station::askForBatch() {
   eraseTable();
   err_ << listing << std::flush;
   std::string line;
-  const bool yes = std::getline(in_, line) && isYes(line);
-  if (!in_) {
+  const bool answered = static_cast<bool>(std::getline(in_, line));
+  const bool yes = answered && isYes(line);
+  if (!answered) {
     err_ << '\n';
   }
   for (Worker* worker : held) {
@@ -574,6 +591,11 @@ void Station::askForBatch() {
     }
   }
   declined_ = !yes;
+  if (!yes) {
+    note(std::string(answered ? "Declined" : "No answer") +
+         ": no radio is changed. To update them, run the station again and answer y, or give "
+         "--policy newer to let it answer for each radio.");
+  }
   dirty_ = true;
   draw(true);
 }
@@ -666,7 +688,7 @@ void Station::say(Worker& worker, const std::string& text) {
     return;
   }
   worker.lastLine = text;
-  out_ << worker.cable << ": " << text << '\n' << std::flush;
+  out_ << printableText(worker.cable) << ": " << printableText(text) << '\n' << std::flush;
 }
 
 std::vector<StationRow> Station::rows() const {
@@ -876,13 +898,14 @@ int Station::run() {
   }
   draw(true);
 
-  std::size_t counts[5] = {};
-  const char* names[5] = {station_result::kUpdated, station_result::kUpToDate,
-                          station_result::kSkipped, station_result::kFailed,
-                          station_result::kDeclined};
+  constexpr std::size_t kResults = 6;
+  std::size_t counts[kResults] = {};
+  const char* names[kResults] = {station_result::kUpdated,  station_result::kUpToDate,
+                                 station_result::kSkipped,  station_result::kFailed,
+                                 station_result::kDeclined, station_result::kStopped};
   std::size_t total = 0;
   for (const auto& radio : radios_) {
-    for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t i = 0; i < kResults; ++i) {
       if (radio->result == names[i]) {
         ++counts[i];
         ++total;
@@ -896,7 +919,7 @@ int Station::run() {
   if (mode_ == Mode::Json) {
     JsonLine end("end");
     end.number("radios", static_cast<long long>(total));
-    for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t i = 0; i < kResults; ++i) {
       end.number(names[i], static_cast<long long>(counts[i]));
     }
     end.number("exit", status)
@@ -906,7 +929,7 @@ int Station::run() {
   } else {
     std::string summary = std::to_string(total) + (total == 1 ? " radio" : " radios");
     const char* separator = ": ";
-    for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t i = 0; i < kResults; ++i) {
       if (counts[i] > 0) {
         summary += separator + std::to_string(counts[i]) + " " + names[i];
         separator = ", ";

@@ -35,6 +35,8 @@ inline constexpr const char* kUpToDate = "up to date";
 inline constexpr const char* kSkipped = "skipped";
 inline constexpr const char* kFailed = "failed";
 inline constexpr const char* kDeclined = "declined";
+// Ctrl-C came before its update began: not updated, and not as the policy wants it.
+inline constexpr const char* kStopped = "stopped";
 }  // namespace station_result
 
 // One JSON object on one line, built field by field in order.
