@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <istream>
 #include <memory>
@@ -101,6 +102,8 @@ struct Worker {
   WorkerState state = WorkerState::Starting;
   // The radio of the current run, among the station's.
   StationRadio* radio = nullptr;
+  // The radio its row shows: the current one, or the last one until the next is awaited.
+  const StationRadio* shown = nullptr;
   bool beganAny = false;
   // The radio was updated earlier in this run: it is left alone and not reported again.
   bool leftAlone = false;
@@ -165,6 +168,8 @@ class Station {
   Mode mode_ = Mode::Lines;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::vector<std::unique_ptr<StationRadio>> radios_;
+  // Radios met again after their update in this run: shown, not reported.
+  std::vector<std::unique_ptr<StationRadio>> leftAlone_;
   // Radios updated (or found up to date) in this run, by serial number.
   std::set<std::string> done_;
   std::unique_ptr<TtyCableDriver> driver_;
@@ -310,6 +315,7 @@ StationRadio& Station::newRadio(Worker& worker) {
   radio.device = worker.device;
   radio.started = std::chrono::system_clock::now();
   worker.radio = &radio;
+  worker.shown = &radio;
   worker.beganAny = true;
   worker.leftAlone = false;
   worker.declined = false;
@@ -350,6 +356,7 @@ void Station::onEvent(Worker& worker, const std::string& line) {
   } else if (event == station_event::kWaiting || event == station_event::kGone) {
     worker.state = WorkerState::Waiting;
     worker.radio = nullptr;
+    worker.shown = nullptr;
     worker.step = "waiting for a radio";
     worker.progress.reset();
     worker.shownResult.clear();
@@ -398,6 +405,11 @@ void Station::onPlan(Worker& worker, const UpdateProposal& proposal) {
     } else {
       skip(worker, decision.reason);
     }
+    return;
+  }
+  if (proposal.programming == UpdatePlan::Programming::Nothing && !proposal.keypad &&
+      !proposal.completesInterrupted) {
+    go(worker);  // it writes nothing: there is nobody to ask about it
     return;
   }
   worker.state = WorkerState::Held;
@@ -459,7 +471,7 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
   const std::string errors = eventField(fields, "errors");
   if (kind == station_result::kSkipped) {
     radio.result = worker.declined ? station_result::kDeclined : station_result::kSkipped;
-    radio.cause = worker.skipReason;
+    radio.cause = worker.declined ? std::string() : worker.skipReason;
     if (!worker.declined && stopping_ &&
         (worker.skipReason.empty() || worker.skipReason == kStoppedReason)) {
       // The radio was left as it was because of Ctrl-C, not by the policy: it counts as
@@ -474,6 +486,13 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
     radio.cause = firstLine(eventField(fields, "text"));
     if (!errors.empty() && errors != "OK") {
       radio.cause += " (" + firstLine(errors) + ")";
+    } else if (radio.serial.empty()) {
+      // Nothing answered: say where to look.
+      std::error_code ignored;
+      radio.cause +=
+          std::filesystem::exists(worker.device, ignored)
+              ? " (no radio answers on " + worker.device + ": is it on the cable and switched on?)"
+              : " (" + worker.device + " does not exist: check the port)";
     }
   } else {
     radio.result = kind;
@@ -485,7 +504,11 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
   const std::string swap = options_.watch ? " - swap the radio" : "";
   if (worker.leftAlone) {
     worker.shownResult = "already updated" + swap;
-    std::erase_if(radios_, [&](const auto& entry) { return entry.get() == &radio; });
+    // Not in the report again; its row still shows it.
+    const auto entry = std::find_if(radios_.begin(), radios_.end(),
+                                    [&](const auto& one) { return one.get() == &radio; });
+    leftAlone_.push_back(std::move(*entry));
+    radios_.erase(entry);
     worker.radio = nullptr;
   } else {
     if (radio.result == station_result::kUpdated || radio.result == station_result::kUpToDate) {
@@ -538,6 +561,9 @@ void Station::reap(Worker& worker) {
   if (worker.state == WorkerState::Waiting || worker.state == WorkerState::Starting) {
     worker.step = options_.watch ? "cable removed" : "";
   }
+  if (worker.state != WorkerState::Done) {
+    worker.until = SteadyClock::now();
+  }
   worker.state = WorkerState::Ended;
   worker.radio = nullptr;
   dirty_ = true;
@@ -565,8 +591,8 @@ void Station::askForBatch() {
   }
   for (const auto& radio : radios_) {
     if (!radio->result.empty()) {
-      listing += "  " + printableText(radio->cable) + "  " + printableText(radio->serial) +
-                 "  not updated: " + radio->result +
+      listing += "  " + printableText(radio->cable) + "  " + printableText(radio->serial) + "  " +
+                 radio->result +
                  (radio->cause.empty() ? "" : " (" + printableText(radio->cause) + ")") + "\n";
     }
   }
@@ -699,10 +725,7 @@ std::vector<StationRow> Station::rows() const {
     row.cable = worker->cable;
     row.step = worker->step;
     row.result = worker->shownResult;
-    const StationRadio* radio = worker->radio;
-    if (radio == nullptr && worker->state == WorkerState::Done) {
-      row.result = worker->shownResult;
-    }
+    const StationRadio* radio = worker->shown;
     if (radio != nullptr) {
       row.serial = radio->serial;
       row.model = radio->model;
@@ -710,7 +733,8 @@ std::vector<StationRow> Station::rows() const {
         row.firmware = versionChange(radio->firmwareBefore, radio->firmwareAfter);
         row.codeplug = versionChange(radio->codeplugBefore, radio->codeplugAfter);
       }
-      const auto end = worker->state == WorkerState::Done ? worker->until : now;
+      const bool over = worker->state == WorkerState::Done || worker->state == WorkerState::Ended;
+      const auto end = over ? worker->until : now;
       row.time = minutesAndSeconds(
           std::chrono::duration_cast<std::chrono::seconds>(end - worker->since).count());
     }

@@ -195,9 +195,11 @@ int runStationWorker(
     JsonLine result(station_event::kResult);
     result.text("result", std::string(kind)).text("text", outcome.text);
     if (record) {
-      result
-          .text("serial", record->serialBefore.empty() ? record->serialAfter : record->serialBefore)
-          .text("model", record->model)
+      const std::string serial =
+          record->serialBefore.empty() ? record->serialAfter : record->serialBefore;
+      // A radio that never answered has no model either, only the zeros of an empty read.
+      result.text("serial", serial)
+          .text("model", serial.empty() ? std::string() : record->model)
           .text("firmware_before", record->firmwareBefore)
           .text("firmware_after", record->firmwareAfter)
           .text("codeplug_before", record->codeplugBefore)

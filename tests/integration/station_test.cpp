@@ -331,6 +331,60 @@ TEST_F(StationTest, EightRadiosAtOnceEachInItsOwnSession) {
   }
 }
 
+// Without a policy the station asks once for the whole batch, listing each radio's plan; a
+// radio with nothing to program is not asked about. No answer changes nothing: exit status 3.
+TEST_F(StationTest, WithoutAPolicyTheBatchIsAskedOnceAndNoAnswerChangesNothing) {
+  const std::filesystem::path report = temp.path() / "batch.csv";
+  std::vector<std::unique_ptr<Radio>> radios;
+  std::vector<std::string> options{"--report", report.string()};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> fleet = {
+      {"AS0000001", {}},
+      {"AS0000002", {"--firmware", "R01.05.00", "--codeplug", "R01.06.00"}},
+      {"AS0000003", {"--firmware", "R01.03.00", "--codeplug", "R01.04.00"}}};
+  for (const auto& [serial, versions] : fleet) {
+    radios.push_back(std::make_unique<Radio>(serial, versions, errors()));
+    ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+    options.insert(options.end(), {"--port", radios.back()->port()});
+  }
+
+  auto run = station(options);  // its standard input is /dev/null
+  run->rest();
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3) << readText(errors());
+
+  const std::string said = readText(errors());
+  EXPECT_NE(said.find(radios[0]->port() + "  AS0000001  LA26CKN9AR1  firmware R01.02.03 -> "
+                                          "R01.03.00, codeplug R01.02.00 -> R01.04.00"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("AS0000002  LA26CKN9AR1  firmware R01.05.00 -> R01.03.00"), std::string::npos)
+      << said;
+  EXPECT_NE(said.find("(older version)"), std::string::npos) << said;
+  EXPECT_EQ(said.find("Update these"), said.rfind("Update these")) << said;
+  EXPECT_NE(said.find("Update these 2 radios? [y/N]"), std::string::npos) << said;
+  EXPECT_NE(said.find("No answer: no radio is changed."), std::string::npos) << said;
+
+  const std::vector<std::string> rows = lines(readText(report));
+  ASSERT_EQ(rows.size(), 4u) << readText(report);
+  std::map<std::string, std::string> results;
+  for (const std::string& row : rows) {
+    for (const auto& [serial, versions] : fleet) {
+      if (row.find("," + serial + ",") != std::string::npos) {
+        results[serial] = row;
+      }
+    }
+  }
+  EXPECT_NE(results["AS0000001"].find(",R01.02.03,R01.02.03,R01.02.00,R01.02.00,declined,"),
+            std::string::npos)
+      << results["AS0000001"];
+  EXPECT_NE(results["AS0000002"].find(",declined,"), std::string::npos);
+  EXPECT_NE(results["AS0000003"].find(",up to date,"), std::string::npos);
+  // Nothing was written: no backup was needed.
+  EXPECT_FALSE(std::filesystem::exists(machine() / "backup") &&
+               !std::filesystem::is_empty(machine() / "backup"));
+}
+
 // With --watch the station updates each radio put on a cable, once: the same radio put on
 // another cable later is left alone.
 TEST_F(StationTest, WatchUpdatesEachRadioThatAppearsOnce) {
