@@ -329,6 +329,29 @@ TEST_F(StationTest, EightRadiosAtOnceEachInItsOwnSession) {
   for (const std::string& serial : {silent, disconnected}) {
     EXPECT_NE(log.find(",SN:" + serial + ","), std::string::npos) << log;
   }
+
+  // The disconnected radio, on a cable again, has its interrupted update completed from its
+  // journal entry by the next station run.
+  Radio back(disconnected, {}, errors());
+  ASSERT_FALSE(back.port().empty());
+  auto again = station({"--policy", "newer", "--port", back.port()});
+  Fields plan;
+  Fields result;
+  for (const std::string& line : again->rest()) {
+    const auto fields = parseFlatJson(line);
+    ASSERT_TRUE(fields) << line;
+    if (fields->at("event") == station_event::kPlan) {
+      plan = *fields;
+    } else if (fields->at("event") == station_event::kResult) {
+      result = *fields;
+    }
+  }
+  const int againStatus = again->wait();
+  ASSERT_TRUE(WIFEXITED(againStatus));
+  EXPECT_EQ(WEXITSTATUS(againStatus), 0) << readText(errors());
+  EXPECT_EQ(plan["interrupted"], "true");
+  EXPECT_EQ(result["result"], "updated") << result["text"];
+  EXPECT_EQ(result["firmware_after"], "R01.03.00");
 }
 
 // Without a policy the station asks once for the whole batch, listing each radio's plan; a
