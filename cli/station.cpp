@@ -108,6 +108,8 @@ struct Worker {
   // The radio was updated earlier in this run: it is left alone and not reported again.
   bool leftAlone = false;
   bool declined = false;
+  // Its serial number was on another cable at the same time: it was not updated.
+  bool duplicate = false;
   std::string skipReason;
   std::string step;
   std::optional<unsigned> progress;
@@ -319,6 +321,7 @@ StationRadio& Station::newRadio(Worker& worker) {
   worker.beganAny = true;
   worker.leftAlone = false;
   worker.declined = false;
+  worker.duplicate = false;
   worker.skipReason.clear();
   worker.since = SteadyClock::now();
   worker.shownResult.clear();
@@ -384,7 +387,9 @@ void Station::onPlan(Worker& worker, const UpdateProposal& proposal) {
       if (other.get() != &worker && other->radio != nullptr &&
           other->radio->serial == proposal.serial &&
           (other->state == WorkerState::Held || other->state == WorkerState::Updating)) {
-        skip(worker, "a radio with the same serial number is on cable " + other->cable);
+        worker.duplicate = true;
+        skip(worker, "a radio with the same serial number is on cable " + other->cable +
+                         ": update this one on its own");
         return;
       }
     }
@@ -478,6 +483,8 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
       // not updated.
       radio.result = station_result::kStopped;
       radio.cause = kStoppedReason;
+    } else if (worker.duplicate) {
+      radio.result = station_result::kFailed;  // not updated, and not by the policy's choice
     }
     radio.firmwareAfter = radio.firmwareBefore;
     radio.codeplugAfter = radio.codeplugBefore;

@@ -408,6 +408,27 @@ TEST_F(StationTest, WithoutAPolicyTheBatchIsAskedOnceAndNoAnswerChangesNothing) 
                !std::filesystem::is_empty(machine() / "backup"));
 }
 
+// Two radios that give the same serial number would share a journal entry and backups: the
+// second is not updated, and that is a failure of the batch, not a choice of the policy.
+TEST_F(StationTest, TwoRadiosWithOneSerialNumberAreNotUpdatedSideBySide) {
+  const std::filesystem::path report = temp.path() / "batch.csv";
+  Radio first("DU0000001", {}, errors());
+  Radio second("DU0000001", {}, errors());
+  ASSERT_FALSE(first.port().empty());
+  ASSERT_FALSE(second.port().empty());
+  auto run = station({"--port", first.port(), "--port", second.port(), "--report",
+                      report.string()});  // no policy, and no answer
+  run->rest();
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readText(errors());
+  const std::string text = readText(report);
+  EXPECT_NE(text.find(",declined,"), std::string::npos) << text;
+  EXPECT_NE(text.find(",failed,a radio with the same serial number is on cable "),
+            std::string::npos)
+      << text;
+}
+
 // With --watch the station updates each radio put on a cable, once: the same radio put on
 // another cable later is left alone.
 TEST_F(StationTest, WatchUpdatesEachRadioThatAppearsOnce) {
