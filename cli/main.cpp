@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <sstream>
 
@@ -14,6 +15,9 @@
 #include "base/text.h"
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
+#include "cli/station.h"
+#include "cli/station_report.h"
+#include "cli/station_worker.h"
 #include "cli/terminal_view.h"
 #include "commands/update_journal.h"
 #include "errors/error_log.h"
@@ -256,6 +260,44 @@ int main(int argc, char** argv) {
       "          printf 'enter\\nstart\\nexit\\n' | orvik-cli console session");
   auto* history = app.add_subcommand("history", "Print the update history");
   history->footer("Example: orvik-cli history --json");
+
+  auto* station = app.add_subcommand("station", "The update station: many radios at once");
+  station->require_subcommand(1);
+  auto* stationUpdate = station->add_subcommand(
+      "update",
+      "Update the radio on every programming cable at once, each in a session of its own");
+  std::string stationCables;
+  std::vector<std::string> stationPorts;
+  std::string policyName;
+  bool watch = false;
+  std::string reportFile;
+  CLI::Option* cablesOption = stationUpdate->add_option(
+      "--cables", stationCables, "all: every programming cable attached (the default)");
+  cablesOption->check(CLI::IsMember({"all"}));
+  stationUpdate
+      ->add_option("--port", stationPorts,
+                   "Update through this port (any tty or pty) instead; repeat it for more")
+      ->excludes(cablesOption);
+  stationUpdate
+      ->add_option("--policy", policyName,
+                   "Answer for each radio instead of asking once for all: newer (update when the "
+                   "package is newer), any (downgrades too) or codeplug-only (never firmware)")
+      ->check(CLI::IsMember({"newer", "any", "codeplug-only"}));
+  stationUpdate->add_flag("--watch", watch,
+                          "Keep running: update each radio put on a cable, once; Ctrl-C ends it");
+  stationUpdate->add_option("--report", reportFile,
+                            "Write the batch to FILE, CSV or JSON by its extension");
+  stationUpdate->add_flag("--json", json, "Print newline-delimited JSON events");
+  stationUpdate->footer("Example: orvik-cli station update --policy newer --report batch.csv");
+  station->footer("Example: orvik-cli station update --policy newer --report batch.csv");
+
+  // One radio of the station, run by the station itself.
+  auto* stationWorker = app.add_subcommand("station-worker", "");
+  stationWorker->group("");
+  std::string workerCable;
+  bool workerWatch = false;
+  stationWorker->add_option("--cable", workerCable)->required();
+  stationWorker->add_flag("--watch", workerWatch);
   app.require_subcommand(0, 1);
   app.footer(
       "Exit status:\n"
@@ -294,6 +336,56 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
+  if (stationUpdate->parsed()) {
+    const auto usage = [](const char* text) {
+      std::cerr << text << '\n';
+      return kExitUsage;
+    };
+    if (options.link.simulate) {
+      return usage("The station updates radios on cables: give --port PATH for a simulated one.");
+    }
+    if (options.trace) {
+      return usage("--trace follows one cable; use it with orvik-cli update.");
+    }
+    if (watch && policyName.empty()) {
+      return usage("--watch needs a --policy: nobody is there to answer for each radio.");
+    }
+    if (!reportFile.empty() && !reportFormatFor(reportFile)) {
+      return usage("--report: the file must end in .csv or .json.");
+    }
+    StationOptions stationOptions;
+    stationOptions.ports = stationPorts;
+    if (options.link.port) {
+      stationOptions.ports.insert(stationOptions.ports.begin(), *options.link.port);
+    }
+    if (!policyName.empty()) {
+      stationOptions.policy = stationPolicyFromName(policyName);
+    }
+    stationOptions.watch = watch;
+    stationOptions.json = json;
+    if (!reportFile.empty()) {
+      stationOptions.report = reportFile;
+    }
+    std::error_code error;
+    stationOptions.program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+      stationOptions.program = argv[0];
+    }
+    if (options.startup.packageDir) {
+      stationOptions.workerOptions.insert(stationOptions.workerOptions.end(),
+                                          {"--package", *options.startup.packageDir});
+    }
+    if (options.startup.dataDir) {
+      stationOptions.workerOptions.insert(stationOptions.workerOptions.end(),
+                                          {"--data-dir", *options.startup.dataDir});
+    }
+    return runStation(stationOptions, std::cin, std::cout, std::cerr);
+  }
+  if (stationWorker->parsed()) {
+    // A station that is gone takes no more events; the update goes on to its end.
+    std::signal(SIGPIPE, SIG_IGN);
+  }
+
   RadioSession session(options.link);
   TerminalStartupView startupView(std::cerr);
   Application application(session.driver(), session.clock(), startupView, options.startup);
@@ -310,6 +402,15 @@ int main(int argc, char** argv) {
   }
 
   RadioManager& manager = application.radioManager();
+  if (stationWorker->parsed()) {
+    StationLink link(STDOUT_FILENO, STDIN_FILENO);
+    StationWorkerView workerView(link);
+    MainController controller(manager, application.task(), application.config(), workerView);
+    wireController(controller, application, std::cerr);
+    controller.initialize();
+    return runStationWorker(controller, manager, workerView, link, {workerCable, workerWatch},
+                            historyWriter(historyPath(application.dataDir()), std::cerr));
+  }
   TerminalView::Options viewOptions;
   viewOptions.answerYes = yes;
   // A test station has nobody to ask: test mode asks nothing, and outside it the answer is No.

@@ -391,6 +391,7 @@ void CmdProgram::loadPackage() {
   if (!succeeding()) {
     return;
   }
+  tellStage("checking the package");
   // The whole package is loaded and checked here, before the first erase: a damaged file
   // found half way through would leave the radio half updated.
   Cpg& cpg = radioInfo->cpg();
@@ -452,6 +453,7 @@ void CmdProgram::backupPersonality() {
     return;
   }
   if (succeeding() && keepPersonality) {
+    tellStage("saving the personality");
     run_->stepText = "Keep user-infor";
     run_->personalityStep = UpdateStep::PersonalityBackup;
     personality->backupDynBlocks(personalityBlocks_);
@@ -534,7 +536,14 @@ void CmdProgram::startJournal() {
   run_->journal = std::move(entry);
 }
 
+void CmdProgram::tellStage(const char* stage) {
+  if (succeeding() && stageObserver) {
+    stageObserver(stage);
+  }
+}
+
 void CmdProgram::journalStage(const char* stage) {
+  tellStage(stage);
   if (!succeeding() || !run_->journal) {
     return;
   }

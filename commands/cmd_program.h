@@ -156,6 +156,9 @@ class CmdProgram : public Command {
   // The package's versions, for the journal's readers.
   std::string toolFirmwareVersion;
   std::string toolCodeplugVersion;
+  // Told, on the thread that runs the command, each stage the run begins ("programming the
+  // firmware"); the update station shows it.
+  std::function<void(const char* stage)> stageObserver;
 
  private:
   struct Run;
@@ -180,6 +183,7 @@ class CmdProgram : public Command {
   // Records the update in the journal before the first erase; then the step it begins.
   void startJournal();
   void journalStage(const char* stage);
+  void tellStage(const char* stage);
   void eraseFirmwareRegion();
   void programFirmware();
   void programDefaultBlock();

@@ -1,13 +1,53 @@
 #include "errors/error_log.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <system_error>
 
+#include "base/private_files.h"
+
 namespace orvik {
+namespace {
+
+// Holds the lock that the processes sharing a log file take around each of its lines.
+class FileLock {
+ public:
+  explicit FileLock(int fd) : fd_(fd) {
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~FileLock() { ::flock(fd_, LOCK_UN); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
 
 ErrorLog::~ErrorLog() {
-  if (file_ != nullptr) {
-    std::fclose(file_);
+  if (fd_ >= 0) {
+    ::close(fd_);
   }
 }
 
@@ -24,9 +64,9 @@ void ErrorLog::setLogDirectory(const std::string& base) {
     std::filesystem::create_directories(dir, ec);
   }
   std::lock_guard lock(mutex_);
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
   }
   linesLeft_ = 0;
   directory_ = dir;
@@ -48,12 +88,17 @@ void ErrorLog::setTimeSource(std::function<std::time_t()> now) {
   now_ = std::move(now);
 }
 
+void ErrorLog::setObserver(std::function<void(std::string_view text)> observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
 bool ErrorLog::openForAppend() {
-  file_ = std::fopen(path_.c_str(), "a");
-  if (file_ == nullptr) {
+  // The failures name the radios and their owners' serial numbers: the user's alone.
+  fd_ = openPrivateFile(path_, O_WRONLY | O_APPEND);
+  if (fd_ < 0) {
     return false;
   }
-  std::setvbuf(file_, nullptr, _IONBF, 0);
   linesLeft_ = kLinesPerFile;
   return true;
 }
@@ -71,29 +116,31 @@ bool ErrorLog::logText(std::string_view text) {
   if (path_.empty()) {
     return false;
   }
-  if (file_ == nullptr && !openForAppend()) {
+  if (fd_ < 0 && !openForAppend()) {
     return false;
-  }
-  if (linesLeft_ == 0) {
-    // Start afresh: empty the file, then go on appending.
-    std::fclose(file_);
-    file_ = nullptr;
-    std::FILE* emptied = std::fopen(path_.c_str(), "w");
-    if (emptied == nullptr) {
-      return false;
-    }
-    std::fclose(emptied);
-    if (!openForAppend()) {
-      return false;
-    }
   }
   const std::time_t when = now_ ? now_() : std::time(nullptr);
   std::string line = logTimePrefix(when);
   line += text;
   line += '\n';
-  // One write per line, so that a line is whole on disk when this returns.
-  const bool written = std::fwrite(line.data(), 1, line.size(), file_) == line.size();
-  --linesLeft_;
+  bool written = false;
+  {
+    const FileLock fileLock(fd_);
+    if (linesLeft_ == 0) {
+      // Start afresh: empty the file, then go on appending. Under the lock, so that no other
+      // process is halfway through a line.
+      if (::ftruncate(fd_, 0) != 0) {
+        return false;
+      }
+      linesLeft_ = kLinesPerFile;
+    }
+    // One write per line, so that a line is whole on disk when this returns.
+    written = writeAll(fd_, line);
+    --linesLeft_;
+  }
+  if (written && observer_) {
+    observer_(text);
+  }
   return written;
 }
 

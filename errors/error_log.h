@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -13,7 +12,9 @@
 namespace orvik {
 
 // The error log: "err.log" in a "log" folder, time-stamped lines, started afresh every 1000
-// lines. Every line is on disk when logLine returns.
+// lines. Every line is on disk when logLine returns. Several processes may share the file (the
+// update station runs one per radio): each line is one write under a lock on the file, and the
+// restart empties the file under the same lock, so no line is torn or mixed with another.
 class ErrorLog {
  public:
   static constexpr int kLinesPerFile = 1000;
@@ -35,6 +36,8 @@ class ErrorLog {
 
   // Where the time stamps come from; the local wall clock unless a test sets another.
   void setTimeSource(std::function<std::time_t()> now);
+  // Told every entry written, without its time stamp, after it is on disk; it must not log.
+  void setObserver(std::function<void(std::string_view text)> observer);
 
  private:
   bool openForAppend();
@@ -42,9 +45,10 @@ class ErrorLog {
   mutable std::mutex mutex_;
   std::filesystem::path directory_;
   std::filesystem::path path_;
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
   int linesLeft_ = 0;
   std::function<std::time_t()> now_;
+  std::function<void(std::string_view)> observer_;
 };
 
 // The process-wide error log.

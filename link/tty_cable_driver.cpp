@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -310,6 +311,77 @@ FT_STATUS TtyCableDriver::listDeviceCount(std::uint32_t& count) {
   enumerated_ = true;
   count = static_cast<std::uint32_t>(converters_.size());
   return FT_OK;
+}
+
+std::optional<TtyCableDriver::Place> TtyCableDriver::listPlace(std::uint32_t index) {
+  if (options_.overridePath) {
+    if (index != 0) {
+      return std::nullopt;
+    }
+    return Place{*options_.overridePath, {}, {}};
+  }
+  std::string name;
+  {
+    std::lock_guard lock(listMutex_);
+    if (index >= converters_.size()) {
+      return std::nullopt;
+    }
+    name = converters_[index].name;
+  }
+  Place place;
+  place.device = options_.deviceRoot + "/" + name;
+  std::error_code error;
+  fs::path folder =
+      fs::canonical(fs::path(options_.sysfsRoot) / "class" / "tty" / name / "device", error);
+  if (error) {
+    return std::nullopt;  // unplugged since the count
+  }
+  // The serial number is the USB device's, a few folders above the port, as the product is.
+  for (int level = 0; level <= kProductSearchLevels && folder.has_parent_path(); ++level) {
+    if (fs::exists(folder / "idVendor", error)) {
+      const int fd = ::open((folder / "serial").c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0) {
+        int readError = 0;
+        place.usbSerial = readProduct(fd, readError);
+        ::close(fd);
+      }
+      break;
+    }
+    folder = folder.parent_path();
+  }
+  const fs::path byIdFolder = fs::path(options_.deviceRoot) / "serial" / "by-id";
+  fs::directory_iterator it(byIdFolder, error);
+  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    std::error_code linkError;
+    const fs::path target = fs::read_symlink(it->path(), linkError);
+    if (!linkError && target.filename() == name) {
+      place.byId = it->path().filename().string();
+      break;
+    }
+  }
+  return place;
+}
+
+std::vector<TtyCableDriver::Place> listProgrammingCables(TtyCableDriver& driver) {
+  std::vector<TtyCableDriver::Place> cables;
+  std::uint32_t count = 0;
+  if (driver.listDeviceCount(count) != FT_OK) {
+    return cables;
+  }
+  for (std::uint32_t index = 0; index < count; ++index) {
+    CableDescription description{};
+    if (driver.listDescription(index, description) != FT_OK) {
+      continue;
+    }
+    description.back() = '\0';
+    if (strcasecmp(description.data(), kCableDescription) != 0) {
+      continue;
+    }
+    if (auto place = driver.listPlace(index)) {
+      cables.push_back(std::move(*place));
+    }
+  }
+  return cables;
 }
 
 FT_STATUS TtyCableDriver::listDescription(std::uint32_t index, CableDescription& description) {

@@ -75,6 +75,15 @@ class TtyCableDriver : public CableDriver {
   // /dev/ttyUSB<n> for a converter's number; the resolved override path when there is one.
   std::string comPortDevice(std::int32_t comPort) override;
 
+  // Where a converter of the last listing is: its device file, and what tells it from the
+  // others however the system numbers it.
+  struct Place {
+    std::string device;     // <dev>/ttyUSB<n>, or the override path
+    std::string usbSerial;  // the converter's USB serial number; empty when it has none
+    std::string byId;       // the name of its link in <dev>/serial/by-id; empty when none
+  };
+  std::optional<Place> listPlace(std::uint32_t index);
+
  private:
   struct Port;
   struct Converter {
@@ -100,6 +109,10 @@ class TtyCableDriver : public CableDriver {
   int openErrno_ = 0;
   std::string openPath_;
 };
+
+// The programming cables attached now (converters with the cable's description), in the
+// order of their numbers.
+std::vector<TtyCableDriver::Place> listProgrammingCables(TtyCableDriver& driver);
 
 // The driver the tools use: the explicit override path, else ORVIK_PORT when it is set and
 // not empty, else the converters found in sysfs.

@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::uint32_t kDemoModelNumber = 2609;
 constexpr std::uint32_t kDefAddress = 0x844000;
-constexpr std::size_t kDefSize = 0x10000;
 
 constexpr PackVersion kFirmwareVersion{'R', 1, 3, 0};
 constexpr PackVersion kKeypadVersion{'R', 1, 0, 0};
@@ -94,9 +93,10 @@ bool writeContainer(const std::filesystem::path& path, const KxkContents& conten
 }
 
 // The default codeplug block of one family: the model and version at its start, then filler.
-std::optional<std::string> defStream(const PackVersion& version, std::string& error) {
+std::optional<std::string> defStream(const PackVersion& version, std::uint32_t size,
+                                     std::string& error) {
   std::vector<std::uint8_t> block =
-      pseudoRandomBytes(kDefSize, packVersionWord(version) ^ kDemoModelNumber);
+      pseudoRandomBytes(size, packVersionWord(version) ^ kDemoModelNumber);
   const std::string marker = std::string(kDemoModel) + " DEF " + packVersionText(version);
   std::copy(marker.begin(), marker.end(), block.begin());
   SrecOptions options;
@@ -107,33 +107,37 @@ std::optional<std::string> defStream(const PackVersion& version, std::string& er
 
 }  // namespace
 
-std::string demoAddressMapText() {
-  static constexpr struct {
+std::string demoAddressMapText(std::uint32_t defaultBlockBytes) {
+  const struct {
     const char* key;
     std::uint32_t address;
     std::uint32_t size;
-  } kBlocks[] = {
-      {"DYN_START", 0x820000, 0x1000},        {"CONTACT_START", 0x830000, 0x2000},
-      {"ERGO_START", 0x840000, 0x1000},       {"FACT_START", 0x841000, 0x1000},
-      {"HW_START", 0x842000, 0x1000},         {"BACKUP_FACT", 0x843000, 0x1000},
-      {"DEF_BLK", kDefAddress, kDefSize},     {"RESERVED_BLOCK_1", 0x854000, 0x6000},
+  } blocks[] = {
+      {"DYN_START", 0x820000, 0x1000},
+      {"CONTACT_START", 0x830000, 0x2000},
+      {"ERGO_START", 0x840000, 0x1000},
+      {"FACT_START", 0x841000, 0x1000},
+      {"HW_START", 0x842000, 0x1000},
+      {"BACKUP_FACT", 0x843000, 0x1000},
+      {"DEF_BLK", kDefAddress, defaultBlockBytes},
+      {"RESERVED_BLOCK_1", 0x854000, 0x6000},
       {"RESERVED_BLOCK_2", 0x860000, 0x6000},
   };
   std::string text;
-  for (const auto& block : kBlocks) {
+  for (const auto& block : blocks) {
     text += formatText("%s\nADDRESS = %X\nBSIZE = %X\n", block.key, block.address, block.size);
   }
   return text;
 }
 
 bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem::path& setupPath,
-                      std::ostream& out, std::string& error) {
-  // Firmware: five 64 KiB sections, well inside the seven erased 64 KiB units.
+                      std::ostream& out, std::string& error, const DemoPackageSizes& sizes) {
+  // Firmware: by default five 64 KiB sections, well inside the seven erased 64 KiB units.
   ImageOptions imageOptions;
   imageOptions.headerValue = packVersionWord(kFirmwareVersion);
   imageOptions.tableEntries = {0x00010000};
   const auto image =
-      buildFirmwareImage(pseudoRandomBytes(5 * 0x10000, 0x0F1E2D3C), imageOptions, error);
+      buildFirmwareImage(pseudoRandomBytes(sizes.firmwareBytes, 0x0F1E2D3C), imageOptions, error);
   if (!image) {
     return false;
   }
@@ -156,12 +160,12 @@ bool writeDemoPackage(const std::filesystem::path& folder, const std::filesystem
     map.version = version;
     map.codeplugVersion = version;
     map.internalName = "ADDR_" + versionText;
-    map.body = textBytes(demoAddressMapText());
+    map.body = textBytes(demoAddressMapText(sizes.defaultBlockBytes));
     if (!writeContainer(folder / ("addr_" + fileVersion + ".kxk"), map, out, error)) {
       return false;
     }
 
-    const auto stream = defStream(version, error);
+    const auto stream = defStream(version, sizes.defaultBlockBytes, error);
     if (!stream) {
       return false;
     }

@@ -367,8 +367,8 @@ void MainController::checkInterruptedUpdate(UpdateRun& run) {
     return;
   }
   if (!interruptedUpdateConfirmed_ && testMode_ == 0 &&
-      view_.showMessage(interruptedUpdateQuestion(interrupted->entry), kStyleQuestion) !=
-          kAnswerYes) {
+      view_.confirmUpdate(interruptedUpdateQuestion(interrupted->entry),
+                          interruptedProposal(run, interrupted->entry)) != kAnswerYes) {
     run.cancel();
     setBusy(kIdle);
     return;
@@ -419,10 +419,58 @@ void MainController::askGoAhead(UpdateRun& run) {
   view_.showVersionChanges({{"Firmware Version", run.radio.firmware, run.tool.firmware},
                             {"Codeplug Version", run.radio.codeplug, run.plan.codeplugShown},
                             {"Keypad Version", run.radio.keypad, run.tool.keypad}});
-  if (view_.showMessage(question, kStyleQuestion) != kAnswerYes) {
+  if (view_.confirmUpdate(question, updateProposal(run)) != kAnswerYes) {
     run.cancel();
     setBusy(kIdle);
   }
+}
+
+UpdateProposal MainController::proposalBase(const UpdateRun& run) {
+  UpdateProposal proposal;
+  proposal.serial = run.radio.serial;
+  proposal.model = modelNumberText();
+  proposal.firmwareBefore = run.radio.firmware;
+  proposal.codeplugBefore = run.radio.codeplug;
+  proposal.keypadBefore = run.radio.keypad;
+  proposal.firmwareAfter = run.radio.firmware;
+  proposal.codeplugAfter = run.radio.codeplug;
+  proposal.keypadAfter = run.radio.keypad;
+  return proposal;
+}
+
+UpdateProposal MainController::updateProposal(const UpdateRun& run) {
+  UpdateProposal proposal = proposalBase(run);
+  const UpdatePlan& plan = run.plan;
+  proposal.programming = plan.programming;
+  proposal.keypad = plan.updateKeypad;
+  proposal.downgrade = plan.askDowngrade;
+  if (plan.programming == UpdatePlan::Programming::FirmwareAndCodeplug) {
+    proposal.firmwareAfter = run.tool.firmware;
+  }
+  if (plan.programming != UpdatePlan::Programming::Nothing) {
+    proposal.codeplugAfter =
+        upperCase(plan.newCodeplugFamily ? plan.codeplugNew : plan.codeplugOld);
+  }
+  if (plan.updateKeypad) {
+    proposal.keypadAfter = run.tool.keypad;
+  }
+  return proposal;
+}
+
+UpdateProposal MainController::interruptedProposal(const UpdateRun& run,
+                                                   const JournalEntry& entry) {
+  UpdateProposal proposal = proposalBase(run);
+  proposal.completesInterrupted = true;
+  if (entry.programFirmware) {
+    proposal.programming = UpdatePlan::Programming::FirmwareAndCodeplug;
+    proposal.firmwareAfter = entry.toolFirmware;
+  } else if (entry.programCodeplug) {
+    proposal.programming = UpdatePlan::Programming::Codeplug;
+  }
+  if (entry.programCodeplug) {
+    proposal.codeplugAfter = entry.toolCodeplug;
+  }
+  return proposal;
 }
 
 void MainController::checkRadioVersions(UpdateRun& run) {

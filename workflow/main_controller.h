@@ -48,6 +48,9 @@ struct UpdateRecord {
   bool keepPersonality = false;
   std::string errorLines;
   std::filesystem::path backupFile;
+  // The programming cable the run went through, where a front end tells it (the update
+  // station does, by its USB serial number or its port); empty otherwise.
+  std::string cable;
 };
 
 // The main window's logic: getting the radio's information, the update with its version
@@ -175,6 +178,10 @@ class MainController : public Event {
   bool findInterruptedUpdate(const std::string& serial, std::optional<InterruptedUpdate>& found,
                              ActionOutcome& refusal);
   static std::string interruptedUpdateQuestion(const JournalEntry& entry);
+  // What the run would do to the radio, for the question that asks for it.
+  UpdateProposal proposalBase(const UpdateRun& run);
+  UpdateProposal updateProposal(const UpdateRun& run);
+  UpdateProposal interruptedProposal(const UpdateRun& run, const JournalEntry& entry);
 
   RadioManager& manager_;
   Task& task_;

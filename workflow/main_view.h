@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "exec/task_dialog.h"
+#include "workflow/update_plan.h"
 
 namespace orvik {
 
@@ -56,6 +57,26 @@ struct VersionChange {
   bool operator==(const VersionChange&) const = default;
 };
 
+// What an update is about to do to one radio, told with the question that asks for it.
+struct UpdateProposal {
+  std::string serial;
+  std::string model;
+  // The radio's versions now and after the update (the same where nothing changes them).
+  std::string firmwareBefore;
+  std::string firmwareAfter;
+  std::string codeplugBefore;
+  std::string codeplugAfter;
+  std::string keypadBefore;
+  std::string keypadAfter;
+  UpdatePlan::Programming programming = UpdatePlan::Programming::Nothing;
+  // The keypad firmware is updated first.
+  bool keypad = false;
+  // The radio is taken back to an older version; the downgrade question follows a Yes.
+  bool downgrade = false;
+  // The update completes the radio's interrupted last update from its journal entry.
+  bool completesInterrupted = false;
+};
+
 // What the main window's logic needs from a front end: the desktop window draws it, the
 // terminal tool prints it, and the tests record it.
 class MainView {
@@ -64,6 +85,12 @@ class MainView {
 
   // One message box; returns the button pressed (kAnswerOk, kAnswerYes, ...).
   virtual int showMessage(const std::string& text, unsigned style) = 0;
+  // The question before an update writes to a radio, with what the update would do there: a
+  // front end that answers by a rule instead of a person decides on the proposal. Returns the
+  // button pressed, as showMessage does.
+  virtual int confirmUpdate(const std::string& question, const UpdateProposal& /*proposal*/) {
+    return showMessage(question, kStyleQuestion);
+  }
   // The plain Yes/No question before test mode; true for Yes.
   virtual bool confirmTestMode(const std::string& text) = 0;
   virtual void setBusyCursor(bool busy) = 0;

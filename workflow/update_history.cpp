@@ -1,10 +1,12 @@
 #include "workflow/update_history.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <ctime>
 #include <fstream>
@@ -238,7 +240,11 @@ std::string historyLine(const HistoryEntry& entry) {
       << ",\"result\":" << jsonString(entry.outcome.text)
       << ",\"style\":" << jsonString(outcomeStyleName(entry.outcome))
       << ",\"errors\":" << jsonString(r.errorLines)
-      << ",\"personality_backup\":" << jsonString(r.backupFile.string()) << "}";
+      << ",\"personality_backup\":" << jsonString(r.backupFile.string());
+  if (!r.cable.empty()) {
+    out << ",\"cable\":" << jsonString(r.cable);
+  }
+  out << "}";
   return out.str();
 }
 
@@ -246,13 +252,19 @@ bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry)
   std::error_code ignored;
   std::filesystem::create_directories(path.parent_path(), ignored);
   const std::string line = historyLine(entry) + "\n";
-  // One write of the whole line with O_APPEND, so lines of two runs never interleave.
+  // One write of the whole line with O_APPEND, under a lock on the file, so that lines of
+  // runs in several processes (the update station's) never interleave.
   const int fd = openPrivateFile(path, O_WRONLY | O_APPEND);
   if (fd < 0) {
     return false;
   }
-  const ssize_t written = ::write(fd, line.data(), line.size());
-  const bool closed = ::close(fd) == 0;
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  ssize_t written = -1;
+  do {
+    written = ::write(fd, line.data(), line.size());
+  } while (written < 0 && errno == EINTR);
+  const bool closed = ::close(fd) == 0;  // and with it the lock
   return written == static_cast<ssize_t>(line.size()) && closed;
 }
 
@@ -268,12 +280,16 @@ std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
   };
 }
 
+std::optional<std::map<std::string, std::string>> parseFlatJson(std::string_view line) {
+  return FlatJsonReader(line).object();
+}
+
 std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path) {
   std::vector<std::map<std::string, std::string>> rows;
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
-    if (auto row = FlatJsonReader(line).object()) {
+    if (auto row = parseFlatJson(line)) {
       rows.push_back(std::move(*row));
     }
   }

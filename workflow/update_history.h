@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands/update_journal.h"
@@ -31,6 +33,10 @@ std::string historyLine(const HistoryEntry& entry);
 // the history file; tells `err` when a line could not be written.
 std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
     std::filesystem::path path, std::ostream& err);
+
+// The fields of a line that is a flat JSON object of texts, numbers and booleans (numbers and
+// booleans as written); nothing for any other line.
+std::optional<std::map<std::string, std::string>> parseFlatJson(std::string_view line);
 
 // The fields of every line that parses as a flat JSON object of texts, numbers and booleans;
 // other lines are skipped.

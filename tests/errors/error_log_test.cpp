@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace orvik {
 namespace {
@@ -46,12 +53,62 @@ class ErrorLogTest : public ::testing::Test {
 
 TEST_F(ErrorLogTest, WritesTimeStampedLinesIntoLogFolder) {
   log_.setLogDirectory(base_.string());
+  std::vector<std::string> observed;
+  log_.setObserver([&](std::string_view text) { observed.emplace_back(text); });
   EXPECT_EQ(log_.path(), base_ / "log" / "err.log");
   EXPECT_TRUE(log_.logLine("Error:failed to open file [%s].", "a.kxk"));
   EXPECT_TRUE(log_.logText("100% plain %s"));
   EXPECT_EQ(contents(log_.path()),
             "[ 12-06 15:04:33 ] Error:failed to open file [a.kxk].\n"
             "[ 12-06 15:04:33 ] 100% plain %s\n");
+  // The observer (the station's worker) is told each entry as written, without the stamp.
+  EXPECT_EQ(observed,
+            (std::vector<std::string>{"Error:failed to open file [a.kxk].", "100% plain %s"}));
+}
+
+// The update station's workers share one log. Each writes more than a file's worth of long
+// lines, so that each starts the file afresh while the others write: every line left in the
+// file is whole, and each writer's lines keep their order.
+TEST_F(ErrorLogTest, SeveralProcessesShareTheLogLineByLine) {
+  constexpr int kWriters = 4;
+  constexpr int kLines = ErrorLog::kLinesPerFile + 200;
+  const std::string padding(300, 'x');
+  std::vector<pid_t> writers;
+  for (int writer = 0; writer < kWriters; ++writer) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ErrorLog own;
+      own.setLogDirectory(base_.string());
+      for (int line = 1; line <= kLines; ++line) {
+        own.logLine("writer %d line %d %s end", writer, line, padding.c_str());
+      }
+      ::_exit(0);
+    }
+    writers.push_back(pid);
+  }
+  for (const pid_t pid : writers) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::istringstream text(contents(base_ / "log" / "err.log"));
+  std::map<int, int> lastLine;
+  int count = 0;
+  for (std::string line; std::getline(text, line); ++count) {
+    int writer = -1;
+    int number = -1;
+    char rest[400] = {};
+    ASSERT_EQ(std::sscanf(line.c_str(), "[ %*d-%*d %*d:%*d:%*d ] writer %d line %d %399s", &writer,
+                          &number, rest),
+              3)
+        << line;
+    ASSERT_EQ(line.substr(line.size() - 4), " end") << line;
+    ASSERT_EQ(rest, padding) << line;
+    EXPECT_GT(number, lastLine[writer]) << line;
+    lastLine[writer] = number;
+  }
+  EXPECT_GT(count, 0);
 }
 
 TEST_F(ErrorLogTest, TrailingSeparatorIsNotDoubled) {

@@ -73,7 +73,8 @@ class FakeSysfs {
   // A converter port bound to the driver (none when empty) on a USB device with the product
   // string (none: the device has only its vendor id).
   void add(const std::string& name, const std::string& driver,
-           const std::optional<std::string>& product) {
+           const std::optional<std::string>& product,
+           const std::optional<std::string>& usbSerial = std::nullopt) {
     const std::string usbDevice = "1-" + std::to_string(++devices_);
     const fs::path device = sys() / "devices" / "usb1" / usbDevice;
     const fs::path port = device / (usbDevice + ":1.0") / name;
@@ -90,6 +91,14 @@ class FakeSysfs {
     if (product) {
       write(device / "product", *product);
     }
+    if (usbSerial) {
+      write(device / "serial", *usbSerial);
+    }
+  }
+  // The link udev makes in /dev/serial/by-id.
+  void addById(const std::string& link, const std::string& name) {
+    fs::create_directories(dev() / "serial" / "by-id");
+    fs::create_symlink("../../" + name, dev() / "serial" / "by-id" / link);
   }
   void unplug(const std::string& name) { fs::remove(sys() / "class" / "tty" / name); }
 
@@ -192,6 +201,36 @@ TEST(TtyCableDriverListing, FindsFtdiConvertersInNumericOrderWithTheirProduct) {
   EXPECT_EQ(descriptionAt(driver, 3), "VL CPS Cable");
   CableDescription description{};
   EXPECT_EQ(driver.listDescription(4, description), FT_DEVICE_NOT_FOUND);
+}
+
+// The update station tells its cables apart by what stays with a cable on any USB port: the
+// converter's serial number, else its by-id name, else the device.
+TEST(TtyCableDriverListing, ProgrammingCablesWithWhereTheyAre) {
+  FakeSysfs sysfs;
+  sysfs.add("ttyUSB0", "ftdi_sio", "VL CPS Cable\n", "FT4QX2B7\n");
+  sysfs.add("ttyUSB1", "ftdi_sio", "FT232R USB UART\n", "A10KZ9");
+  sysfs.add("ttyUSB2", "ftdi_sio", "vl cps cable\n");
+  sysfs.add("ttyUSB3", "ftdi_sio", "VL CPS Cable\n");
+  sysfs.addById("usb-FTDI_VL_CPS_Cable-if00-port0", "ttyUSB2");
+  sysfs.addById("usb-FTDI_FT232R_USB_UART_A10KZ9-if00-port0", "ttyUSB1");
+  TtyCableDriver driver(sysfs.options());
+
+  const std::vector<TtyCableDriver::Place> cables = listProgrammingCables(driver);
+  ASSERT_EQ(cables.size(), 3u);
+  const std::string dev = sysfs.dev().string();
+  EXPECT_EQ(cables[0].device, dev + "/ttyUSB0");
+  EXPECT_EQ(cables[0].usbSerial, "FT4QX2B7");
+  EXPECT_EQ(cables[0].byId, "");
+  EXPECT_EQ(cables[1].device, dev + "/ttyUSB2");
+  EXPECT_EQ(cables[1].usbSerial, "");
+  EXPECT_EQ(cables[1].byId, "usb-FTDI_VL_CPS_Cable-if00-port0");
+  EXPECT_EQ(cables[2].device, dev + "/ttyUSB3");
+  EXPECT_EQ(cables[2].byId, "");
+
+  // A cable pulled out after the count has no place.
+  sysfs.unplug("ttyUSB3");
+  EXPECT_FALSE(driver.listPlace(3));
+  EXPECT_FALSE(driver.listPlace(7));
 }
 
 TEST(TtyCableDriverListing, EveryCountLooksAgain) {

@@ -15,14 +15,20 @@ fail() {
 help_options() { grep -oE '^  (-[a-zA-Z],)?--[a-z0-9-]+' | grep -oE -- '--[a-z0-9-]+' || true; }
 help_commands() { sed -n '/^Subcommands:/,/^$/p' | grep -oE '^  [a-z][a-z0-9-]*' | tr -d ' ' || true; }
 
-# What a program takes: its options and commands, and each command's options.
+# What a program takes: its options and commands, each command's options, and those of its
+# own commands ("station update").
 program_words() {
-  local program=$1 help command
+  local program=$1 help command text sub
   help=$("$program" --help)
   help_options <<<"$help"
   for command in $(help_commands <<<"$help"); do
     echo "$command"
-    "$program" "$command" --help | help_options
+    text=$("$program" "$command" --help)
+    help_options <<<"$text"
+    for sub in $(help_commands <<<"$text"); do
+      echo "$sub"
+      "$program" "$command" "$sub" --help | help_options
+    done
   done
 }
 

@@ -139,6 +139,14 @@ TEST_F(InterruptedUpdateTest, TheNextUpdateCompletesItFromTheSavedPersonality) {
     ASSERT_EQ(questions.size(), 1u);
     EXPECT_NE(questions[0].find("was interrupted"), std::string::npos) << questions[0];
     EXPECT_NE(questions[0].find(backup.string()), std::string::npos) << questions[0];
+    // A front end that answers by a rule is told it completes that update.
+    ASSERT_FALSE(bench().view.proposals.empty());
+    const UpdateProposal& completion = bench().view.proposals.back();
+    EXPECT_TRUE(completion.completesInterrupted);
+    EXPECT_EQ(completion.serial, bench().radioSerial());
+    EXPECT_EQ(completion.programming, UpdatePlan::Programming::FirmwareAndCodeplug);
+    EXPECT_EQ(completion.firmwareAfter, "R01.03.00");
+    EXPECT_EQ(completion.codeplugAfter, "R01.04.00");
     const std::vector<Shown> updated = {Shown{testing::kUpdated, kStyleInformation}};
     EXPECT_EQ(bench().view.results(), updated);
     expectCompleted(dynBefore);

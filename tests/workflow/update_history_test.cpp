@@ -69,6 +69,7 @@ TEST_F(UpdateHistoryTest, TextsSurviveTheRoundTripAndOtherLinesAreSkipped) {
   entry.record.kind = "update";
   entry.record.model = "LA26\"CKN\\9";
   entry.record.errorLines = "Error:first line.\nError:second\tline \x01.";
+  entry.record.cable = "FT4QX2B7";
   entry.outcome = {"Update failed.", kStyleError, false};
   ASSERT_TRUE(appendHistory(file, entry));
   std::ofstream(file, std::ios::app) << "{\"kind\":\"torn\n"
@@ -80,6 +81,7 @@ TEST_F(UpdateHistoryTest, TextsSurviveTheRoundTripAndOtherLinesAreSkipped) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].at("model"), entry.record.model);
   EXPECT_EQ(rows[0].at("errors"), entry.record.errorLines);
+  EXPECT_EQ(rows[0].at("cable"), "FT4QX2B7");
   EXPECT_EQ(rows[0].at("style"), "error");
   EXPECT_EQ(rows[1].at("style"), "cancelled");
 }

@@ -36,6 +36,57 @@ Programmed programmed(const Bench& bench) {
 
 class UpdateRulesTest : public testing::ErrorTextTest {};
 
+// The go-ahead question comes with what the update would do, for a front end that answers by
+// a rule (the update station): what is programmed, the versions after, and whether it goes
+// back to an older version.
+TEST_F(UpdateRulesTest, TheGoAheadQuestionTellsWhatTheUpdateWouldDo) {
+  using Programming = UpdatePlan::Programming;
+  const struct {
+    const char* name;
+    PackageSpec package;
+    SimRadioConfig radio;
+    Programming programming;
+    bool downgrade;
+    bool keypad;
+    const char* firmwareAfter;
+    const char* codeplugAfter;
+    const char* keypadAfter;
+  } cases[] = {
+      {"newer firmware", tool("R02.00.00"), radioWith("R01.05.00", "R01.02.00"),
+       Programming::FirmwareAndCodeplug, false, false, "R02.00.00", "R01.04.00", "R01.00.00"},
+      {"older firmware", tool("R01.00.00"), radioWith("R01.05.00", "R01.02.00"),
+       Programming::FirmwareAndCodeplug, true, false, "R01.00.00", "R01.04.00", "R01.00.00"},
+      {"same firmware, other codeplug", tool("R01.03.00"), radioWith("R01.03.00", "R01.02.05"),
+       Programming::Codeplug, false, false, "R01.03.00", "R01.04.00", "R01.00.00"},
+      {"same firmware, older codeplug", tool("R01.03.00"), radioWith("R01.03.00", "R01.06.00"),
+       Programming::Codeplug, true, false, "R01.03.00", "R01.04.00", "R01.00.00"},
+      {"up to date but the keypad", tool("R01.03.00", {"R01.04.00"}, "R01.01.00"),
+       radioWith("R01.03.00", "R01.04.00"), Programming::Nothing, false, true, "R01.03.00",
+       "R01.04.00", "R01.01.00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench(c.package, c.radio);
+    bench.view.answers = {kAnswerNo};
+    bench.controller.onUpdate();
+    ASSERT_EQ(bench.view.proposals.size(), 1u);
+    const UpdateProposal& p = bench.view.proposals[0];
+    EXPECT_EQ(p.serial, bench.radioSerial());
+    EXPECT_EQ(p.model, "LA26CKN9AR1");
+    // No was answered: the radio still runs what it ran before.
+    EXPECT_EQ(p.firmwareBefore, bench.radioFirmware());
+    EXPECT_EQ(p.codeplugBefore, bench.radioCodeplug());
+    EXPECT_EQ(p.programming, c.programming);
+    EXPECT_EQ(p.downgrade, c.downgrade);
+    EXPECT_EQ(p.keypad, c.keypad);
+    EXPECT_EQ(p.firmwareAfter, c.firmwareAfter);
+    EXPECT_EQ(p.codeplugAfter, c.codeplugAfter);
+    EXPECT_EQ(p.keypadAfter, c.keypadAfter);
+    EXPECT_FALSE(p.completesInterrupted);
+    EXPECT_EQ(programmed(bench), Programmed::Nothing);
+  }
+}
+
 TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
   constexpr int Yes = kAnswerYes;
   constexpr int No = kAnswerNo;

@@ -89,6 +89,10 @@ class RecordingView : public MainView {
   };
 
   int showMessage(const std::string& text, unsigned style) override;
+  int confirmUpdate(const std::string& question, const UpdateProposal& proposal) override {
+    proposals.push_back(proposal);
+    return showMessage(question, kStyleQuestion);
+  }
   bool confirmTestMode(const std::string& text) override;
   void setBusyCursor(bool) override {}
   void enableControl(Control control, bool enabled) override { controls[control] = enabled; }
@@ -123,6 +127,8 @@ class RecordingView : public MainView {
   std::vector<Shown> results() const;
 
   std::vector<Shown> messages;
+  // What each question before an update said the update would do.
+  std::vector<UpdateProposal> proposals;
   // Answers to the Yes/No questions in order; Yes once they run out.
   std::deque<int> answers;
   // Called for every message before it is answered.

@@ -1,0 +1,491 @@
+// The update station end to end: orvik-cli station update against orvik-radio-sim processes
+// that keep the time of a real line, with a small package so that a radio takes seconds.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+
+#include "cli/station_events.h"
+#include "pack/demo_package.h"
+#include "tests/commands/program_fixture.h"
+#include "workflow/update_history.h"
+
+namespace orvik::testing {
+namespace {
+
+using Fields = std::map<std::string, std::string>;
+
+// How long a test waits for the station to tell something it expects; it normally comes in
+// seconds.
+constexpr auto kPatience = std::chrono::seconds(120);
+
+std::string readText(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    out.push_back(line);
+  }
+  return out;
+}
+
+std::filesystem::path buildDir() {
+  const char* build = std::getenv("ORVIK_BUILD_DIR");
+  return build == nullptr ? std::filesystem::path() : std::filesystem::path(build);
+}
+
+// A program run with its standard output on a pipe that the test reads line by line.
+class Process {
+ public:
+  Process(std::vector<std::string> arguments, const std::filesystem::path& errors) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    out_ = out[0];
+  }
+  ~Process() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      wait();
+    }
+    if (out_ >= 0) {
+      ::close(out_);
+    }
+  }
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // The next line of its output; nothing at its end or when none came in time.
+  std::optional<std::string> line() {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+      const std::size_t end = buffer_.find('\n');
+      if (end != std::string::npos) {
+        std::string text = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        return text;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd entry{out_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&entry, 1, static_cast<int>(left.count())) <= 0) {
+        return std::nullopt;
+      }
+      char chunk[4096];
+      const ssize_t n = ::read(out_, chunk, sizeof chunk);
+      if (n <= 0) {
+        return std::nullopt;
+      }
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+  // Its output to the end.
+  std::vector<std::string> rest() {
+    std::vector<std::string> all;
+    while (auto next = line()) {
+      all.push_back(*next);
+    }
+    return all;
+  }
+  void signal(int number) { ::kill(pid_, number); }
+  // The wait status.
+  int wait() {
+    int status = 0;
+    while (pid_ > 0 && ::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return status;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string buffer_;
+};
+
+// A simulated radio keeping the time of a 57600-baud line, on a pty of its own.
+class Radio {
+ public:
+  Radio(const std::string& serial, const std::vector<std::string>& options,
+        const std::filesystem::path& errors) {
+    std::vector<std::string> arguments{(buildDir() / "bin" / "orvik-radio-sim").string(),
+                                       "--line-rate",
+                                       "57600",
+                                       "--latency",
+                                       "1",
+                                       "--serial",
+                                       serial};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    process_ = std::make_unique<Process>(arguments, errors);
+    port_ = process_->line().value_or("");
+  }
+  const std::string& port() const { return port_; }
+  // Taken off the cable: the simulator ends and removes its link.
+  void remove() {
+    process_->signal(SIGTERM);
+    process_->wait();
+  }
+
+ private:
+  std::unique_ptr<Process> process_;
+  std::string port_;
+};
+
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (buildDir().empty()) {
+      GTEST_SKIP() << "ORVIK_BUILD_DIR is not set";
+    }
+    // A few KiB of firmware and of default block: a radio takes seconds at line speed.
+    std::ostringstream out;
+    std::string error;
+    ASSERT_TRUE(writeDemoPackage(package(), machine() / "data" / "setup.dat", out, error,
+                                 DemoPackageSizes{4096, 4096}))
+        << error;
+  }
+
+  std::filesystem::path package() const { return temp.path() / "package"; }
+  std::filesystem::path machine() const { return temp.path() / "machine"; }
+  std::filesystem::path errors() const { return temp.path() / "errors.txt"; }
+
+  std::unique_ptr<Process> station(const std::vector<std::string>& options) {
+    std::vector<std::string> arguments{(buildDir() / "bin" / "orvik-cli").string(),
+                                       "--package",
+                                       package().string(),
+                                       "--data-dir",
+                                       machine().string(),
+                                       "station",
+                                       "update",
+                                       "--json"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return std::make_unique<Process>(arguments, errors());
+  }
+
+  // The report's radios by serial number.
+  std::map<std::string, Fields> reportedRadios(const std::filesystem::path& report) {
+    std::map<std::string, Fields> radios;
+    for (const std::string& line : lines(readText(report))) {
+      if (line.starts_with("  {")) {
+        // The report lines are an array, which the flat reader does not take: cut it off.
+        const std::string flat = line.substr(2, line.find(",\"report\":") - 2) + "}";
+        const auto fields = parseFlatJson(flat);
+        if (fields) {
+          radios[fields->at("serial")] = *fields;
+        }
+      }
+    }
+    return radios;
+  }
+
+  TempFolder temp;
+};
+
+// Eight radios at once, two of them bad: one falls silent and one is disconnected in the
+// middle of programming. The six good ones end updated; the bad ones fail, each with its own
+// backup and its own failure report.
+TEST_F(StationTest, EightRadiosAtOnceEachInItsOwnSession) {
+  const std::vector<std::string> serials = {"ST0000001", "ST0000002", "ST0000003", "ST0000004",
+                                            "ST0000005", "ST0000006", "ST0000007", "ST0000008"};
+  const std::string silent = serials[2];
+  const std::string disconnected = serials[5];
+  std::vector<std::unique_ptr<Radio>> radios;
+  std::vector<std::string> options{"--policy", "newer", "--report",
+                                   (temp.path() / "batch.json").string()};
+  for (const std::string& serial : serials) {
+    std::vector<std::string> faults;
+    if (serial == silent) {
+      faults = {"--fault", "write-flash:every:silence"};
+    } else if (serial == disconnected) {
+      faults = {"--fault", "write-flash:2:disconnect"};
+    }
+    radios.push_back(std::make_unique<Radio>(serial, faults, errors()));
+    ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+    options.insert(options.end(), {"--port", radios.back()->port()});
+  }
+
+  auto run = station(options);
+  const std::vector<std::string> events = run->rest();
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status)) << readText(errors());
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readText(errors());
+
+  // Every event is one JSON object on its line; each radio's events come with its cable.
+  std::map<std::string, std::vector<std::string>> eventsByCable;
+  for (const std::string& line : events) {
+    const auto fields = parseFlatJson(line);
+    ASSERT_TRUE(fields) << line;
+    if (fields->contains("cable")) {
+      eventsByCable[fields->at("cable")].push_back(fields->at("event"));
+    }
+  }
+  for (const auto& radio : radios) {
+    const std::vector<std::string>& seen = eventsByCable[radio->port()];
+    ASSERT_FALSE(seen.empty()) << radio->port();
+    EXPECT_EQ(seen.front(), station_event::kBegin);
+    EXPECT_EQ(seen.back(), station_event::kResult);
+  }
+
+  const auto reported = reportedRadios(temp.path() / "batch.json");
+  ASSERT_EQ(reported.size(), serials.size()) << readText(temp.path() / "batch.json");
+  for (std::size_t i = 0; i < serials.size(); ++i) {
+    SCOPED_TRACE(serials[i]);
+    const Fields& radio = reported.at(serials[i]);
+    EXPECT_EQ(radio.at("device"), radios[i]->port());
+    EXPECT_FALSE(radio.at("started").empty());
+    EXPECT_FALSE(radio.at("ended").empty());
+    // Every update saved its radio's personality before the first erase.
+    ASSERT_FALSE(radio.at("backup").empty());
+    EXPECT_TRUE(std::filesystem::exists(radio.at("backup")));
+    EXPECT_NE(radio.at("backup").find(serials[i]), std::string::npos);
+    if (serials[i] == silent || serials[i] == disconnected) {
+      EXPECT_EQ(radio.at("result"), "failed");
+      EXPECT_NE(radio.at("cause").find("Update failed."), std::string::npos);
+    } else {
+      EXPECT_EQ(radio.at("result"), "updated");
+      EXPECT_EQ(radio.at("firmware_before"), "R01.02.03");
+      EXPECT_EQ(radio.at("firmware_after"), "R01.03.00");
+      EXPECT_EQ(radio.at("codeplug_after"), "R01.04.00");
+    }
+  }
+
+  // Each bad radio's failure report names that radio only, and no line of one is in the
+  // other's.
+  const std::string report = readText(temp.path() / "batch.json");
+  std::map<std::string, std::set<std::string>> reportLines;
+  for (const std::string& line : lines(report)) {
+    for (const std::string& serial : {silent, disconnected}) {
+      if (line.find("\"serial\":\"" + serial + "\"") != std::string::npos) {
+        // The texts of the array are every other piece between quotes.
+        std::istringstream in(line.substr(line.find("\"report\":[") + 10));
+        int piece = 0;
+        for (std::string item; std::getline(in, item, '"'); ++piece) {
+          if (piece % 2 == 1) {
+            reportLines[serial].insert(item);
+          }
+        }
+      }
+    }
+  }
+  for (const auto& [serial, own] : reportLines) {
+    SCOPED_TRACE(serial);
+    ASSERT_FALSE(own.empty());
+    bool named = false;
+    for (const std::string& line : own) {
+      named = named || line.find("SN:" + serial) != std::string::npos;
+      for (const std::string& other : serials) {
+        if (other != serial) {
+          EXPECT_EQ(line.find(other), std::string::npos) << line;
+        }
+      }
+    }
+    EXPECT_TRUE(named);
+  }
+  for (const std::string& line : reportLines[silent]) {
+    EXPECT_FALSE(reportLines[disconnected].contains(line)) << line;
+  }
+
+  // The shared files took whole lines: one history line per radio with its cable, and both
+  // failure reports in the error log.
+  const auto history = readHistory(historyPath(machine()));
+  ASSERT_EQ(history.size(), serials.size());
+  std::set<std::string> historyCables;
+  for (const auto& row : history) {
+    historyCables.insert(row.at("cable"));
+  }
+  EXPECT_EQ(historyCables.size(), serials.size());
+  const std::string log = readText(machine() / "log" / "err.log");
+  for (const std::string& serial : {silent, disconnected}) {
+    EXPECT_NE(log.find(",SN:" + serial + ","), std::string::npos) << log;
+  }
+
+  // The disconnected radio, on a cable again, has its interrupted update completed from its
+  // journal entry by the next station run.
+  Radio back(disconnected, {}, errors());
+  ASSERT_FALSE(back.port().empty());
+  auto again = station({"--policy", "newer", "--port", back.port()});
+  Fields plan;
+  Fields result;
+  for (const std::string& line : again->rest()) {
+    const auto fields = parseFlatJson(line);
+    ASSERT_TRUE(fields) << line;
+    if (fields->at("event") == station_event::kPlan) {
+      plan = *fields;
+    } else if (fields->at("event") == station_event::kResult) {
+      result = *fields;
+    }
+  }
+  const int againStatus = again->wait();
+  ASSERT_TRUE(WIFEXITED(againStatus));
+  EXPECT_EQ(WEXITSTATUS(againStatus), 0) << readText(errors());
+  EXPECT_EQ(plan["interrupted"], "true");
+  EXPECT_EQ(result["result"], "updated") << result["text"];
+  EXPECT_EQ(result["firmware_after"], "R01.03.00");
+}
+
+// Without a policy the station asks once for the whole batch, listing each radio's plan; a
+// radio with nothing to program is not asked about. No answer changes nothing: exit status 3.
+TEST_F(StationTest, WithoutAPolicyTheBatchIsAskedOnceAndNoAnswerChangesNothing) {
+  const std::filesystem::path report = temp.path() / "batch.csv";
+  std::vector<std::unique_ptr<Radio>> radios;
+  std::vector<std::string> options{"--report", report.string()};
+  const std::vector<std::pair<std::string, std::vector<std::string>>> fleet = {
+      {"AS0000001", {}},
+      {"AS0000002", {"--firmware", "R01.05.00", "--codeplug", "R01.06.00"}},
+      {"AS0000003", {"--firmware", "R01.03.00", "--codeplug", "R01.04.00"}}};
+  for (const auto& [serial, versions] : fleet) {
+    radios.push_back(std::make_unique<Radio>(serial, versions, errors()));
+    ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+    options.insert(options.end(), {"--port", radios.back()->port()});
+  }
+
+  auto run = station(options);  // its standard input is /dev/null
+  run->rest();
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3) << readText(errors());
+
+  const std::string said = readText(errors());
+  EXPECT_NE(said.find(radios[0]->port() + "  AS0000001  LA26CKN9AR1  firmware R01.02.03 -> "
+                                          "R01.03.00, codeplug R01.02.00 -> R01.04.00"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("AS0000002  LA26CKN9AR1  firmware R01.05.00 -> R01.03.00"), std::string::npos)
+      << said;
+  EXPECT_NE(said.find("(older version)"), std::string::npos) << said;
+  EXPECT_EQ(said.find("Update these"), said.rfind("Update these")) << said;
+  EXPECT_NE(said.find("Update these 2 radios? [y/N]"), std::string::npos) << said;
+  EXPECT_NE(said.find("No answer: no radio is changed."), std::string::npos) << said;
+
+  const std::vector<std::string> rows = lines(readText(report));
+  ASSERT_EQ(rows.size(), 4u) << readText(report);
+  std::map<std::string, std::string> results;
+  for (const std::string& row : rows) {
+    for (const auto& [serial, versions] : fleet) {
+      if (row.find("," + serial + ",") != std::string::npos) {
+        results[serial] = row;
+      }
+    }
+  }
+  EXPECT_NE(results["AS0000001"].find(",R01.02.03,R01.02.03,R01.02.00,R01.02.00,declined,"),
+            std::string::npos)
+      << results["AS0000001"];
+  EXPECT_NE(results["AS0000002"].find(",declined,"), std::string::npos);
+  EXPECT_NE(results["AS0000003"].find(",up to date,"), std::string::npos);
+  // Nothing was written: no backup was needed.
+  EXPECT_FALSE(std::filesystem::exists(machine() / "backup") &&
+               !std::filesystem::is_empty(machine() / "backup"));
+}
+
+// Two radios that give the same serial number would share a journal entry and backups: the
+// second is not updated, and that is a failure of the batch, not a choice of the policy.
+TEST_F(StationTest, TwoRadiosWithOneSerialNumberAreNotUpdatedSideBySide) {
+  const std::filesystem::path report = temp.path() / "batch.csv";
+  Radio first("DU0000001", {}, errors());
+  Radio second("DU0000001", {}, errors());
+  ASSERT_FALSE(first.port().empty());
+  ASSERT_FALSE(second.port().empty());
+  auto run = station({"--port", first.port(), "--port", second.port(), "--report",
+                      report.string()});  // no policy, and no answer
+  run->rest();
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readText(errors());
+  const std::string text = readText(report);
+  EXPECT_NE(text.find(",declined,"), std::string::npos) << text;
+  EXPECT_NE(text.find(",failed,a radio with the same serial number is on cable "),
+            std::string::npos)
+      << text;
+}
+
+// With --watch the station updates each radio put on a cable, once: the same radio put on
+// another cable later is left alone.
+TEST_F(StationTest, WatchUpdatesEachRadioThatAppearsOnce) {
+  const std::filesystem::path first = temp.path() / "cable-1";
+  const std::filesystem::path second = temp.path() / "cable-2";
+  const std::filesystem::path report = temp.path() / "watch.csv";
+  auto run = station({"--watch", "--policy", "newer", "--port", first.string(), "--port",
+                      second.string(), "--report", report.string()});
+
+  // Waits for the event of a cable; the station's other lines are skipped.
+  const auto waitFor = [&](const std::filesystem::path& cable, const char* event) {
+    while (auto line = run->line()) {
+      const auto fields = parseFlatJson(*line);
+      if (fields && fields->contains("cable") && fields->at("cable") == cable.string() &&
+          fields->at("event") == event) {
+        return *fields;
+      }
+    }
+    ADD_FAILURE() << "no " << event << " on " << cable << ": " << readText(errors());
+    return Fields{};
+  };
+
+  waitFor(first, station_event::kWaiting);
+  auto radio =
+      std::make_unique<Radio>("WA0000001", std::vector<std::string>{"--link", first}, errors());
+  EXPECT_EQ(waitFor(first, station_event::kResult).at("result"), "updated");
+  radio->remove();
+  waitFor(first, station_event::kGone);
+
+  // The next radio on the first cable; the updated one is put on the second.
+  auto next =
+      std::make_unique<Radio>("WA0000002", std::vector<std::string>{"--link", first}, errors());
+  EXPECT_EQ(waitFor(first, station_event::kResult).at("result"), "updated");
+  auto again =
+      std::make_unique<Radio>("WA0000001", std::vector<std::string>{"--link", second}, errors());
+  const Fields leftAlone = waitFor(second, station_event::kResult);
+  EXPECT_EQ(leftAlone.at("result"), "skipped");
+  EXPECT_EQ(leftAlone.at("serial"), "WA0000001");
+
+  run->signal(SIGINT);
+  run->rest();
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readText(errors());
+
+  // Each radio was updated once, and only the updates are in the report.
+  const std::vector<std::string> rows = lines(readText(report));
+  ASSERT_EQ(rows.size(), 3u) << readText(report);
+  EXPECT_NE(rows[1].find(",WA0000001,"), std::string::npos);
+  EXPECT_NE(rows[1].find(",updated,"), std::string::npos);
+  EXPECT_NE(rows[2].find(",WA0000002,"), std::string::npos);
+  EXPECT_NE(rows[2].find(",updated,"), std::string::npos);
+  const auto history = readHistory(historyPath(machine()));
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].at("serial_before"), "WA0000001");
+  EXPECT_EQ(history[1].at("serial_before"), "WA0000002");
+}
+
+}  // namespace
+}  // namespace orvik::testing
