@@ -16,7 +16,9 @@ RadioSession::RadioSession(const LinkChoice& choice) {
   if (choice.simulate) {
     radio_ = std::make_unique<SimRadio>();
     virtualClock_ = std::make_unique<VirtualClock>();
-    driver_ = std::make_unique<SimCableDriver>(*radio_, *virtualClock_);
+    auto cable = std::make_unique<SimCableDriver>(*radio_, *virtualClock_);
+    simCable_ = cable.get();
+    driver_ = std::move(cable);
     clock_ = virtualClock_.get();
   } else {
     driver_ = makeTtyCableDriver(choice.port);
