@@ -34,16 +34,25 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
   application.radioManager().setMonitorClock(systemClock());
   if (radio_) {
     application.useDemoPackage();
+    application.useSimulatedMachine();
   }
   if (!application.PrepareEnvironment()) {
     err << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
     return false;
   }
-  if (radio_ && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
-    // The simulated machine comes with the demo package's setup file.
-    std::ostringstream written;
+  if (radio_) {
+    if (!startup.packageDir && !std::filesystem::exists(application.setupPath())) {
+      // The simulated machine comes with the demo package's setup file.
+      std::ostringstream written;
+      std::string error;
+      if (!writeDemoSetup(application.setupPath(), written, error)) {
+        err << error << '\n';
+      }
+    }
+  } else {
     std::string error;
-    if (!writeDemoSetup(application.setupPath(), written, error)) {
+    if (application.takeInstalledSetup(application.installedSetupPath(), error) ==
+        Application::SetupCopy::Failed) {
       err << error << '\n';
     }
   }

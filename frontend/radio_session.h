@@ -13,6 +13,7 @@ namespace orvik {
 
 class Application;
 struct StartupOptions;
+class SimCableDriver;
 class SimRadio;
 
 // Where the radio link of one run of the tool comes from: the simulated radio in process, a
