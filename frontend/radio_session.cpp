@@ -37,7 +37,7 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     application.useSimulatedMachine();
   }
   if (!application.PrepareEnvironment()) {
-    err << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
+    err << "Cannot prepare the per-machine folder; see " << errorLog().path().string() << '\n';
     return false;
   }
   if (radio_) {
@@ -57,7 +57,7 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     }
   }
   if (!application.LoadSettings()) {
-    err << "See " << errorLog().path() << '\n';
+    err << "See " << errorLog().path().string() << '\n';
     return false;
   }
   if (trace) {
