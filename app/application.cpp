@@ -1,11 +1,17 @@
 #include "app/application.h"
 
+#include <cstring>
+#include <system_error>
+#include <vector>
+
 #include "app/paths.h"
 #include "app/string_table.h"
+#include "base/file_replace.h"
 #include "base/private_files.h"
 #include "base/text.h"
 #include "errors/error_log.h"
 #include "errors/error_text.h"
+#include "package/file_bytes.h"
 
 namespace orvik {
 namespace {
@@ -50,6 +56,10 @@ std::filesystem::path Application::setupPath() const {
   return dataDir_ / kPackageFolder / kSetupFileName;
 }
 
+std::filesystem::path Application::installedSetupPath() const {
+  return baseDir_ / kPackageFolder / kSetupFileName;
+}
+
 bool Application::PrepareEnvironment() {
   title_ = truncateUtf8(stringText(StringId::ProductName) + " " + stringText(StringId::UpdateTool),
                         kMaxTitleChars);
@@ -58,7 +68,9 @@ bool Application::PrepareEnvironment() {
                     ? std::filesystem::path(*options_.packageDir)
                     : baseDir_ / (demoPackage_ ? kDemoPackageFolder : kPackageFolder);
 
-  const std::optional<std::filesystem::path> machine = findMachineDataDir(options_.dataDir);
+  const std::optional<std::filesystem::path> machine =
+      simulatedMachine_ ? findSimulatedMachineDataDir(options_.dataDir)
+                        : findMachineDataDir(options_.dataDir);
   if (!machine) {
     // The log has no folder yet, so in a real run this line reaches no file.
     errorLog().logLine(
@@ -87,22 +99,85 @@ bool Application::PrepareEnvironment() {
   return true;
 }
 
+Application::SetupCopy Application::takeInstalledSetup(const std::filesystem::path& installed,
+                                                       std::string& error) {
+  installedSetupLookedFor_ = installed;
+  std::error_code ec;
+  if (std::filesystem::exists(setupPath(), ec)) {
+    return SetupCopy::Present;
+  }
+  std::vector<std::uint8_t> bytes;
+  switch (readWholeFile(installed, bytes, kMaxConfigFileSize)) {
+    case FileReadResult::Ok:
+      break;
+    case FileReadResult::OpenFailed:
+      if (!std::filesystem::exists(installed, ec)) {
+        return SetupCopy::NoneInstalled;
+      }
+      [[fallthrough]];
+    case FileReadResult::ReadFailed:
+    case FileReadResult::TooLarge:
+      error = "Cannot read the installation's setup file " + installed.string();
+      return SetupCopy::Failed;
+  }
+  int errorNumber = 0;
+  switch (createFileWithContents(setupPath(), bytes, errorNumber)) {
+    case CreateFileResult::Created:
+      return SetupCopy::Copied;
+    case CreateFileResult::Exists:
+      return SetupCopy::Present;  // another start of the tool was quicker
+    case CreateFileResult::Failed:
+      break;
+  }
+  error = "Cannot copy the setup file " + installed.string() + " to " + setupPath().string() +
+          ": " + std::strerror(errorNumber);
+  return SetupCopy::Failed;
+}
+
+std::string Application::settingsProblem(const std::string& firstError) const {
+  std::error_code ec;
+  if (config_.loadedPath == setupPath().string()) {
+    if (!std::filesystem::exists(setupPath(), ec)) {
+      std::string text = "The setup file " + setupPath().string() + " is missing.";
+      if (installedSetupLookedFor_) {
+        text += " The installation has none to copy in " +
+                installedSetupLookedFor_->parent_path().string() + ".";
+      }
+      return text;
+    }
+    return "The setup file " + setupPath().string() +
+           " is damaged or does not belong to the update package in " + packageDir_.string() +
+           " (" + firstError + ")";
+  }
+  if (!std::filesystem::exists(configPath(), ec)) {
+    return "The update package's file " + configPath().string() + " is missing.";
+  }
+  return "The update package in " + packageDir_.string() + " is damaged or incomplete (" +
+         firstError + ")";
+}
+
 bool Application::LoadSettings() {
   makeFilePrivate(setupPath());
   if (!config_.LoadConfig(configPath().string(), setupPath().string())) {
+    const std::string first = firstErrorText();
     // A path in the line may hold a "%", so the line is written as it stands.
-    errorLog().logText(firstErrorText());
+    errorLog().logText(first);
     removeErrors(ErrorCategory::OK);
-    view_.showMessage(stringText(StringId::FileMissing), StartupView::kErrorStyle);
+    showFileProblem(settingsProblem(first));
     return false;
   }
   if (!sameIgnoringCase(config_.regionName, kToolRegionCode)) {
     errorLog().logLine("Error:invalid config file.The the applicatio only supportes region [%s]",
                        kToolRegionCode);
-    view_.showMessage(stringText(StringId::FileMissing), StartupView::kErrorStyle);
+    showFileProblem("The update package in " + packageDir_.string() + " is made for region " +
+                    config_.regionName + ", not " + kToolRegionCode + ".");
     return false;
   }
   return true;
+}
+
+void Application::showFileProblem(const std::string& problem) {
+  view_.showMessage(stringText(StringId::FileMissing) + "\n\n" + problem, StartupView::kErrorStyle);
 }
 
 bool Application::EnsureSingleInstance() {

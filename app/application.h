@@ -58,6 +58,9 @@ class Application {
   // Without --package, take the demo package (demo/ beside bin/) instead of data/. Only a run
   // on the simulated radio asks for it, before PrepareEnvironment.
   void useDemoPackage() { demoPackage_ = true; }
+  // The per-machine folder is the simulated machine's (--data-dir, else a folder of its own),
+  // never the real machine's. Only a run on the simulated radio asks for it.
+  void useSimulatedMachine() { simulatedMachine_ = true; }
 
   // PrepareEnvironment, LoadSettings and EnsureSingleInstance in this order, up to the first
   // that fails. When this is true the front end shows its splash and main window.
@@ -65,7 +68,14 @@ class Application {
 
   // Title, folders, error log, the task's and the manager's windows and the XML document.
   bool PrepareEnvironment();
-  // Loads the configuration and the setup file and checks the region.
+  // The installer's step, done per user at the first start on a machine, after
+  // PrepareEnvironment: a per-machine folder without a setup file takes a copy of the one the
+  // installation holds (installedSetupPath, unless another is named). The tool itself never
+  // writes one of its own. Failed says why in error.
+  enum class SetupCopy { Present, Copied, NoneInstalled, Failed };
+  SetupCopy takeInstalledSetup(const std::filesystem::path& installed, std::string& error);
+  // Loads the configuration and the setup file and checks the region. A failure shows string
+  // 112 with, below it, which file is missing or damaged and where it was looked for.
   bool LoadSettings();
   // True when no other instance runs; otherwise the running one is asked to come forward.
   bool EnsureSingleInstance();
@@ -79,6 +89,8 @@ class Application {
   const std::filesystem::path& packageDir() const { return packageDir_; }
   std::filesystem::path configPath() const;
   std::filesystem::path setupPath() const;
+  // The region's setup file an installation holds beside its update package.
+  std::filesystem::path installedSetupPath() const;
 
   Task& task() { return task_; }
   RadioManager& radioManager() { return manager_; }
@@ -87,9 +99,17 @@ class Application {
   const SingleInstance* instanceLock() const { return instance_.get(); }
 
  private:
+  // Which file stopped LoadSettings and where it was looked for, for the user.
+  std::string settingsProblem(const std::string& firstError) const;
+  // String 112 with the problem below it.
+  void showFileProblem(const std::string& problem);
+
   StartupView& view_;
   StartupOptions options_;
   bool demoPackage_ = false;
+  bool simulatedMachine_ = false;
+  // Where takeInstalledSetup looked for the installation's setup file, when it ran.
+  std::optional<std::filesystem::path> installedSetupLookedFor_;
   std::string title_;
   std::filesystem::path baseDir_;
   std::filesystem::path dataDir_;

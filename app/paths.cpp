@@ -33,6 +33,17 @@ std::optional<std::filesystem::path> findMachineDataDir(
   return std::nullopt;
 }
 
+std::optional<std::filesystem::path> findSimulatedMachineDataDir(
+    const std::optional<std::string>& override) {
+  if (override && !override->empty()) {
+    return std::filesystem::path(*override);
+  }
+  if (const auto home = dataHome()) {
+    return *home / kMakerFolder / kSimulatedToolFolder;
+  }
+  return std::nullopt;
+}
+
 std::filesystem::path machineDataDir(const std::optional<std::string>& override) {
   if (auto found = findMachineDataDir(override)) {
     return *found;

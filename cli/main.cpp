@@ -322,7 +322,8 @@ int main(int argc, char** argv) {
     return runConsoleClient(socket, consoleAction, std::cout, std::cerr, json);
   }
   if (history->parsed()) {
-    const auto folder = findMachineDataDir(options.startup.dataDir);
+    const auto folder = options.link.simulate ? findSimulatedMachineDataDir(options.startup.dataDir)
+                                              : findMachineDataDir(options.startup.dataDir);
     if (!folder) {
       std::cerr << "No per-machine folder: set --data-dir, ORVIK_DATA_DIR or HOME\n";
       return kExitRadioFailure;

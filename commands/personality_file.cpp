@@ -280,6 +280,7 @@ std::optional<std::filesystem::path> savePersonalityBackup(
   for (int n = 2; n <= kMaxNameSuffix; ++n) {
     switch (createBackupFile(path, *bytes, reason)) {
       case CreateFileResult::Created:
+        reason.clear();  // a name taken on the way is no reason to report
         return path;
       case CreateFileResult::Failed:
         appendWriteFailure(path, reason);

@@ -16,7 +16,9 @@ RadioSession::RadioSession(const LinkChoice& choice) {
   if (choice.simulate) {
     radio_ = std::make_unique<SimRadio>();
     virtualClock_ = std::make_unique<VirtualClock>();
-    driver_ = std::make_unique<SimCableDriver>(*radio_, *virtualClock_);
+    auto cable = std::make_unique<SimCableDriver>(*radio_, *virtualClock_);
+    simCable_ = cable.get();
+    driver_ = std::move(cable);
     clock_ = virtualClock_.get();
   } else {
     driver_ = makeTtyCableDriver(choice.port);
@@ -32,21 +34,30 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
   application.radioManager().setMonitorClock(systemClock());
   if (radio_) {
     application.useDemoPackage();
+    application.useSimulatedMachine();
   }
   if (!application.PrepareEnvironment()) {
-    err << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
+    err << "Cannot prepare the per-machine folder; see " << errorLog().path().string() << '\n';
     return false;
   }
-  if (radio_ && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
-    // The simulated machine comes with the demo package's setup file.
-    std::ostringstream written;
+  if (radio_) {
+    if (!startup.packageDir && !std::filesystem::exists(application.setupPath())) {
+      // The simulated machine comes with the demo package's setup file.
+      std::ostringstream written;
+      std::string error;
+      if (!writeDemoSetup(application.setupPath(), written, error)) {
+        err << error << '\n';
+      }
+    }
+  } else {
     std::string error;
-    if (!writeDemoSetup(application.setupPath(), written, error)) {
+    if (application.takeInstalledSetup(application.installedSetupPath(), error) ==
+        Application::SetupCopy::Failed) {
       err << error << '\n';
     }
   }
   if (!application.LoadSettings()) {
-    err << "See " << errorLog().path() << '\n';
+    err << "See " << errorLog().path().string() << '\n';
     return false;
   }
   if (trace) {

@@ -13,6 +13,7 @@ namespace orvik {
 
 class Application;
 struct StartupOptions;
+class SimCableDriver;
 class SimRadio;
 
 // Where the radio link of one run of the tool comes from: the simulated radio in process, a
@@ -35,11 +36,15 @@ class RadioSession {
   Clock& clock() { return *clock_; }
   // The simulated radio, when there is one.
   SimRadio* simulatedRadio() { return radio_.get(); }
+  // The simulated radio's cable, when there is one (it can be pulled and put back).
+  SimCableDriver* simulatedCable() { return simCable_; }
 
   // The start-up both front ends share once the application is made on this session's driver
-  // and clock: the cable monitor paced by real seconds, the per-machine folder, the demo setup
-  // file of a simulated machine without its own package, the settings and, when asked, the
-  // frame trace. Tells `err` what stops the run, and returns false then.
+  // and clock: the cable monitor paced by real seconds, the per-machine folder (the simulated
+  // machine's own one on the simulated radio), the demo setup file of a simulated machine
+  // without its own package or else the installation's setup file for a machine without one,
+  // the settings and, when asked, the frame trace. Tells `err` what stops the run, and returns
+  // false then.
   bool start(Application& application, const StartupOptions& startup, bool trace,
              std::ostream& err);
 
@@ -49,6 +54,7 @@ class RadioSession {
   std::unique_ptr<SimRadio> radio_;
   std::unique_ptr<VirtualClock> virtualClock_;
   std::unique_ptr<CableDriver> driver_;
+  SimCableDriver* simCable_ = nullptr;
   Clock* clock_ = nullptr;
 };
 

@@ -317,6 +317,24 @@ bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
   if (!configGood) {
     out << "config.xml is missing or does not decode\n";
   }
+  // A setup file beside the package is the one each machine takes a copy of at its first start:
+  // the tool must load it with this configuration, or every first start stops.
+  const std::filesystem::path setup = folder / "setup.dat";
+  if (configGood && std::filesystem::is_regular_file(setup, error)) {
+    Config config;
+    std::string problem;
+    if (!CreateXmlDocument(config.xmlDocument)) {
+      problem = "no XML document";
+    } else if (!config.LoadConfig((folder / "config.xml").string(), setup.string())) {
+      problem = takeErrorText();
+    }
+    if (problem.empty()) {
+      out << "setup.dat loads with config.xml\n";
+    } else {
+      out << "setup.dat REFUSED with config.xml: " << problem << "\n";
+      ++otherProblems;
+    }
+  }
   out << containers - refused << " of " << containers << " containers valid\n";
   removeErrors(ErrorCategory::OK);
   return configGood && refused == 0 && otherProblems == 0;

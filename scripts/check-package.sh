@@ -31,6 +31,7 @@ unset ORVIK_DATA_DIR ORVIK_PORT
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 machine="$XDG_DATA_HOME/Corvane Solutions/Orvik Update Tool"
+simulated="$XDG_DATA_HOME/Corvane Solutions/Orvik Update Tool (simulated radio)"
 
 for program in orvik-update orvik-cli orvik-radio-sim orvik-pack; do
   [ "$(readlink "$root/usr/bin/$program")" = "$tool/bin/$program" ] ||
@@ -41,13 +42,26 @@ done
 
 out=$("$root$tool/bin/orvik-cli" --simulate update --yes 2>&1) || fail "simulated update: $out"
 tail -n1 <<<"$out" | grep -qx "Update successful." || fail "simulated update: $out"
-[ -f "$machine/log/history.jsonl" ] || fail "no history in the scratch home's machine folder"
+[ -f "$simulated/log/history.jsonl" ] || fail "no history in the simulated machine's folder"
+[ ! -e "$machine" ] || fail "the simulated radio wrote into the real machine's folder"
 echo "$out" | tail -n 3
+
+echo "-- the user's manual"
+manual=$root$tool/lang/en_us.html
+[ -f "$manual" ] || fail "no $tool/lang/en_us.html"
+for picture in $(grep -o 'src="[^"]*"' "$manual" | sed -e 's/^src="//' -e 's/"$//'); do
+  [ -f "$root$tool/lang/$picture" ] || fail "the manual shows $picture, which is not installed"
+done
 
 # The demo package is for the simulated radio only: a real run takes data/, which holds the
 # region's package when the packager gave one and nothing otherwise.
 if [ -e "$root$tool/data/config.xml" ]; then
-  echo "data/ holds the region's package"
+  [ -f "$root$tool/data/setup.dat" ] || fail "data/ holds a package without its setup file"
+  # The first start on a cable gives the machine's folder the installation's setup file.
+  "$root$tool/bin/orvik-cli" --port "$scratch/no-cable" info >"$scratch/out" 2>&1 || true
+  cmp -s "$root$tool/data/setup.dat" "$machine/data/setup.dat" ||
+    fail "the first start did not copy the setup file: $(cat "$scratch/out")"
+  echo "data/ holds the region's package and setup file; a first start copies the setup file"
 else
   [ -z "$(ls -A "$root$tool/data")" ] || fail "data/ holds files but no config.xml"
   status=0

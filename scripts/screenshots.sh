@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the desktop window on the simulated radio under a virtual X display and saves pictures
 # of it for people to look at: idle with a radio read, the question before an update, an update
-# under way, dealer mode, and the start-up picture. They go to build/screenshots/ (or the folder
-# given as the first argument). ORVIK_BUILD_DIR names another build tree.
+# under way, an update that failed, a cable that vanished while the window showed it attached,
+# no cable at all, dealer mode, and the start-up picture. They go to build/screenshots/ (or the
+# folder given as the first argument). ORVIK_BUILD_DIR names another build tree. The user's
+# manual (help/) shows the same pictures: copy them there when the window changes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${ORVIK_BUILD_DIR:-build}

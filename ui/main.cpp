@@ -57,9 +57,17 @@ int main(int argc, char** argv) {
               << "\nRun with --help for more information.\n";
     return kExitUsage;
   }
+  if (screenshots && !shared.link.simulate) {
+    std::cerr << "--screenshots runs on the simulated radio: add --simulate\n";
+    return kExitUsage;
+  }
 
   QApplication qt(argc, argv);
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  // Fusion looks the same on every desktop; a style named on the command line or in
+  // QT_STYLE_OVERRIDE is the user's choice, which Qt has applied already.
+  if (!styleArgument(options.remaining()) && qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE")) {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  }
   QApplication::setWindowIcon(applicationIcon());
   const QString title =
       tableText(StringId::ProductName) + QLatin1Char(' ') + tableText(StringId::UpdateTool);
@@ -113,7 +121,8 @@ int main(int argc, char** argv) {
   int status = kExitOk;
   std::optional<ScreenshotScript> script;
   if (screenshots) {
-    script.emplace(window, controller, QString::fromStdString(*screenshots));
+    script.emplace(window, controller, *session.simulatedRadio(), *session.simulatedCable(),
+                   QString::fromStdString(*screenshots));
     QTimer::singleShot(0, &window, [&] {
       if (script->run()) {
         for (const QString& path : script->written()) {

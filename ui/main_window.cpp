@@ -1,14 +1,12 @@
 #include "ui/main_window.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,9 +18,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusTipEvent>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/string_table.h"
@@ -30,6 +28,7 @@
 #include "errors/error_log.h"
 #include "ui/about_dialog.h"
 #include "ui/artwork.h"
+#include "ui/help_opener.h"
 #include "ui/language_menu.h"
 #include "ui/login_dialog.h"
 #include "ui/msg_box.h"
@@ -104,6 +103,7 @@ COstrelFlashToolDlg::COstrelFlashToolDlg(Config& config, QtMessagePump& pump, QW
   waitView_ = std::make_unique<QtWaitView>(pump, this);
   messageBoxRunner_ = [](CMsgBox& box) { return box.exec(); };
   passwordRunner_ = [](CDialogPwd& dialog) { return dialog.exec(); };
+  helpLauncher_ = processLauncher(this);
   fileChooser_ = [this](const QString& folder) {
     return QFileDialog::getOpenFileName(this, QString::fromLatin1(kRestoreCaption), folder,
                                         QString::fromLatin1(kBackupFilter));
@@ -409,17 +409,14 @@ void COstrelFlashToolDlg::onAbout() {
 void COstrelFlashToolDlg::onHelp() {
   const std::string code =
       config_.currentLanguage.empty() ? kDefaultHelpLanguage : config_.currentLanguage;
-  const std::filesystem::path file = baseFolder_ / "lang" / (code + ".chm");
-  // The code comes from the setup file: one that could name a file outside lang/ has no help.
-  const bool plainCode = std::all_of(code.begin(), code.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
+  // The opener may still run when the answer comes: it reaches the window only while it lives.
+  QPointer<COstrelFlashToolDlg> self(this);
+  openHelp(helpLauncher_, baseFolder_ / "lang", code, [self] {
+    if (self != nullptr) {
+      self->showMessage(stringText(StringId::HelpUnavailable), kStyleInformation);
+      errorLog().logLine("Failed to load help file.");
+    }
   });
-  std::error_code ignored;
-  if (!plainCode || !std::filesystem::is_regular_file(file, ignored) ||
-      !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())))) {
-    showMessage(stringText(StringId::HelpUnavailable), kStyleInformation);
-    errorLog().logLine("Failed to load help file.");
-  }
 }
 
 void COstrelFlashToolDlg::onLanguage(int menuId) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "ui/help_opener.h"
 #include "workflow/main_view.h"
 
 class QAction;
@@ -64,6 +65,8 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   void setMessageBoxRunner(MessageBoxRunner runner) { messageBoxRunner_ = std::move(runner); }
   void setPasswordRunner(PasswordRunner runner) { passwordRunner_ = std::move(runner); }
   void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+  // Runs the desktop's opener of the help files; tests answer for it.
+  void setHelpLauncher(ProgramLauncher launcher) { helpLauncher_ = std::move(launcher); }
   // Told every progress value the window shows.
   void setProgressObserver(std::function<void(unsigned)> observer) {
     progressObserver_ = std::move(observer);
@@ -138,6 +141,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   MessageBoxRunner messageBoxRunner_;
   PasswordRunner passwordRunner_;
   FileChooser fileChooser_;
+  ProgramLauncher helpLauncher_;
   std::function<void(unsigned)> progressObserver_;
   std::unique_ptr<QtWaitView> waitView_;
 

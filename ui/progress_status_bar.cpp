@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -14,6 +15,9 @@ namespace {
 
 constexpr int kTextPadding = 8;
 constexpr int kPartInset = 3;
+constexpr int kLampGap = 6;
+// The cable part lies between 30 % and 60 % of the width.
+constexpr int kCablePartPercent = 30;
 const QColor kConnectedLamp(0x2e, 0x9d, 0x46);
 const QColor kDisconnectedLamp(0xa0, 0xa0, 0xa0);
 
@@ -91,8 +95,25 @@ QColor CProgressStatusBar::barTextColour() const {
   return palette().color(QPalette::HighlightedText);
 }
 
+int CProgressStatusBar::lampSize() const {
+  return fontMetrics().height() / 2;
+}
+
+QRect CProgressStatusBar::cableTextRect() const {
+  return partRect(1).adjusted(kTextPadding + lampSize() + kLampGap, 0, -kTextPadding, 0);
+}
+
 QSize CProgressStatusBar::sizeHint() const {
-  return QSize(QStatusBar::sizeHint().width(), fontMetrics().height() + 12);
+  // Wide enough that the cable part, at its fixed share of the width, holds either cable text
+  // whole in the font the bar has (a larger font or another style must not cut it off).
+  int text = 0;
+  for (const StringId id : {StringId::CableConnected, StringId::CableDisconnected}) {
+    text = std::max(text, fontMetrics().horizontalAdvance(tableText(id)));
+  }
+  text = std::max(text, fontMetrics().horizontalAdvance(cableText_));
+  const int part = text + 2 * kTextPadding + lampSize() + kLampGap + 1;
+  const int width = (part * 100 + kCablePartPercent - 1) / kCablePartPercent;
+  return QSize(std::max(QStatusBar::sizeHint().width(), width), fontMetrics().height() + 12);
 }
 
 void CProgressStatusBar::paintEvent(QPaintEvent*) {
@@ -118,14 +139,14 @@ void CProgressStatusBar::paintEvent(QPaintEvent*) {
 
   // A lamp before the cable text makes the state readable at a glance.
   const QRect cable = partRect(1).adjusted(kTextPadding, 0, -kTextPadding, 0);
-  const int lamp = fontMetrics().height() / 2;
+  const int lamp = lampSize();
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setPen(Qt::NoPen);
   painter.setBrush(disconnected_ ? kDisconnectedLamp : kConnectedLamp);
   painter.drawEllipse(QRectF(cable.left(), cable.center().y() - lamp / 2.0 + 0.5, lamp, lamp));
   painter.restore();
-  const QRect cableTextArea = cable.adjusted(lamp + 6, 0, 0, 0);
+  const QRect cableTextArea = cableTextRect();
   painter.drawText(cableTextArea, Qt::AlignLeft | Qt::AlignVCenter,
                    fontMetrics().elidedText(cableText_, Qt::ElideRight, cableTextArea.width()));
 

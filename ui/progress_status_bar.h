@@ -35,6 +35,8 @@ class CProgressStatusBar : public QStatusBar {
   QRect partRect(int part) const;
   // Where the bar and its percentage are drawn, inside part 2.
   QRect progressRect() const;
+  // Where the cable text is drawn, after its lamp, inside part 1.
+  QRect cableTextRect() const;
   // The colours of the bar and of the text over it; the text beside the bar has the bar's
   // ordinary text colour.
   QColor barColour() const;
@@ -49,6 +51,7 @@ class CProgressStatusBar : public QStatusBar {
  private:
   void paintProgress(QPainter& painter);
   int partRight(int part) const;
+  int lampSize() const;
 
   unsigned position_ = 0;
   unsigned range_ = kRange;

@@ -46,4 +46,23 @@ std::optional<std::string> firstNonQtArgument(const std::vector<std::string>& ar
   return std::nullopt;
 }
 
+std::optional<std::string> styleArgument(const std::vector<std::string>& arguments) {
+  std::optional<std::string> style;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view name = arguments[i];
+    if (!name.starts_with('-')) {
+      continue;
+    }
+    name.remove_prefix(name.starts_with("--") ? 2 : 1);
+    if (name.starts_with("style=")) {
+      style = std::string(name.substr(6));
+    } else if (name == "style" && i + 1 < arguments.size()) {
+      style = arguments[++i];
+    } else if (name.find('=') == std::string_view::npos && contains(kWithValue, name)) {
+      ++i;  // another option's value, even one that reads "-style"
+    }
+  }
+  return style;
+}
+
 }  // namespace orvik

@@ -11,4 +11,8 @@ namespace orvik {
 // misspelt option of the tool stops the start instead of being dropped.
 std::optional<std::string> firstNonQtArgument(const std::vector<std::string>& arguments);
 
+// The style named with -style NAME or -style=NAME (one dash or two), which Qt applies itself;
+// the last one counts. Nothing when none is named and the tool's own default applies.
+std::optional<std::string> styleArgument(const std::vector<std::string>& arguments);
+
 }  // namespace orvik

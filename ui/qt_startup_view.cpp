@@ -14,7 +14,11 @@ void QtStartupView::showMessage(const std::string& text, unsigned style) {
   }
   CMsgBox box(window_ != nullptr && window_->isVisible() ? window_.data() : nullptr,
               QString::fromStdString(text), QString(), style);
-  box.exec();
+  if (runner_) {
+    runner_(box);
+  } else {
+    box.exec();
+  }
 }
 
 void QtStartupView::raiseWindow() {

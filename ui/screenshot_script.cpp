@@ -11,6 +11,9 @@
 
 #include "app/string_table.h"
 #include "pack/demo_package.h"
+#include "sim/fault_plan.h"
+#include "sim/sim_cable_driver.h"
+#include "sim/sim_radio.h"
 #include "ui/about_dialog.h"
 #include "ui/artwork.h"
 #include "ui/login_dialog.h"
@@ -54,7 +57,9 @@ void paintFrame(QPainter& p, const QRect& outer, const QString& title, const QIc
   font.setBold(true);
   p.setFont(font);
   p.setPen(active ? QColor(0x20, 0x24, 0x2a) : QColor(0x80, 0x84, 0x8a));
-  p.drawText(QRect(textLeft, bar.top(), bar.width() - 120, bar.height()),
+  // The title runs up to the title buttons: two on the main window, one on a dialog.
+  const int buttons = mainWindow ? 72 : 40;
+  p.drawText(QRect(textLeft, bar.top(), bar.right() - buttons - textLeft, bar.height()),
              Qt::AlignLeft | Qt::AlignVCenter, title);
 
   // Title buttons: close, and for the main window minimise as well.
@@ -116,8 +121,22 @@ QImage framedPicture(QWidget& window, QWidget* dialog) {
 }
 
 ScreenshotScript::ScreenshotScript(COstrelFlashToolDlg& window, MainController& controller,
-                                   QString folder)
-    : window_(window), controller_(controller), folder_(std::move(folder)) {}
+                                   SimRadio& radio, SimCableDriver& cable, QString folder)
+    : window_(window),
+      controller_(controller),
+      radio_(radio),
+      cable_(cable),
+      folder_(std::move(folder)) {}
+
+void ScreenshotScript::pictureResult(const QString& name, const std::function<void()>& action) {
+  resultPicture_ = name;
+  action();
+  QApplication::processEvents();
+  if (!resultPicture_.isEmpty()) {
+    failures_ << QStringLiteral("%1 (no result was shown)").arg(name);
+    resultPicture_.clear();
+  }
+}
 
 void ScreenshotScript::save(const QImage& picture, const QString& name) {
   const QString path = QDir(folder_).filePath(name);
@@ -143,12 +162,19 @@ bool ScreenshotScript::run() {
 
   // Questions are answered Yes and messages OK; the first question is pictured on the way.
   window_.setMessageBoxRunner([this](CMsgBox& box) {
-    if (!messageBoxTaken_ && box.buttonKind() == 4) {
+    const bool question = box.buttonKind() == 4;
+    if (!messageBoxTaken_ && question) {
       box.show();
       QApplication::processEvents();
       save(framedPicture(window_, &box), QStringLiteral("message-box.png"));
       messageBoxTaken_ = true;
+    } else if (!resultPicture_.isEmpty() && !question) {
+      box.show();
+      QApplication::processEvents();
+      save(framedPicture(window_, &box), resultPicture_);
+      resultPicture_.clear();
     }
+    box.hide();
     return box.defaultButtonId();
   });
   window_.setPasswordRunner([](CDialogPwd& dialog) {
@@ -163,6 +189,7 @@ bool ScreenshotScript::run() {
     }
   });
 
+  const SimRadioConfig asItCame = radio_.config();
   window_.show();
   QApplication::processEvents();
   controller_.onCableCount(1);
@@ -187,6 +214,24 @@ bool ScreenshotScript::run() {
   if (!updateTaken_) {
     failures_ << QStringLiteral("update.png (the update showed no progress)");
   }
+
+  // An update that fails on the way, on the radio as it came: the radio stops acknowledging
+  // its memory writes.
+  radio_.setConfig(asItCame);
+  radio_.setFaultPlan(FaultPlan().addEvery(RequestKind::MemWrite, FaultKind::NoAcknowledge));
+  pictureResult(QStringLiteral("update-failed.png"), [this] { controller_.onUpdate(); });
+  check(!controller_.lastOutcome().succeeded(), "update-failed.png: the update did not fail");
+  radio_.setFaultPlan(FaultPlan());
+
+  // The cable is pulled while the window still shows it attached, then the window learns it.
+  cable_.disconnect();
+  pictureResult(QStringLiteral("port-vanished.png"), [this] { controller_.onGetRadioInfo(); });
+  controller_.onCableCount(0);
+  QApplication::processEvents();
+  pictureResult(QStringLiteral("no-cable.png"), [this] { controller_.onGetRadioInfo(); });
+  cable_.reconnect();
+  controller_.onCableCount(1);
+  QApplication::processEvents();
 
   controller_.onDealerLogin();
   check(controller_.dealerMode(), "dealer.png: the dealer login");

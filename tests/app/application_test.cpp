@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "app/paths.h"
@@ -39,6 +40,10 @@ class EnvironmentGuard {
   void unset(const char* name) {
     remember(name);
     ::unsetenv(name);
+  }
+  void set(const char* name, const std::string& value) {
+    remember(name);
+    ::setenv(name, value.c_str(), 1);
   }
   ~EnvironmentGuard() {
     for (const auto& [name, value] : saved_) {
@@ -169,7 +174,9 @@ TEST_F(ApplicationTest, ThePackageMustBeOfTheToolsRegionInAnyLetterCase) {
       EXPECT_TRUE(view.messages.empty());
       EXPECT_TRUE(newLogLines().empty());
     } else {
-      EXPECT_EQ(view.messages, std::vector<std::string>{"16:" + kFileMissingText});
+      EXPECT_EQ(view.messages, std::vector<std::string>{
+                                   "16:" + kFileMissingText + "\n\nThe update package in " +
+                                   packageDir().string() + " is made for region LACX, not LACR."});
       EXPECT_EQ(newLogLines(),
                 std::vector<std::string>{
                     "Error:invalid config file.The the applicatio only supportes region [LACR]"});
@@ -186,8 +193,121 @@ TEST_F(ApplicationTest, AMissingSetupFileIsLoggedShownAndEndsTheStart) {
   EXPECT_EQ(newLogLines(), std::vector<std::string>{"Error:failed to open the specified file [" +
                                                     app.setupPath().string() + "]."});
   EXPECT_TRUE(testing::errorLines().empty());
-  EXPECT_EQ(view.messages, std::vector<std::string>{"16:" + kFileMissingText});
+  EXPECT_EQ(view.messages,
+            std::vector<std::string>{"16:" + kFileMissingText + "\n\nThe setup file " +
+                                     app.setupPath().string() + " is missing."});
   EXPECT_EQ(app.instanceLock(), nullptr);
+}
+
+// Below string 112 the user reads which file stopped the start and where it was looked for.
+TEST_F(ApplicationTest, AFileProblemAtStartSaysWhichFileAndWhere) {
+  const std::string config = (packageDir() / "config.xml").string();
+  const std::string setup = (machineDir() / "data" / "setup.dat").string();
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::string problem;
+  };
+  const std::vector<Case> cases = {
+      {"no package", [] {}, "The update package's file " + config + " is missing."},
+      {"a damaged package", [&] { std::ofstream(config, std::ios::binary) << "not scrambled xml"; },
+       "The update package in " + packageDir().string() +
+           " is damaged or incomplete (The initial file [" + config + "] is invalid.)"},
+      {"no setup file", [&] { writeScrambled(config, "<package id=\"LACR\" name=\"LACR\"/>"); },
+       "The setup file " + setup + " is missing."},
+      {"an empty setup file",
+       [&] {
+         writeScrambled(config, "<package id=\"LACR\" name=\"LACR\"/>");
+         std::ofstream(setup, std::ios::binary).flush();
+       },
+       "The setup file " + setup + " is damaged or does not belong to the update package in " +
+           packageDir().string() + " (The setup file [" + setup + "] is invalid.)"},
+      {"a setup file of another region",
+       [&] {
+         writeScrambled(config, "<package id=\"LACR\" name=\"LACR\"/>");
+         writeScrambled(setup, "<setup id=\"lacr\" name=\"LACR\"/>");
+       },
+       "The setup file " + setup + " is damaged or does not belong to the update package in " +
+           packageDir().string() + " (The setup has a different region id with config.)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(config);
+    std::filesystem::remove(setup);
+    c.arrange();
+    RecordingView view;
+    Application app(driver_, clock_, view, options());
+    ASSERT_TRUE(app.PrepareEnvironment());
+    EXPECT_FALSE(app.LoadSettings());
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"16:" + kFileMissingText + "\n\n" + c.problem});
+  }
+}
+
+// The installer's step at the first start on a machine: the installation's setup file is
+// copied into a per-machine folder that has none, privately, and never over one it has.
+TEST_F(ApplicationTest, AMachineWithoutASetupFileTakesTheInstalledOne) {
+  writeScrambled(packageDir() / "config.xml", "<package id=\"LACR\" name=\"LACR\"/>");
+  const std::filesystem::path installed = folder_ / "installed" / "setup.dat";
+  const std::filesystem::path setup = machineDir() / "data" / "setup.dat";
+  RecordingView view;
+  std::string error;
+  {
+    // Nothing installed: nothing copied, and the user learns where it was looked for.
+    Application app(driver_, clock_, view, options());
+    ASSERT_TRUE(app.PrepareEnvironment());
+    EXPECT_EQ(app.takeInstalledSetup(installed, error), Application::SetupCopy::NoneInstalled);
+    EXPECT_FALSE(std::filesystem::exists(setup));
+    EXPECT_FALSE(app.LoadSettings());
+    EXPECT_EQ(view.messages, std::vector<std::string>{
+                                 "16:" + kFileMissingText + "\n\nThe setup file " + setup.string() +
+                                 " is missing. The installation has none to " + "copy in " +
+                                 installed.parent_path().string() + "."});
+  }
+  std::filesystem::create_directories(installed.parent_path());
+  writeScrambled(installed, setupXml("LACR"));
+  {
+    Application app(driver_, clock_, view, options());
+    ASSERT_TRUE(app.PrepareEnvironment());
+    EXPECT_EQ(app.takeInstalledSetup(installed, error), Application::SetupCopy::Copied) << error;
+    EXPECT_EQ(std::filesystem::status(setup).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_TRUE(app.LoadSettings());
+    EXPECT_EQ(app.config().dealerPassword, "d");
+  }
+  // The machine's own file, with a dealer login remembered, stays as it is.
+  writeScrambled(setup, "<setup id=\"LACR\" name=\"LACR\"><pwd cd1=\"d\" cd2=\"d\"/></setup>");
+  {
+    Application app(driver_, clock_, view, options());
+    ASSERT_TRUE(app.PrepareEnvironment());
+    EXPECT_EQ(app.takeInstalledSetup(installed, error), Application::SetupCopy::Present);
+    ASSERT_TRUE(app.LoadSettings());
+    EXPECT_EQ(app.config().savedPassword, "d");
+  }
+}
+
+// A run on the simulated radio keeps to a machine folder of its own unless one is named: the
+// real machine's folder, also one named in ORVIK_DATA_DIR, is never created or written.
+TEST_F(ApplicationTest, TheSimulatedMachineHasAFolderOfItsOwn) {
+  EnvironmentGuard environment;
+  environment.set("XDG_DATA_HOME", (folder_ / "xdg").string());
+  environment.set("ORVIK_DATA_DIR", (folder_ / "real").string());
+  RecordingView view;
+  Application simulated(driver_, clock_, view, {std::nullopt, packageDir().string(), {}});
+  simulated.useSimulatedMachine();
+  ASSERT_TRUE(simulated.PrepareEnvironment());
+  EXPECT_EQ(simulated.dataDir(),
+            folder_ / "xdg" / "Corvane Solutions" / "Orvik Update Tool (simulated radio)");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "real"));
+
+  Application named(driver_, clock_, view, options());
+  named.useSimulatedMachine();
+  ASSERT_TRUE(named.PrepareEnvironment());
+  EXPECT_EQ(named.dataDir(), machineDir());
+
+  Application real(driver_, clock_, view, {std::nullopt, packageDir().string(), {}});
+  ASSERT_TRUE(real.PrepareEnvironment());
+  EXPECT_EQ(real.dataDir(), folder_ / "real");
 }
 
 TEST_F(ApplicationTest, ASecondStartRaisesTheFirstUnlessItsOwnFilesAreBroken) {
@@ -203,7 +323,10 @@ TEST_F(ApplicationTest, ASecondStartRaisesTheFirstUnlessItsOwnFilesAreBroken) {
   RecordingView brokenView;
   Application brokenStart(driver_, clock_, brokenView, broken);
   EXPECT_FALSE(brokenStart.startUp());
-  EXPECT_EQ(brokenView.messages, std::vector<std::string>{"16:" + kFileMissingText});
+  EXPECT_EQ(
+      brokenView.messages,
+      std::vector<std::string>{"16:" + kFileMissingText + "\n\nThe update package's file " +
+                               (folder_ / "nothing" / "config.xml").string() + " is missing."});
   EXPECT_EQ(brokenStart.instanceLock(), nullptr);
 
   RecordingView secondView;

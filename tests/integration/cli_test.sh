@@ -35,6 +35,51 @@ status=0
 [ "$status" -eq 3 ] || fail "a declined update exits 3, not $status"
 grep -q "Do you want to continue?" "$work/err" || fail "the question goes to standard error"
 
+# The simulated radio keeps to a machine folder of its own: the real one (the data home's, or
+# one named in ORVIK_DATA_DIR) is never written.
+out=$(HOME="$work/home" XDG_DATA_HOME="" ORVIK_DATA_DIR="$work/real" "$cli" --simulate info) ||
+  fail "simulated run without --data-dir: $out"
+[ -f "$work/home/.local/share/Corvane Solutions/Orvik Update Tool (simulated radio)/data/setup.dat" ] ||
+  fail "the simulated machine has no folder of its own"
+[ ! -e "$work/real" ] && [ ! -e "$work/home/.local/share/Corvane Solutions/Orvik Update Tool" ] ||
+  fail "the simulated radio wrote into the real machine's folder"
+
+# A file needed at the start that is missing or damaged: below the message, which file and
+# where it was looked for; then where the log is. The tool is installed in a folder of its own.
+mkdir -p "$work/inst/bin" "$work/broken"
+cp "$cli" "$work/inst/bin/"
+message="A file needed for application could not be found or is corrupted. Please re-install \
+the application.
+If you continue to get this message, please contact Customer Service."
+start_failure() { # expected-problem machine-folder arguments...
+  local expected=$1 machine=$2 status=0
+  shift 2
+  "$work/inst/bin/orvik-cli" --port "$work/no-such-port" --data-dir "$machine" "$@" info \
+    >"$work/out" 2>"$work/err" || status=$?
+  [ "$status" -eq 1 ] || fail "a start without its files exits 1, not $status"
+  [ "$(cat "$work/err")" = "$message
+
+$expected
+See $machine/log/err.log" ] || fail "start-up failure, expected '$expected', got: $(cat "$work/err")"
+  [ ! -s "$work/out" ] || fail "start-up failure printed a result: $(cat "$work/out")"
+}
+start_failure "The setup file $work/m1/data/setup.dat is missing. The installation has none to \
+copy in $work/inst/data." "$work/m1" --package "$build/demo"
+start_failure "The update package's file $work/inst/data/config.xml is missing." "$work/m1"
+echo "not scrambled xml" >"$work/broken/config.xml"
+start_failure "The update package in $work/broken is damaged or incomplete (The initial file \
+[$work/broken/config.xml] is invalid.)" "$work/m1" --package "$work/broken"
+# With the installation's setup file, the first start copies it and goes on to the cable.
+mkdir -p "$work/inst/data"
+cp "$build/demo/setup.dat" "$work/inst/data/setup.dat"
+status=0
+"$work/inst/bin/orvik-cli" --port "$work/no-such-port" --package "$build/demo" \
+  --data-dir "$work/m2" info >"$work/out" 2>&1 || status=$?
+cmp -s "$work/inst/data/setup.dat" "$work/m2/data/setup.dat" ||
+  fail "the first start did not take the installation's setup file: $(cat "$work/out")"
+grep -qx "Failed to connect radio." "$work/out" || fail "after the copy: $(cat "$work/out")"
+rm -rf "$work/inst"
+
 # A radio on a pty, served by the simulator.
 start_sim() {
   local fifo="$work/sim.out.$1"

@@ -336,6 +336,25 @@ TEST_F(DemoPackage, InspectPointsAtADamagedFile) {
   EXPECT_NE(run.out.find("4 of 5 containers valid"), std::string::npos);
 }
 
+// A setup file in the package folder must load with its configuration, as at a first start.
+TEST_F(DemoPackage, InspectLoadsTheSetupFileWithThePackage) {
+  ASSERT_EQ(pack({"demo", data().string(), "--setup", (data() / "setup.dat").string()}).code,
+            kPackOk);
+  PackRun run = pack({"inspect", data().string()});
+  EXPECT_EQ(run.code, kPackOk) << run.out;
+  EXPECT_NE(run.out.find("setup.dat loads with config.xml\n"), std::string::npos) << run.out;
+
+  const std::filesystem::path plain = folder_ / "setup.xml";
+  std::ofstream(plain) << "<setup id=\"LACX\" name=\"LACR\"/>";
+  ASSERT_EQ(pack({"scramble", plain.string(), (data() / "setup.dat").string()}).code, kPackOk);
+  run = pack({"inspect", data().string()});
+  EXPECT_EQ(run.code, kPackFailed);
+  EXPECT_NE(run.out.find("setup.dat REFUSED with config.xml: The setup has a different region id "
+                         "with config.\n"),
+            std::string::npos)
+      << run.out;
+}
+
 // inspect applies the checks the update makes before it erases anything, and fails where the
 // update would refuse the package.
 TEST_F(DemoPackage, InspectRefusesWhatTheUpdateRefuses) {

@@ -17,6 +17,7 @@
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -31,6 +32,7 @@
 #include "tests/package/temp_folder.h"
 #include "tests/support/error_text_fixture.h"
 #include "tests/support/stop_points.h"
+#include "ui/help_opener.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
 #include "ui/msg_box.h"
@@ -107,6 +109,21 @@ class MainWindowTest : public testing::ErrorTextTest {
     window->show();
   }
 
+  // The error log's lines written since the last call, without their time stamps.
+  std::vector<std::string> newLogLines() {
+    std::ifstream in(errorLog().path());
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t index = 0;
+    while (std::getline(in, line)) {
+      if (index++ >= logLinesSeen_) {
+        lines.push_back(line.substr(line.find("] ") + 2));
+      }
+    }
+    logLinesSeen_ = index;
+    return lines;
+  }
+
   QPushButton* button(Control which) const {
     return qobject_cast<QPushButton*>(window->control(which));
   }
@@ -125,6 +142,7 @@ class MainWindowTest : public testing::ErrorTextTest {
   std::deque<int> answers;
   std::deque<QString> passwords;
   QStringList loginHints;
+  std::size_t logLinesSeen_ = 0;
 };
 
 TEST_F(MainWindowTest, MenusAndTheirStatusBarHelp) {
@@ -210,17 +228,151 @@ TEST_F(MainWindowTest, LanguagesAreListedCheckedAndChosen) {
   EXPECT_EQ(reloaded.currentLanguage, "de");
 }
 
-TEST_F(MainWindowTest, HelpWithoutItsFileSaysSo) {
+// F1 opens the compiled help file when the desktop has a viewer for it, else the HTML manual in
+// the browser; whatever cannot be opened, by the opener's own exit status, says so.
+TEST_F(MainWindowTest, HelpOpensTheManualOrSaysWhyNot) {
+  struct Case {
+    const char* name;
+    std::string language;
+    std::vector<std::string> files;  // in lang/
+    // The scripted openers' answers, in the order they run: exit status and output.
+    std::vector<std::pair<int, QString>> answers;
+    QStringList expectedRuns;  // program and arguments, with lang/ as "L/"
+    bool unavailable;
+  };
+  const QString mime = QStringLiteral("xdg-mime query default application/vnd.ms-htmlhelp");
+  const std::vector<Case> cases = {
+      {"no help installed", "", {}, {}, {}, true},
+      {"the HTML manual in the browser",
+       "",
+       {"en_us.html"},
+       {{0, ""}},
+       {"xdg-open L/en_us.html"},
+       false},
+      {"the browser fails", "", {"en_us.html"}, {{4, ""}}, {"xdg-open L/en_us.html"}, true},
+      {"no opener on the machine", "", {"en_us.html"}, {{-1, ""}}, {"xdg-open L/en_us.html"}, true},
+      {"the compiled file with its viewer",
+       "",
+       {"en_us.chm", "en_us.html"},
+       {{0, "xchm.desktop\n"}, {0, ""}},
+       {mime, "xdg-open L/en_us.chm"},
+       false},
+      {"the compiled file without a viewer",
+       "",
+       {"en_us.chm", "en_us.html"},
+       {{0, "\n"}, {0, ""}},
+       {mime, "xdg-open L/en_us.html"},
+       false},
+      {"the viewer fails, the manual opens",
+       "",
+       {"en_us.chm", "en_us.html"},
+       {{0, "xchm.desktop\n"}, {2, ""}, {0, ""}},
+       {mime, "xdg-open L/en_us.chm", "xdg-open L/en_us.html"},
+       false},
+      {"the viewer fails and there is no manual",
+       "",
+       {"en_us.chm"},
+       {{0, "xchm.desktop\n"}, {2, ""}},
+       {mime, "xdg-open L/en_us.chm"},
+       true},
+      {"the chosen language's manual",
+       "fr_ca",
+       {"fr_ca.html", "en_us.html"},
+       {{0, ""}},
+       {"xdg-open L/fr_ca.html"},
+       false},
+      {"a language code that names another folder", "../en_us", {"en_us.html"}, {}, {}, true},
+  };
   openWindow();
-  // No language chosen: the English file is looked for in lang/, and there is none.
-  window->setBaseFolder(folder_.path());
-  window->menuAction(COstrelFlashToolDlg::kHelpContentsId)->trigger();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, QStringLiteral("The help files are unavailable."));
-  EXPECT_EQ(shown[0].icon, MessageIcon::Asterisk);
-  std::ifstream log(errorLog().path());
-  const std::string written{std::istreambuf_iterator<char>(log), {}};
-  EXPECT_NE(written.find("Failed to load help file."), std::string::npos);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path base = folder_.path() / "tool";
+    std::filesystem::remove_all(base);
+    std::filesystem::create_directories(base / "lang");
+    for (const std::string& file : c.files) {
+      std::ofstream(base / "lang" / file) << "help";
+    }
+    window->setBaseFolder(base);
+    config.currentLanguage = c.language;
+    const QString lang = QString::fromStdString((base / "lang").string()) + QLatin1Char('/');
+    QStringList runs;
+    std::deque<std::pair<int, QString>> answers(c.answers.begin(), c.answers.end());
+    window->setHelpLauncher(
+        [&](const QString& program, const QStringList& arguments, ProgramDone done) {
+          runs << (QStringList{program} + arguments).join(QLatin1Char(' ')).replace(lang, "L/");
+          ASSERT_FALSE(answers.empty());
+          const auto [status, output] = answers.front();
+          answers.pop_front();
+          done(status, output);
+        });
+    shown.clear();
+    newLogLines();
+    window->menuAction(COstrelFlashToolDlg::kHelpContentsId)->trigger();
+    EXPECT_EQ(runs, c.expectedRuns);
+    EXPECT_TRUE(answers.empty());
+    if (c.unavailable) {
+      ASSERT_EQ(shown.size(), 1u);
+      EXPECT_EQ(shown[0].text, QStringLiteral("The help files are unavailable."));
+      EXPECT_EQ(shown[0].icon, MessageIcon::Asterisk);
+      EXPECT_EQ(newLogLines(), std::vector<std::string>{"Failed to load help file."});
+    } else {
+      EXPECT_TRUE(shown.empty());
+      EXPECT_TRUE(newLogLines().empty());
+    }
+  }
+}
+
+// The window's launcher reports the opener's exit status, and -1 for one that is not there.
+TEST(ProcessLauncherTest, ReportsTheExitStatusAndOutput) {
+  QObject owner;
+  const ProgramLauncher launch = processLauncher(&owner);
+  struct Case {
+    QString program;
+    QStringList arguments;
+    int status;
+    QString output;
+  };
+  const Case cases[] = {
+      {"sh", {"-c", "echo viewer.desktop"}, 0, "viewer.desktop\n"},
+      {"sh", {"-c", "exit 4"}, 4, ""},
+      {"/nonexistent/opener", {}, -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program.toStdString());
+    std::optional<std::pair<int, QString>> result;
+    launch(c.program, c.arguments, [&](int status, const QString& output) {
+      EXPECT_FALSE(result.has_value()) << "answered twice";
+      result.emplace(status, output);
+    });
+    // The process ends on its own; the loop only waits for its answer to arrive.
+    while (!result) {
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    EXPECT_EQ(result->first, c.status);
+    EXPECT_EQ(result->second, c.output);
+  }
+}
+
+// The window is wide enough that the status bar's cable part holds either text whole, also in
+// a larger font.
+TEST_F(MainWindowTest, TheStatusBarShowsTheCableTextWhole) {
+  openWindow();
+  for (const int points : {0, 15}) {
+    SCOPED_TRACE(points);
+    if (points != 0) {
+      QFont larger = window->font();
+      larger.setPointSize(points);
+      window->setFont(larger);
+      window->layoutForDealerMode(false);  // fits the window to its contents again
+    }
+    CProgressStatusBar* bar = window->progressStatusBar();
+    for (const bool connected : {true, false}) {
+      window->setCableStatus(connected);
+      EXPECT_LE(bar->fontMetrics().horizontalAdvance(bar->cableText()),
+                bar->cableTextRect().width())
+          << bar->cableText().toStdString() << " in a window " << window->width() << " wide";
+    }
+  }
 }
 
 TEST_F(MainWindowTest, TheSerialNumberRowAppearsAfterTheDealerLogin) {

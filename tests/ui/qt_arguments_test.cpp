@@ -26,5 +26,25 @@ TEST(QtArgumentsTest, OnlyQtsOwnOptionsPass) {
   }
 }
 
+TEST(QtArgumentsTest, TheStyleGivenIsFound) {
+  using Args = std::vector<std::string>;
+  const struct {
+    Args arguments;
+    std::optional<std::string> style;
+  } cases[] = {
+      {{}, std::nullopt},
+      {{"-platform", "offscreen", "-reverse"}, std::nullopt},
+      {{"-style", "Windows"}, "Windows"},
+      {{"--style", "Windows"}, "Windows"},
+      {{"-style=Windows"}, "Windows"},
+      {{"--style=Windows", "-style", "Fusion"}, "Fusion"},
+      {{"-title", "-style"}, std::nullopt},  // the title's value
+      {{"-stylesheet", "a.qss"}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(styleArgument(c.arguments), c.style) << ::testing::PrintToString(c.arguments);
+  }
+}
+
 }  // namespace
 }  // namespace orvik
