@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
+#include "cli/failure_help.h"
 #include "cli/terminal_view.h"
 #include "errors/error_log.h"
 #include "frontend/controller_wiring.h"
@@ -48,7 +49,8 @@ std::vector<Labelled> panelFields(const RadioPanel& panel) {
 }
 
 // Prints the panel and the result of the action; returns the exit status it stands for.
-int printResult(const MainController& controller, const TerminalView& view, bool json) {
+int printResult(const MainController& controller, const TerminalView& view, bool json,
+                std::uint64_t loggedBefore) {
   const ActionOutcome& outcome = controller.lastOutcome();
   const int status = outcome.cancelled || view.declined()
                          ? kExitDeclined
@@ -71,7 +73,7 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     }
   }
   if (status == kExitRadioFailure) {
-    std::cerr << "Details are in " << errorLog().path() << '\n';
+    printFailureHelp(outcome, loggedBefore, std::cerr);
   }
   return status;
 }
@@ -183,6 +185,7 @@ int main(int argc, char** argv) {
   MainController controller(manager, application.task(), application.config(), view);
   wireController(controller, application, std::cerr);
   controller.initialize();
+  const std::uint64_t loggedBefore = errorLog().linesWritten();
 
   if (cables->parsed()) {
     int first = -1;
@@ -225,5 +228,5 @@ int main(int argc, char** argv) {
   } else {
     controller.onGetRadioInfo();
   }
-  return printResult(controller, view, json);
+  return printResult(controller, view, json, loggedBefore);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -32,6 +33,9 @@ class ErrorLog {
   bool logLine(const char* format, ...) ORVIK_PRINTF(2, 3);
   // Writes the text as it stands, never as a format.
   bool logText(std::string_view text);
+  // How many lines this run has written; a caller that compares it before and after an
+  // action knows whether the log holds anything about that action.
+  std::uint64_t linesWritten() const;
 
   // Where the time stamps come from; the local wall clock unless a test sets another.
   void setTimeSource(std::function<std::time_t()> now);
@@ -44,6 +48,7 @@ class ErrorLog {
   std::filesystem::path path_;
   std::FILE* file_ = nullptr;
   int linesLeft_ = 0;
+  std::uint64_t linesWritten_ = 0;
   std::function<std::time_t()> now_;
 };
 

@@ -34,7 +34,7 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     application.useDemoPackage();
   }
   if (!application.PrepareEnvironment()) {
-    err << "Cannot prepare the per-machine folder; see " << errorLog().path() << '\n';
+    err << "Cannot prepare the per-machine folder; see " << errorLog().path().string() << '\n';
     return false;
   }
   if (radio_ && !startup.packageDir && !std::filesystem::exists(application.setupPath())) {
@@ -46,14 +46,14 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     }
   }
   if (!application.LoadSettings()) {
-    err << "See " << errorLog().path() << '\n';
+    err << "See " << errorLog().path().string() << '\n';
     return false;
   }
   if (trace) {
     if (trace_.enable(defaultTracePath())) {
       application.radioManager().radioInfo()->engine().setTrace(&trace_);
     } else {
-      err << "Cannot write the frame trace to " << defaultTracePath() << '\n';
+      err << "Cannot write the frame trace to " << defaultTracePath().string() << '\n';
     }
   }
   return true;

@@ -52,6 +52,7 @@ TEST_F(ErrorLogTest, WritesTimeStampedLinesIntoLogFolder) {
   EXPECT_EQ(contents(log_.path()),
             "[ 12-06 15:04:33 ] Error:failed to open file [a.kxk].\n"
             "[ 12-06 15:04:33 ] 100% plain %s\n");
+  EXPECT_EQ(log_.linesWritten(), 2u);
 }
 
 TEST_F(ErrorLogTest, TrailingSeparatorIsNotDoubled) {
@@ -79,12 +80,14 @@ TEST_F(ErrorLogTest, AppendsToEarlierRunsAndStartsAfreshAfter1000Lines) {
 TEST_F(ErrorLogTest, LinesBeforeSetLogDirectoryAreLost) {
   EXPECT_FALSE(log_.logLine("too early"));
   EXPECT_FALSE(fs::exists(base_ / "log"));
+  EXPECT_EQ(log_.linesWritten(), 0u);  // nothing for anyone to look up
 }
 
 TEST_F(ErrorLogTest, UnwritableFolderFailsQuietly) {
   fs::create_directories(base_ / "log" / "err.log");  // a folder where the file should be
   log_.setLogDirectory(base_.string());
   EXPECT_FALSE(log_.logLine("nowhere to go"));
+  EXPECT_EQ(log_.linesWritten(), 0u);
 }
 
 }  // namespace
