@@ -14,6 +14,7 @@
 #include "cli/console_client.h"
 #include "cli/exit_codes.h"
 #include "cli/failure_help.h"
+#include "cli/interrupt_guard.h"
 #include "cli/terminal_view.h"
 #include "errors/error_log.h"
 #include "frontend/controller_wiring.h"
@@ -215,6 +216,7 @@ int main(int argc, char** argv) {
 
   if (update->parsed()) {
     view.setKeepPersonality(!noKeep);
+    guardUpdateAgainstInterrupt(controller.programCommand(), viewOptions.progressBar);
     controller.onUpdate();
   } else if (serial->parsed()) {
     if (!controller.dealerMode()) {

@@ -184,6 +184,9 @@ void MainController::onMessage(const Message& message) {
     case MSG_PROGRESS:
       view_.setProgress(static_cast<unsigned>(message.wParam));
       break;
+    case MSG_COMMAND_STEP:
+      view_.setProgressStep(updatePhaseName(static_cast<unsigned>(message.wParam)));
+      break;
     case MSG_CABLE_COUNT:
       onCableCount(message.lParam);
       break;
