@@ -209,16 +209,8 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
     outcome.style = style;
     return false;
   };
-  if (!manager_.connect(true)) {
-    USBSerial& port = radio().port();
-    if (errorEntries().empty()) {
-      // No cable was found, so nothing was opened and nothing has said why yet.
-      const std::string hint = port.driver().noCableHint();
-      if (!hint.empty()) {
-        appendError(ErrorCategory::PROT, "%s", hint.c_str());
-      }
-    }
-    return connectFailed(outcome);
+  if (!connectCable(outcome)) {
+    return false;
   }
   USBSerial& port = radio().port();
   int mode = TOVR::kProbeUndecided;
@@ -236,15 +228,33 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
     return failWith(StringId::CableUnsupported, kStyleError);
   }
   if (!radio().readIdentity()) {
-    connectFailed(outcome);
-    // The cable is there; the line of the read that failed would tell the user little.
-    outcome.text = str(StringId::ConnectFailed) + "\n" + kRadioSilent;
-    return false;
+    return identityNotRead(outcome);
   }
   if (!config_.HasModel(modelNumberText())) {
     return failWith(StringId::RadioNotSupported, kStyleError);
   }
   return true;
+}
+
+bool MainController::connectCable(ActionOutcome& outcome) {
+  if (manager_.connect(true)) {
+    return true;
+  }
+  if (errorEntries().empty()) {
+    // No cable was found, so nothing was opened and nothing has said why yet.
+    const std::string hint = radio().port().driver().noCableHint();
+    if (!hint.empty()) {
+      appendError(ErrorCategory::PROT, "%s", hint.c_str());
+    }
+  }
+  return connectFailed(outcome);
+}
+
+bool MainController::identityNotRead(ActionOutcome& outcome) {
+  connectFailed(outcome);
+  // The cable is there; the line of the read that failed would tell the user little.
+  outcome.text = str(StringId::ConnectFailed) + "\n" + kRadioSilent;
+  return false;
 }
 
 bool MainController::connectFailed(ActionOutcome& outcome) {
@@ -771,8 +781,11 @@ void MainController::onUpdateSerialNumber() {
   UpdateRecord record;
   record.kind = "serial";
   record.started = std::chrono::system_clock::now();
-  if (!manager_.connect(true) || !radio().readIdentity()) {
-    fail(StringId::ConnectFailed);
+  if (!connectCable(outcome) || !radio().readIdentity()) {
+    ok = false;
+    if (radio().connected) {
+      identityNotRead(outcome);
+    }
   } else if (!config_.HasModel(modelNumberText())) {
     fail(StringId::RadioNotSupported);
   }

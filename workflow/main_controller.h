@@ -152,6 +152,10 @@ class MainController : public Event {
   // The result of a connect or identity read that failed, with the reason below the message
   // and the error text in the error log.
   bool connectFailed(ActionOutcome& outcome);
+  // Finds and opens the cable; on failure sets the result with the reason.
+  bool connectCable(ActionOutcome& outcome);
+  // The result of an identity read that failed on an open cable.
+  bool identityNotRead(ActionOutcome& outcome);
   void closeIfOpen();
   // The running action (kIdle: none); the console hears when one starts and ends.
   void setBusy(Busy operation);
