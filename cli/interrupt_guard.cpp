@@ -29,7 +29,7 @@ void say(std::string_view text) {
   }
 }
 
-extern "C" void onInterrupt(int signal) {
+extern "C" void onInterrupt(int number) {
   CmdProgram* program = guarded.load();
   if (program != nullptr && program->flashing()) {
     program->requestStop();
@@ -40,8 +40,8 @@ extern "C" void onInterrupt(int signal) {
     return;
   }
   // Nothing that cannot be interrupted is running: end the way Ctrl-C always does.
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+  std::signal(number, SIG_DFL);
+  std::raise(number);
 }
 
 }  // namespace
