@@ -18,6 +18,8 @@
 #include "cli/station.h"
 #include "cli/station_report.h"
 #include "cli/station_worker.h"
+#include "cli/failure_help.h"
+#include "cli/interrupt_guard.h"
 #include "cli/terminal_view.h"
 #include "commands/update_journal.h"
 #include "errors/error_log.h"
@@ -97,7 +99,7 @@ void printUpdateJson(std::ostream& out, const UpdateRecord& record) {
 // Prints the panel and the result of the action; returns the exit status it stands for. A
 // question answered No ends the action before the radio is changed: that is all it says.
 int printResult(const MainController& controller, const TerminalView& view, bool json,
-                bool updating) {
+                bool updating, std::uint64_t loggedBefore) {
   const ActionOutcome& outcome = controller.lastOutcome();
   const int status = outcome.cancelled || view.declined()
                          ? kExitDeclined
@@ -136,7 +138,7 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     }
   }
   if (status == kExitRadioFailure) {
-    std::cerr << "Details are in " << errorLog().path() << '\n';
+    printFailureHelp(outcome, loggedBefore, std::cerr);
   }
   return status;
 }
@@ -433,6 +435,7 @@ int main(int argc, char** argv) {
   MainController controller(manager, application.task(), application.config(), view);
   wireController(controller, application, std::cerr);
   controller.initialize();
+  const std::uint64_t loggedBefore = errorLog().linesWritten();
 
   if (cables->parsed()) {
     int first = -1;
@@ -473,6 +476,7 @@ int main(int argc, char** argv) {
 
   if (update->parsed()) {
     view.setKeepPersonality(!noKeep);
+    guardUpdateAgainstInterrupt(controller.programCommand(), viewOptions.progressBar);
     controller.onUpdate();
   } else if (serial->parsed()) {
     if (!controller.dealerMode()) {
@@ -486,5 +490,5 @@ int main(int argc, char** argv) {
   } else {
     controller.onGetRadioInfo();
   }
-  return printResult(controller, view, json, update->parsed());
+  return printResult(controller, view, json, update->parsed(), loggedBefore);
 }

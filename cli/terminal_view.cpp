@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 
@@ -13,6 +14,8 @@ namespace orvik {
 namespace {
 
 constexpr int kBarWidth = 40;
+// The longest step name ("firmware", "codeplug", "finalize").
+constexpr std::size_t kLabelWidth = 8;
 
 bool isYes(std::string answer) {
   while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\r')) {
@@ -132,26 +135,63 @@ std::optional<std::string> TerminalView::askPassword(bool wrongPassword) {
   return typed;
 }
 
+// On a terminal one bar is redrawn in place, with the step it is in. Into a file or a pipe a
+// line goes out when a step begins and when the progress enters a new ten per cent, so that a
+// log of the run stays short.
 void TerminalView::setProgress(unsigned position) {
-  if (position == 0 && !lastProgress_) {
+  if (position == 0) {
+    // The command has ended and clears its progress: what was reached stays on the screen.
+    endProgressLine();
     return;
   }
-  if (lastProgress_ == position) {
+  if (abandoned_ || lastProgress_ == position) {
     return;
   }
+  const bool newTenth = !lastProgress_ || position / 10 > *lastProgress_ / 10;
   lastProgress_ = position;
   if (options_.progressBar) {
-    const int filled = static_cast<int>(position > 100 ? 100 : position) * kBarWidth / 100;
-    err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-         << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << position
-         << "% " << step_ << std::flush;
-    progressLineOpen_ = true;
-    if (position == 0) {
-      endProgressLine();
-    }
-  } else if (position != 0) {
-    err_ << position << "%\n" << std::flush;
+    drawBar();
+  } else if (newTenth) {
+    printProgressLine();
   }
+}
+
+void TerminalView::setProgressStep(const std::string& step) {
+  if (step.empty()) {
+    abandoned_ = true;
+    endProgressLine();
+    return;
+  }
+  if (abandoned_ || step == step_) {
+    return;
+  }
+  step_ = step;
+  lastProgress_ = lastProgress_.value_or(0);
+  if (options_.progressBar) {
+    drawBar();
+  } else {
+    printProgressLine();
+  }
+}
+
+void TerminalView::drawBar() {
+  const unsigned position = std::min(lastProgress_.value_or(0), 100U);
+  const int filled = static_cast<int>(position) * kBarWidth / 100;
+  std::string label = step_.empty() ? waitText_ : step_;
+  // Padded, so that a shorter step's name covers a longer one's.
+  label.resize(std::max(label.size(), kLabelWidth), ' ');
+  err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+       << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << position << "% "
+       << label << std::flush;
+  progressLineOpen_ = true;
+}
+
+void TerminalView::printProgressLine() {
+  err_ << lastProgress_.value_or(0) << '%';
+  if (!step_.empty()) {
+    err_ << ' ' << step_;
+  }
+  err_ << '\n' << std::flush;
 }
 
 void TerminalView::endProgressLine() {
@@ -162,13 +202,16 @@ void TerminalView::endProgressLine() {
 }
 
 void TerminalView::runModal(const std::string& text, const std::function<bool()>& ended) {
-  step_ = text;
+  waitText_ = text;
+  step_.clear();
   lastProgress_.reset();
+  abandoned_ = false;
   if (!options_.progressBar) {
     err_ << text << '\n' << std::flush;
   }
   currentThreadQueue().runUntil(ended);
   endProgressLine();
+  waitText_.clear();
   step_.clear();
 }
 

@@ -51,6 +51,7 @@ class TerminalView final : public MainView, public WaitView {
   bool keepPersonality() override { return keep_; }
   void setCableStatus(bool) override {}
   void setProgress(unsigned position) override;
+  void setProgressStep(const std::string& step) override;
   void setStatusText(const std::string&) override {}
   void setTitle(const std::string&) override {}
   void flashWindow() override {}
@@ -69,6 +70,8 @@ class TerminalView final : public MainView, public WaitView {
  private:
   std::optional<std::string> readLine();
   void endProgressLine();
+  void drawBar();
+  void printProgressLine();
 
   std::istream& in_;
   std::ostream& err_;
@@ -79,8 +82,11 @@ class TerminalView final : public MainView, public WaitView {
   bool quiet_ = false;
   std::string typed_;
   RadioPanel panel_;
+  std::string waitText_;
   std::string step_;
   std::optional<unsigned> lastProgress_;
+  // The command failed: the rest of its progress is bookkeeping and not shown.
+  bool abandoned_ = false;
   bool progressLineOpen_ = false;
 };
 

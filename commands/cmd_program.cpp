@@ -74,6 +74,8 @@ constexpr UpdateFailureLine kFailureLines[] = {
      "Error:failed to record the update in the journal: %s."},
     {Failure::BackupOfAnotherRadio, Category::UPDATE,
      "Error:the backup file [%s] belongs to another radio [%s]."},
+    {Failure::StoppedByUser, Category::UPDATE,
+     "Error:the update was stopped at a safe point, as the user asked."},
 };
 
 const UpdateFailureLine& lineOf(UpdateFailure failure) {
@@ -289,6 +291,22 @@ void CmdProgram::completeStep(UpdateStep step) {
   progressBase += stepWeight(step);
 }
 
+const char* updatePhaseName(unsigned phase) {
+  static constexpr std::array<const char*, 7> kNames = {
+      "", "backup", "erase", "firmware", "codeplug", "restore", "finalize"};
+  return phase < kNames.size() ? kNames[phase] : "";
+}
+
+void CmdProgram::beginPhase(UpdatePhase phase) {
+  notifyStep(static_cast<unsigned>(phase));
+}
+
+void CmdProgram::stopAtSafePoint() {
+  if (succeeding() && stopRequested_.load()) {
+    fail(Failure::StoppedByUser);
+  }
+}
+
 void CmdProgram::wait(unsigned milliseconds) {
   if (radioInfo != nullptr) {
     radioInfo->clock().sleep(std::chrono::milliseconds(milliseconds));
@@ -301,6 +319,8 @@ bool CmdProgram::execute() {
   struct ForgetRun {
     CmdProgram& command;
     ~ForgetRun() {
+      command.flashing_.store(false);
+      command.stopRequested_.store(false);
       command.run_.reset();
       command.resume_.reset();
       command.selection_ = 0;
@@ -314,9 +334,16 @@ bool CmdProgram::execute() {
   backupPersonality();
   saveBackupFile();
   startJournal();
+  // From the first erase to the last piece of the default block, the program must not be
+  // ended; a stop is taken only where the radio holds whole firmware.
+  flashing_.store(true);
+  stopAtSafePoint();
   eraseFirmwareRegion();
   programFirmware();
+  stopAtSafePoint();
   programDefaultBlock();
+  flashing_.store(false);
+  stopAtSafePoint();
   finalize();
   restorePersonality();
   reprotect();
@@ -326,6 +353,7 @@ bool CmdProgram::execute() {
 
 void CmdProgram::start() {
   resultFlag = true;
+  stopRequested_.store(false);
   backupFile_.clear();
   backupProblem_.clear();
   run_ = std::make_unique<Run>();
@@ -454,6 +482,7 @@ void CmdProgram::backupPersonality() {
   }
   if (succeeding() && keepPersonality) {
     tellStage("saving the personality");
+    beginPhase(UpdatePhase::Backup);
     run_->stepText = "Keep user-infor";
     run_->personalityStep = UpdateStep::PersonalityBackup;
     personality->backupDynBlocks(personalityBlocks_);
@@ -558,6 +587,7 @@ void CmdProgram::eraseFirmwareRegion() {
   const bool firmware = (selection_ & kProgramFirmware) != 0;
   journalStage("erasing the firmware region");
   if (succeeding() && firmware) {
+    beginPhase(UpdatePhase::Erase);
     run_->stepText = "Update FW.";
   }
   if (succeeding()) {
@@ -585,6 +615,7 @@ void CmdProgram::eraseFirmwareRegion() {
 
 void CmdProgram::programFirmware() {
   if (succeeding() && (selection_ & kProgramFirmware) != 0) {
+    beginPhase(UpdatePhase::Firmware);
     journalStage("programming the firmware");
     TOVR& tovr = radioInfo->engine();
     const std::span<const std::uint8_t> image = radioInfo->flash().image();
@@ -627,6 +658,7 @@ void CmdProgram::programDefaultBlock() {
   const FlashLayoutRow& layout = run_->layout();
   journalStage("programming the default block");
   if (succeeding() && codeplug) {
+    beginPhase(UpdatePhase::Codeplug);
     run_->stepText = "Begin to update default block.";
     const int result =
         radioInfo->engine().setProtectionMode(layout.defaultBlockMode, run_->opcode, run_->data());
@@ -736,6 +768,7 @@ void CmdProgram::finalize() {
 
 void CmdProgram::restorePersonality() {
   if (succeeding() && keepPersonality) {
+    beginPhase(UpdatePhase::Restore);
     journalStage("restoring the personality");
     run_->stepText = "Restore user-infor.";
     run_->personalityStep = UpdateStep::PersonalityRestore;
@@ -753,6 +786,7 @@ void CmdProgram::reprotect() {
   if (!succeeding()) {
     return;
   }
+  beginPhase(UpdatePhase::Finalize);
   journalStage("re-protecting the radio");
   reprotectRadio(radioInfo->engine(), run_->data(), run_->flashLayout,
                  [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
@@ -761,6 +795,9 @@ void CmdProgram::reprotect() {
 }
 
 void CmdProgram::end() {
+  if (!resultFlag) {
+    notifyStep(0);  // the jump to the end below is bookkeeping, not progress
+  }
   progressBase = progressSpan + run_->startBase;
   sendProgress(progressBase);
   wait(kBeforeProgressResetMs);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -69,6 +70,7 @@ enum class UpdateFailure : std::uint16_t {
   IdentityNotRead = 0x1001,
   BackupOfAnotherRadio = 0x1002,
   JournalNotWritten = 0x1003,
+  StoppedByUser = 0x1004,
 };
 
 struct UpdateFailureLine {
@@ -94,6 +96,19 @@ enum class UpdateStep : std::uint32_t {
   ContactRestore = 10,
 };
 
+// The steps of an update as the user follows them; the command tells its window each one it
+// begins (MSG_COMMAND_STEP). The radio's reset after programming ends the codeplug step.
+enum class UpdatePhase : unsigned {
+  Backup = 1,
+  Erase = 2,
+  Firmware = 3,
+  Codeplug = 4,
+  Restore = 5,
+  Finalize = 6,
+};
+// "backup", "erase", ...; empty for a number that is no phase.
+const char* updatePhaseName(unsigned phase);
+
 using UpdateFailHook =
     std::function<void(UpdateFailure failure, std::initializer_list<std::string> arguments)>;
 
@@ -117,6 +132,13 @@ class CmdProgram : public Command {
   ~CmdProgram() override;
 
   bool execute() override;
+
+  // Ctrl-C: asks the running update to stop at its next safe point, where the radio holds
+  // whole firmware; the run then fails as a failed update does. Safe in a signal handler.
+  void requestStop() { stopRequested_.store(true); }
+  // True while the radio is being erased or programmed: stopping the program now would leave
+  // the radio without firmware. Safe in a signal handler.
+  bool flashing() const { return flashing_.load(); }
 
   bool setCodeplugFile(const std::filesystem::path& path);
   bool setFirmwareFile(const std::filesystem::path& path);
@@ -170,6 +192,9 @@ class CmdProgram : public Command {
   void stepProgress(UpdateStep step, unsigned done, unsigned total);
   void completeStep(UpdateStep step);
   void wait(unsigned milliseconds);
+  void beginPhase(UpdatePhase phase);
+  // Where the radio holds whole firmware, a stop the user asked for ends the run.
+  void stopAtSafePoint();
 
   // The phases of a run, in order.
   void start();
@@ -210,6 +235,8 @@ class CmdProgram : public Command {
   // One container reader for every load; its buffer is reused between runs.
   KxkFile file_;
   std::unique_ptr<Run> run_;
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> flashing_{false};
 };
 
 }  // namespace orvik

@@ -83,6 +83,11 @@ std::filesystem::path ErrorLog::path() const {
   return path_;
 }
 
+std::uint64_t ErrorLog::linesWritten() const {
+  std::lock_guard lock(mutex_);
+  return linesWritten_;
+}
+
 void ErrorLog::setTimeSource(std::function<std::time_t()> now) {
   std::lock_guard lock(mutex_);
   now_ = std::move(now);
@@ -137,6 +142,9 @@ bool ErrorLog::logText(std::string_view text) {
     // One write per line, so that a line is whole on disk when this returns.
     written = writeAll(fd_, line);
     --linesLeft_;
+  }
+  if (written) {
+    ++linesWritten_;
   }
   if (written && observer_) {
     observer_(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -33,6 +34,9 @@ class ErrorLog {
   bool logLine(const char* format, ...) ORVIK_PRINTF(2, 3);
   // Writes the text as it stands, never as a format.
   bool logText(std::string_view text);
+  // How many lines this run has written; a caller that compares it before and after an
+  // action knows whether the log holds anything about that action.
+  std::uint64_t linesWritten() const;
 
   // Where the time stamps come from; the local wall clock unless a test sets another.
   void setTimeSource(std::function<std::time_t()> now);
@@ -47,6 +51,7 @@ class ErrorLog {
   std::filesystem::path path_;
   int fd_ = -1;
   int linesLeft_ = 0;
+  std::uint64_t linesWritten_ = 0;
   std::function<std::time_t()> now_;
   std::function<void(std::string_view)> observer_;
 };

@@ -31,6 +31,12 @@ void Command::sendProgress(unsigned value) {
   }
 }
 
+void Command::notifyStep(unsigned step) {
+  if (isWindow(notifyWindow)) {
+    sendNotifyMessage(notifyWindow, MSG_COMMAND_STEP, step, 0);
+  }
+}
+
 void Command::sendScaledProgress(unsigned done, unsigned total) {
   sendProgress(scaledProgress(done, total, progressSpan, progressBase));
 }

@@ -30,6 +30,8 @@ class Command : public Event {
   void notifyStarted();
   void notifyFinished();
   void sendProgress(unsigned value);
+  // The step the progress from here on belongs to (MSG_COMMAND_STEP).
+  void notifyStep(unsigned step);
   // Sends the progress of done out of total mapped onto the caller's span.
   void sendScaledProgress(unsigned done, unsigned total);
 };

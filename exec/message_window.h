@@ -24,6 +24,9 @@ inline constexpr unsigned MSG_TASK_DONE = 1125;
 inline constexpr unsigned MSG_PROGRESS = 1126;
 inline constexpr unsigned MSG_COMMAND_STARTED = 1224;
 inline constexpr unsigned MSG_COMMAND_FINISHED = 1225;
+// The step a command has begun (wParam: the command's own step number; 0: the command failed
+// and its further progress means nothing).
+inline constexpr unsigned MSG_COMMAND_STEP = 1226;
 inline constexpr unsigned MSG_CABLE_COUNT = 1327;
 
 struct Message {

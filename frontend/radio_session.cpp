@@ -64,7 +64,7 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     if (trace_.enable(defaultTracePath())) {
       application.radioManager().radioInfo()->engine().setTrace(&trace_);
     } else {
-      err << "Cannot write the frame trace to " << defaultTracePath() << '\n';
+      err << "Cannot write the frame trace to " << defaultTracePath().string() << '\n';
     }
   }
   return true;

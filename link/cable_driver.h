@@ -74,6 +74,9 @@ class CableDriver {
   // Why the last open failed, with what the user can do about it; empty when there is
   // nothing to add to the failure line.
   virtual std::string openFailureHint() { return {}; }
+  // Why the listing found no programming cable, with what the user can do about it; empty
+  // when there is nothing to say.
+  virtual std::string noCableHint() { return {}; }
   // The device file that a port number from getComPortNumber stands for, so that another
   // program (the keypad boot-loader) can open the same cable; empty when there is none.
   virtual std::string comPortDevice(std::int32_t /*comPort*/) { return {}; }

@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -225,9 +226,30 @@ std::string TtyCableDriver::openFailureHintFor(int error, const std::string& pat
     case ENODEV:
     case ENXIO:
       return formatText("Error:the port [%s] does not exist.", path.c_str());
+    case ENOTTY:
+      return formatText("Error:the port [%s] is not a tty.", path.c_str());
     default:
       return {};
   }
+}
+
+int TtyCableDriver::overridePortProblem(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    return errno;
+  }
+  // A regular file or a folder can never carry a radio; a character device may still refuse
+  // the line settings when it is opened.
+  return S_ISCHR(status.st_mode) ? 0 : ENOTTY;
+}
+
+std::string TtyCableDriver::noCableHint() {
+  if (options_.overridePath) {
+    const int problem = overridePortProblem(*options_.overridePath);
+    return problem == 0 ? std::string() : openFailureHintFor(problem, *options_.overridePath);
+  }
+  return "Error:no programming cable found. Plug in the USB programming cable, or name its "
+         "port with --port.";
 }
 
 std::string TtyCableDriver::devicePathOf(std::string_view path) {
@@ -301,7 +323,9 @@ std::vector<TtyCableDriver::Converter> TtyCableDriver::enumerate() {
 
 FT_STATUS TtyCableDriver::listDeviceCount(std::uint32_t& count) {
   if (options_.overridePath) {
-    count = 1;
+    // The one cable is there only while its port is: a port that has gone (the converter
+    // unplugged, the simulator ended) or that is not a device must not show as a cable.
+    count = overridePortProblem(*options_.overridePath) == 0 ? 1 : 0;
     return FT_OK;
   }
   // Cables come and go: every count looks again.

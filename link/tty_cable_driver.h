@@ -61,11 +61,15 @@ class TtyCableDriver : public CableDriver {
                   std::uint32_t& written) override;
 
   std::string openFailureHint() override;
+  std::string noCableHint() override;
 
   // The system error value the listing retries look at, for an errno.
   static std::uint32_t systemErrorFor(int error);
   // The line openFailureHint() gives when opening the path failed with the errno.
   static std::string openFailureHintFor(int error, const std::string& path);
+  // Why an override path cannot be the cable (an errno; ENOTTY when it is no character
+  // device), or 0 while it names a character device.
+  static int overridePortProblem(const std::string& path);
   // The device file a path names, its symbolic links followed; the path itself when it cannot
   // be resolved.
   static std::string devicePathOf(std::string_view path);

@@ -13,6 +13,9 @@ namespace {
 
 constexpr unsigned kProgressRange = 100;
 constexpr const char* kConsoleUnreachable = "Failed to connect to console.";
+constexpr const char* kFailurePrefix = "Error:";
+constexpr const char* kRadioSilent =
+    "The radio did not answer. Check that it is switched on and attached to the cable.";
 constexpr const char* kTestModeQuestion =
     "Update flash tool is entering test mode, \t\r\ndo you want to continue?";
 constexpr const char* kTestModeTitle = " [Test mode]";
@@ -55,6 +58,29 @@ std::string orNotAvailable(const std::optional<std::string>& text) {
 // actions would otherwise decide the failure message and fill the failure report.
 void startErrorText() {
   removeErrors(ErrorCategory::OK);
+}
+
+// The newest line of the error text that reports a failure ("Error:..."), else the newest
+// line; empty when the text is empty.
+std::string newestFailureLine() {
+  const std::vector<ErrorEntry> entries = errorEntries();
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (it->text.starts_with(kFailurePrefix)) {
+      return it->text;
+    }
+  }
+  return entries.empty() ? std::string() : entries.back().text;
+}
+
+// A failure line as a sentence for the user: without the prefix, beginning in upper case.
+std::string reasonSentence(std::string line) {
+  if (line.starts_with(kFailurePrefix)) {
+    line.erase(0, std::string_view(kFailurePrefix).size());
+  }
+  if (!line.empty() && line.front() >= 'a' && line.front() <= 'z') {
+    line.front() = static_cast<char>(line.front() - 'a' + 'A');
+  }
+  return line;
 }
 
 bool fileCategory(ErrorCategory category) {
@@ -158,6 +184,9 @@ void MainController::onMessage(const Message& message) {
     case MSG_PROGRESS:
       view_.setProgress(static_cast<unsigned>(message.wParam));
       break;
+    case MSG_COMMAND_STEP:
+      view_.setProgressStep(updatePhaseName(static_cast<unsigned>(message.wParam)));
+      break;
     case MSG_CABLE_COUNT:
       onCableCount(message.lParam);
       break;
@@ -180,8 +209,8 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
     outcome.style = style;
     return false;
   };
-  if (!manager_.connect(true)) {
-    return failWith(StringId::ConnectFailed, kStyleError);
+  if (!connectCable(outcome)) {
+    return false;
   }
   USBSerial& port = radio().port();
   int mode = TOVR::kProbeUndecided;
@@ -199,12 +228,46 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
     return failWith(StringId::CableUnsupported, kStyleError);
   }
   if (!radio().readIdentity()) {
-    return failWith(StringId::ConnectFailed, kStyleError);
+    return identityNotRead(outcome);
   }
   if (!config_.HasModel(modelNumberText())) {
     return failWith(StringId::RadioNotSupported, kStyleError);
   }
   return true;
+}
+
+bool MainController::connectCable(ActionOutcome& outcome) {
+  if (manager_.connect(true)) {
+    return true;
+  }
+  if (errorEntries().empty()) {
+    // No cable was found, so nothing was opened and nothing has said why yet.
+    const std::string hint = radio().port().driver().noCableHint();
+    if (!hint.empty()) {
+      appendError(ErrorCategory::PROT, "%s", hint.c_str());
+    }
+  }
+  return connectFailed(outcome);
+}
+
+bool MainController::identityNotRead(ActionOutcome& outcome) {
+  connectFailed(outcome);
+  // The cable is there; the line of the read that failed would tell the user little.
+  outcome.text = str(StringId::ConnectFailed) + "\n" + kRadioSilent;
+  return false;
+}
+
+bool MainController::connectFailed(ActionOutcome& outcome) {
+  outcome.text = str(StringId::ConnectFailed);
+  outcome.style = kStyleError;
+  outcome.cause = newestFailureLine();
+  if (!outcome.cause.empty()) {
+    outcome.text += "\n" + reasonSentence(outcome.cause);
+    std::string errors = joinedErrorText();
+    errors.pop_back();  // each line ends in a newline; the log adds the last one itself
+    errorLog().logLine("Connect radio failed, this's caused by:\n%s", errors.c_str());
+  }
+  return false;
 }
 
 void MainController::finish(ActionOutcome outcome) {
@@ -627,6 +690,7 @@ void MainController::runProgramCommand(UpdateRun& run) {
   run.outcome = {
       fileCategory(firstErrorCategory()) ? str(StringId::FileMissing) : str(StringId::UpdateFailed),
       kStyleError, false};
+  run.outcome.cause = newestFailureLine();
   if (!program_.backupProblem().empty()) {
     // Nothing was erased; the user can make room or fix the folder and try again.
     run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
@@ -641,6 +705,7 @@ void MainController::runProgramCommand(UpdateRun& run) {
           UpdateJournal::Found::Entry &&
       !entry.finished) {
     run.outcome.text += "\n" + formatText(kUpdateUnfinished, entry.stage.c_str());
+    run.outcome.unfinished = true;
   }
 }
 
@@ -779,8 +844,11 @@ void MainController::onUpdateSerialNumber() {
   UpdateRecord record;
   record.kind = "serial";
   record.started = std::chrono::system_clock::now();
-  if (!manager_.connect(true) || !radio().readIdentity()) {
-    fail(StringId::ConnectFailed);
+  if (!connectCable(outcome) || !radio().readIdentity()) {
+    ok = false;
+    if (radio().connected) {
+      identityNotRead(outcome);
+    }
   } else if (!config_.HasModel(modelNumberText())) {
     fail(StringId::RadioNotSupported);
   }

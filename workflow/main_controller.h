@@ -24,9 +24,18 @@ namespace orvik {
 // What one user action ended with: the message shown (or sent to the console), or a silent
 // end after the user said No.
 struct ActionOutcome {
+  ActionOutcome() = default;
+  ActionOutcome(std::string text, unsigned style, bool cancelled)
+      : text(std::move(text)), style(style), cancelled(cancelled) {}
+
   std::string text;
   unsigned style = 0;
   bool cancelled = false;
+  // The newest failure line behind a failed connect or update, as the error log has it;
+  // empty when there is none.
+  std::string cause;
+  // A failed update left the radio's update unfinished: running it again completes it.
+  bool unfinished = false;
   bool succeeded() const { return !cancelled && style == kStyleInformation; }
 };
 
@@ -157,6 +166,13 @@ class MainController : public Event {
   RadioInfo& radio() { return *manager_.radioInfo(); }
   // Connects, probes the cable and reads the identity; on failure sets the run's result.
   bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
+  // The result of a connect or identity read that failed, with the reason below the message
+  // and the error text in the error log.
+  bool connectFailed(ActionOutcome& outcome);
+  // Finds and opens the cable; on failure sets the result with the reason.
+  bool connectCable(ActionOutcome& outcome);
+  // The result of an identity read that failed on an open cable.
+  bool identityNotRead(ActionOutcome& outcome);
   void closeIfOpen();
   // Enters or leaves test mode: the title and the view follow.
   void setTestMode(int testMode);

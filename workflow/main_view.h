@@ -108,6 +108,9 @@ class MainView {
   virtual void setCableStatus(bool connected) = 0;
   // Progress of the running command, 0 to 100; 0 clears it.
   virtual void setProgress(unsigned position) = 0;
+  // The step of the running update that the progress belongs to ("backup", "erase",
+  // "firmware", ...); empty once the update has failed, when its progress means nothing more.
+  virtual void setProgressStep(const std::string& /*step*/) {}
   virtual void setStatusText(const std::string& text) = 0;
   virtual void setTitle(const std::string& title) = 0;
   virtual void flashWindow() = 0;

@@ -64,6 +64,7 @@ TEST_F(ErrorLogTest, WritesTimeStampedLinesIntoLogFolder) {
   // The observer (the station's worker) is told each entry as written, without the stamp.
   EXPECT_EQ(observed,
             (std::vector<std::string>{"Error:failed to open file [a.kxk].", "100% plain %s"}));
+  EXPECT_EQ(log_.linesWritten(), 2u);
 }
 
 // The update station's workers share one log. Each writes more than a file's worth of long
@@ -136,12 +137,14 @@ TEST_F(ErrorLogTest, AppendsToEarlierRunsAndStartsAfreshAfter1000Lines) {
 TEST_F(ErrorLogTest, LinesBeforeSetLogDirectoryAreLost) {
   EXPECT_FALSE(log_.logLine("too early"));
   EXPECT_FALSE(fs::exists(base_ / "log"));
+  EXPECT_EQ(log_.linesWritten(), 0u);  // nothing for anyone to look up
 }
 
 TEST_F(ErrorLogTest, UnwritableFolderFailsQuietly) {
   fs::create_directories(base_ / "log" / "err.log");  // a folder where the file should be
   log_.setLogDirectory(base_.string());
   EXPECT_FALSE(log_.logLine("nowhere to go"));
+  EXPECT_EQ(log_.linesWritten(), 0u);
 }
 
 }  // namespace

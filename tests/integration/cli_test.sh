@@ -139,12 +139,81 @@ out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABID5678 2
 "$cli" --data-dir "$work/machine" history | grep -q "123ABCD5678" || fail "history"
 [ "$(wc -l <"$work/machine/log/history.jsonl")" -eq 3 ] || fail "history lines"
 
-# No cable at all: a clear failure, exit status 1, and the report in the log.
+# A cable that cannot be had says why below the message, exits 1, and the log has the
+# report. Runs the tool from $2 on with the machine folder $1; the stdout's last two lines and
+# the stderr must be exactly what follows the arguments: expect_connect_failure MACHINE REASON
+# -- COMMAND...
+expect_connect_failure() {
+  local machine=$1 reason=$2
+  shift 3
+  local status=0
+  "$@" --data-dir "$machine" info >"$work/out" 2>"$work/err" </dev/null || status=$?
+  [ "$status" -eq 1 ] || fail "$reason: exits 1, not $status"
+  [ "$(tail -n2 "$work/out")" = "$(printf 'Failed to connect radio.\n%s' "$reason")" ] ||
+    fail "$reason: $(cat "$work/out")"
+  [ "$(cat "$work/err")" = "Details are in $machine/log/err.log" ] ||
+    fail "$reason: standard error: $(cat "$work/err")"
+  grep -q "Connect radio failed, this's caused by:" "$machine/log/err.log" ||
+    fail "$reason: no report in err.log"
+  grep -qxF "Error:${reason,}" "$machine/log/err.log" || fail "$reason: no reason in err.log"
+}
+expect_connect_failure "$work/machine" "The port [$work/no-such-port] does not exist." -- \
+  cli_on_cable --port "$work/no-such-port"
+touch "$work/regular-file"
+expect_connect_failure "$work/machine" "The port [$work/regular-file] is not a tty." -- \
+  cli_on_cable --port "$work/regular-file"
+ORVIK_PORT=/dev/null expect_connect_failure "$work/machine" "The port [/dev/null] is not a tty." \
+  -- cli_on_cable
+# Another program holds the port (and its lock) open.
+mkfifo "$work/lock.out"
+# The holder becomes the sleep itself, so that killing it frees the port.
+(flock -n 9 && echo locked && exec sleep 600) 9<"$pty" >"$work/lock.out" 2>/dev/null &
+lockpid=$!
+pids+=($lockpid)
+exec {lockfd}<"$work/lock.out"
+read -r -t 10 -u "$lockfd" line || fail "flock did not take the port"
+expect_connect_failure "$work/machine" "The port [$pty] is in use by another program." -- \
+  cli_on_cable --port "$pty"
+kill "$lockpid"
+wait "$lockpid" 2>/dev/null || true
+# A user without the right to open the port: nobody, when the test runs as root.
+denied="No permission to open [$pty]. Add your user to the dialout group (sudo usermod -aG \
+dialout \$USER, then log in again) or install the cable's udev rule (60-orvik-cable.rules)."
+if [ "$(id -u)" -eq 0 ]; then
+  guest=$(mktemp -d)
+  mkdir -p "$guest/machine/data" "$guest/bin"
+  cp -r "$build/demo" "$guest/package"
+  cp "$work/machine/data/setup.dat" "$guest/machine/data/"
+  cp "$cli" "$guest/bin/"
+  chmod -R a+rwX "$guest"
+  chmod 0600 "$pty"
+  expect_connect_failure "$guest/machine" "$denied" -- setpriv --reuid=65534 --regid=65534 \
+    --clear-groups "$guest/bin/orvik-cli" --package "$guest/package" --port "$pty"
+  rm -rf "$guest"
+else
+  mode=$(stat -c %a "$pty")
+  chmod 0000 "$pty"
+  expect_connect_failure "$work/machine" "$denied" -- cli_on_cable --port "$pty"
+  chmod "$mode" "$pty"
+fi
+# No cable attached at all (unless this machine has converters of its own).
+if ! compgen -G "/sys/class/tty/ttyUSB*" >/dev/null; then
+  ORVIK_PORT="" expect_connect_failure "$work/machine" "No programming cable found. Plug in the \
+USB programming cable, or name its port with --port." -- cli_on_cable
+fi
+# A port that has gone is no cable: the cable count follows it.
+[ "$(cli_on_cable --port "$work/no-such-port" --data-dir "$work/machine" cables)" = 0 ] ||
+  fail "a missing port counts as a cable"
+[ "$(cli_on_cable --port "$pty" --data-dir "$work/machine" cables)" = 1 ] || fail "pty cable"
+
+# A failure that wrote nothing to the log sends nobody there.
+start_sim 4 --model LA26CKX9AR1
 status=0
-cli_on_cable --port "$work/no-such-port" --data-dir "$work/machine" info >"$work/out" 2>&1 ||
+cli_on_cable --port "$pty" --data-dir "$work/machine" info >"$work/out" 2>"$work/err" ||
   status=$?
-[ "$status" -eq 1 ] || fail "no cable exits 1, not $status"
-grep -q "Failed to connect radio." "$work/out" || fail "no cable message"
+[ "$status" -eq 1 ] && tail -n1 "$work/out" | grep -qx "The update tool does not support this radio." ||
+  fail "unsupported radio: $(cat "$work/out")"
+[ ! -s "$work/err" ] || fail "unsupported radio, standard error: $(cat "$work/err")"
 
 # A failed update leaves its report line in err.log.
 start_sim 2 --fault mem-write:every:no-ack
@@ -152,6 +221,13 @@ status=0
 cli_on_cable --port "$pty" --data-dir "$work/machine" update --yes >"$work/out" 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "a failed update exits 1, not $status: $(cat "$work/out")"
 grep -q "Update failed." "$work/out" || fail "failed update message"
+# Below the message: the cause, what to do, and the log.
+grep -A4 -x "Update failed." "$work/out" | tail -n4 >"$work/help"
+[ "$(cat "$work/help")" = "The update of this radio is not finished (it stopped while restoring \
+the personality). Update completes it.
+Cause: Error:failed to memWrite block [DYN] (0x020).
+Next: keep the radio switched on and on the cable, then run orvik-cli update again; it completes the update.
+Details are in $work/machine/log/err.log" ] || fail "after a failed update: $(cat "$work/out")"
 grep -q "orvik-cli restore-personality .*\.orvp" "$work/out" || fail "no pointer to the backup"
 grep -q "Update radio failed (Model:LA26CKN9AR1,SN:1234ABC5678" "$work/machine/log/err.log" ||
   fail "failure report"

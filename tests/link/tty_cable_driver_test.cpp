@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -297,9 +298,10 @@ TEST(TtyCableDriverErrors, OpenFailureHintsByErrno) {
       "(60-orvik-cable.rules).";
   const std::string busy = "Error:the port [/dev/ttyUSB0] is in use by another program.";
   const std::string missing = "Error:the port [/dev/ttyUSB0] does not exist.";
+  const std::string notTty = "Error:the port [/dev/ttyUSB0] is not a tty.";
   const std::vector<std::pair<int, std::string>> cases = {
-      {EACCES, denied},  {EPERM, denied},  {EBUSY, busy}, {EWOULDBLOCK, busy}, {ENOENT, missing},
-      {ENODEV, missing}, {ENXIO, missing}, {ENOTTY, ""},  {EINVAL, ""},        {0, ""},
+      {EACCES, denied},  {EPERM, denied},  {EBUSY, busy},    {EWOULDBLOCK, busy}, {ENOENT, missing},
+      {ENODEV, missing}, {ENXIO, missing}, {ENOTTY, notTty}, {EINVAL, ""},        {0, ""},
   };
   for (const auto& [error, hint] : cases) {
     EXPECT_EQ(TtyCableDriver::openFailureHintFor(error, path), hint) << std::strerror(error);
@@ -419,6 +421,58 @@ TEST_F(TtyCableDriverOnPty, OverrideListsOneCableWithThePortNumberOfThePath) {
   EXPECT_EQ(linked.comPortDevice(comPort), pty.slavePath);
   linked.close(linkedHandle);
   fs::remove_all(pattern);
+}
+
+// The override's one cable is listed only while its path names a character device, so that a
+// port that has gone never shows as an attached cable; the hint then says what is wrong.
+TEST(TtyCableDriverOverride, ListsTheCableOnlyWhileThePortIsADevice) {
+  std::string pattern = (fs::temp_directory_path() / "orvik-port-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const fs::path folder(pattern);
+  std::ofstream(folder / "regular") << "not a port";
+  auto pty = std::make_unique<Pty>();
+  const std::string ptyPath = pty->slavePath;
+  const struct {
+    std::string path;
+    std::uint32_t count;
+    std::string hint;
+  } cases[] = {
+      {ptyPath, 1, ""},
+      {"/dev/null", 1, ""},  // a device; that it is no tty shows when it is opened
+      {(folder / "regular").string(), 0,
+       "Error:the port [" + (folder / "regular").string() + "] is not a tty."},
+      {folder.string(), 0, "Error:the port [" + folder.string() + "] is not a tty."},
+      {"/dev/ttyUSB-none", 0, "Error:the port [/dev/ttyUSB-none] does not exist."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    TtyCableDriver driver{overridePath(c.path)};
+    std::uint32_t count = 9;
+    ASSERT_EQ(driver.listDeviceCount(count), FT_OK);
+    EXPECT_EQ(count, c.count);
+    EXPECT_EQ(driver.noCableHint(), c.hint);
+  }
+
+  TtyCableDriver null{overridePath("/dev/null")};
+  FT_HANDLE handle = nullptr;
+  EXPECT_EQ(null.open(0, handle), FT_DEVICE_NOT_OPENED);
+  EXPECT_EQ(null.openFailureHint(), "Error:the port [/dev/null] is not a tty.");
+
+  // The simulator ends: its pty goes, and with it the cable.
+  TtyCableDriver driver{overridePath(ptyPath)};
+  pty.reset();
+  std::uint32_t count = 9;
+  ASSERT_EQ(driver.listDeviceCount(count), FT_OK);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(driver.noCableHint(), "Error:the port [" + ptyPath + "] does not exist.");
+  fs::remove_all(folder);
+
+  // Without an override the hint is about the cable itself.
+  FakeSysfs empty;
+  TtyCableDriver listed{empty.options()};
+  EXPECT_EQ(listed.noCableHint(),
+            "Error:no programming cable found. Plug in the USB programming cable, or name its "
+            "port with --port.");
 }
 
 TEST_F(TtyCableDriverOnPty, OpensRawAndExclusively) {
@@ -694,9 +748,7 @@ TEST_F(CablePortOnPty, OpenFailureSaysWhyOnASecondLine) {
   removeErrors(ErrorCategory::OK);
   TtyCableDriver gone(overridePath("/nonexistent/ttyUSB9"));
   USBSerial missing{gone, clock};
-  int first = -1;
-  ASSERT_EQ(missing.countCables(first), 1);
-  EXPECT_FALSE(missing.open(first));
+  EXPECT_FALSE(missing.open(0));
   EXPECT_EQ(errorLines(), (Lines{"3:Error:failed to open the port refered by the index [0]",
                                  "3:Error:the port [/nonexistent/ttyUSB9] does not exist."}));
   EXPECT_EQ(missing.lastStatus(), FT_DEVICE_NOT_OPENED);

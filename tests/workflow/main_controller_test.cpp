@@ -101,7 +101,7 @@ TEST_F(MainControllerTest, ConnectionFailuresEndEachAction) {
        [](Bench& b) {
          b.radio.setFaultPlan(FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
        },
-       {testing::kNotConnected, kStyleError}},
+       {testing::kRadioSilent, kStyleError}},
       {"no cable, get information",
        Action::GetInfo,
        [](Bench& b) { b.cable.setDevices({}); },
@@ -117,6 +117,13 @@ TEST_F(MainControllerTest, ConnectionFailuresEndEachAction) {
       bench.controller.onUpdate();
     }
     EXPECT_EQ(bench.view.messages, Shownlist{c.result});
+    if (c.result.text == testing::kRadioSilent) {
+      // What the radio did not answer is in the error log.
+      const std::vector<std::string> lines = testing::logLines(bench.logText());
+      ASSERT_GE(lines.size(), 2u) << bench.logText();
+      EXPECT_EQ(lines[0], "Connect radio failed, this's caused by:");
+      EXPECT_TRUE(lines[1].starts_with("Error:")) << lines[1];
+    }
     EXPECT_FALSE(bench.manager.radioInfo()->connected);
     EXPECT_FALSE(bench.cable.isOpen());
     EXPECT_FALSE(bench.controller.infoValid());

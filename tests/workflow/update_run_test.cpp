@@ -121,6 +121,10 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
       ASSERT_FALSE(lines.empty());
       EXPECT_EQ(lines[0], reportHead(c.keep ? 1 : 0));
       EXPECT_TRUE(contains(log, c.cause)) << log;
+      // The terminal names the newest failure line of the report as the cause.
+      EXPECT_TRUE(bench.controller.lastOutcome().cause.starts_with(c.cause))
+          << bench.controller.lastOutcome().cause;
+      EXPECT_EQ(bench.controller.lastOutcome().unfinished, erased);
     } else {
       EXPECT_EQ(log, "");
     }
@@ -207,7 +211,7 @@ TEST_F(UpdateRunTest, EarlierFailuresDoNotColourALaterReport) {
   Bench bench;
   bench.radio.setFaultPlan(FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
   bench.controller.onGetRadioInfo();
-  ASSERT_EQ(bench.view.results(), (Shownlist{{testing::kNotConnected, kStyleError}}));
+  ASSERT_EQ(bench.view.results(), (Shownlist{{testing::kRadioSilent, kStyleError}}));
 
   bench.radio.setFaultPlan(FaultPlan());
   damageFirmware(bench);
@@ -217,6 +221,9 @@ TEST_F(UpdateRunTest, EarlierFailuresDoNotColourALaterReport) {
   // The causes are the command's lines, newest first, and nothing of the information read.
   const std::string firmware = bench.firmwareContainer().string();
   std::vector<std::string> lines = testing::logLines(bench.logText());
+  // The failed information read has its own report before.
+  ASSERT_EQ(lines.at(0), "Connect radio failed, this's caused by:");
+  lines.erase(lines.begin(), std::find(lines.begin(), lines.end(), reportHead(1)));
   ASSERT_GE(lines.size(), 5u);
   lines.resize(5);
   EXPECT_EQ(lines, (std::vector<std::string>{

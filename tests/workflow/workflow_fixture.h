@@ -35,6 +35,9 @@ inline constexpr const char* kLatest = "Radio version is the latest. No need to 
 inline constexpr const char* kIncompatible =
     "The update tool can't update this radio for the version compatibility issue.";
 inline constexpr const char* kNotConnected = "Failed to connect radio.";
+inline constexpr const char* kRadioSilent =
+    "Failed to connect radio.\nThe radio did not answer. Check that it is switched on and "
+    "attached to the cable.";
 inline constexpr const char* kUnsupportedRadio = "The update tool does not support this radio.";
 inline constexpr const char* kDowngradeQuestion =
     "Do you want to restore to old radio software version?  Some new features can not be used "

@@ -1,0 +1,26 @@
+#include "cli/failure_help.h"
+
+#include "app/string_table.h"
+#include "errors/error_log.h"
+
+namespace orvik {
+
+void printFailureHelp(const ActionOutcome& outcome, std::uint64_t logLinesBefore,
+                      std::ostream& err) {
+  if (outcome.text.starts_with(stringText(StringId::UpdateFailed))) {
+    if (!outcome.cause.empty()) {
+      err << "Cause: " << outcome.cause << '\n';
+    }
+    err << (outcome.unfinished
+                ? "Next: keep the radio switched on and on the cable, then run orvik-cli update "
+                  "again; it completes the update.\n"
+                : "Next: check that the radio is switched on and the cable is plugged in, then "
+                  "run orvik-cli update again.\n");
+  }
+  // Only a log that holds something about this action is worth sending the user to.
+  if (errorLog().linesWritten() != logLinesBefore) {
+    err << "Details are in " << errorLog().path().string() << '\n';
+  }
+}
+
+}  // namespace orvik

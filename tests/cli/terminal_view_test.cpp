@@ -1,0 +1,74 @@
+#include "cli/terminal_view.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+namespace orvik {
+namespace {
+
+// The progress of an update as its command reports it: the steps it begins and the positions
+// it reaches, ending with the jump to 100 and the clearing 0.
+void reportUpdate(TerminalView& view) {
+  view.setProgressStep("backup");
+  for (unsigned p : {1U, 5U, 10U, 11U}) {
+    view.setProgress(p);
+  }
+  view.setProgressStep("erase");
+  view.setProgressStep("firmware");
+  for (unsigned p : {22U, 30U, 35U, 70U, 77U}) {
+    view.setProgress(p);
+  }
+  view.setProgressStep("codeplug");
+  view.setProgress(88U);
+  view.setProgressStep("restore");
+  view.setProgress(99U);
+  view.setProgressStep("finalize");
+  view.setProgress(100U);
+  view.setProgress(0U);
+}
+
+TEST(TerminalViewProgress, IntoAPipeALinePerStepAndPerTenPerCent) {
+  std::istringstream in;
+  std::ostringstream err;
+  TerminalView view(in, err, TerminalView::Options{});
+  reportUpdate(view);
+  EXPECT_EQ(err.str(),
+            "0% backup\n10% backup\n11% erase\n11% firmware\n22% firmware\n30% firmware\n"
+            "70% firmware\n77% codeplug\n88% codeplug\n88% restore\n99% restore\n99% finalize\n"
+            "100% finalize\n");
+}
+
+TEST(TerminalViewProgress, OnATerminalTheBarNamesItsStepAndEndsFull) {
+  std::istringstream in;
+  std::ostringstream err;
+  TerminalView::Options options;
+  options.progressBar = true;
+  TerminalView view(in, err, options);
+  view.setProgressStep("firmware");
+  view.setProgress(50);
+  view.setProgressStep("erase");
+  view.setProgress(100);
+  view.setProgress(0);
+  const std::string empty(40, ' ');
+  const std::string half = std::string(20, '#') + std::string(20, ' ');
+  EXPECT_EQ(err.str(), "\r[" + empty + "] 0% firmware\r[" + half + "] 50% firmware\r[" + half +
+                           "] 50% erase   \r[" + std::string(40, '#') + "] 100% erase   \n");
+}
+
+// Once the update has failed, its jump to the end is not shown as progress.
+TEST(TerminalViewProgress, AFailedUpdateStopsItsProgressWhereItWas) {
+  std::istringstream in;
+  std::ostringstream err;
+  TerminalView view(in, err, TerminalView::Options{});
+  view.setProgressStep("firmware");
+  view.setProgress(40);
+  view.setProgressStep("");
+  view.setProgress(100);
+  view.setProgress(0);
+  EXPECT_EQ(err.str(), "0% firmware\n40% firmware\n");
+}
+
+}  // namespace
+}  // namespace orvik
