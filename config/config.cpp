@@ -112,6 +112,7 @@ bool Config::LoadConfigFromBytes(std::span<const std::uint8_t> scrambledConfig,
 // The configuration phase. Whatever the document raises on the way (an absent attribute, a
 // number that is none, no root element) ends it as a whole with one line.
 bool Config::loadConfigFile(bool read, const std::string& path, const PackageCatalogue* catalogue) {
+  configPath = path;
   try {
     if (!read || !document().loadXML(xmlTextView())) {
       appendError(ErrorCategory::INI, "The initial file [%s] is invalid.", path.c_str());

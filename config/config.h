@@ -111,6 +111,7 @@ class Config {
   // --- the record --------------------------------------------------------------------------
 
   std::string loadedPath;  // the file read last; after a complete load the setup file
+  std::string configPath;  // the update package's configuration file, as it was loaded
   std::string regionId;
   std::string regionName;
   std::string firmwareFile;  // empty when the configuration names no firmware

@@ -24,6 +24,12 @@ constexpr const char* kRestoreSucceeded = "The radio's personality was restored.
 constexpr const char* kRestoreFailed = "Failed to restore the radio's personality.";
 constexpr const char* kRestoreQuestion =
     "Write the personality saved in\n%s\nto the radio? What the radio holds now is replaced.";
+// Below the message that a file is missing or damaged: which, and where it was looked for.
+constexpr const char* kFromThePackage = "The tool's versions are read from the update package %s.";
+constexpr const char* kNoCodeplugFile =
+    "The update package %s lists no codeplug file of version %s for the model %s.";
+constexpr const char* kNoAddressMapFile =
+    "The update package %s lists no address map file for this radio's codeplug.";
 constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
 constexpr const char* kLoginNotSaved =
     "Dealer mode is on until the tool ends, but the login could not be remembered in %s; the "
@@ -133,6 +139,11 @@ struct MainController::UpdateRun {
     if (logText != nullptr) {
       errorLog().logText(logText);
     }
+  }
+  // Fails the run on a file of the package or a version it cannot use: below the common
+  // message, what is missing or damaged and where it was looked for.
+  void failOnFile(const char* logText, const std::string& detail) {
+    fail(str(StringId::FileMissing) + "\n\n" + detail, kStyleError, logText);
   }
 };
 
@@ -467,8 +478,13 @@ void MainController::completeInterruptedUpdate(UpdateRun& run) {
 }
 
 void MainController::checkToolVersions(UpdateRun& run) {
+  std::string problems;
   for (const char* problem : run.plan.toolProblems) {
-    run.fail(str(StringId::FileMissing), kStyleError, problem);
+    problems += problem;
+    problems += ' ';
+  }
+  for (const char* problem : run.plan.toolProblems) {
+    run.failOnFile(problem, problems + formatText(kFromThePackage, config_.configPath.c_str()));
   }
 }
 
@@ -546,7 +562,7 @@ void MainController::checkRadioVersions(UpdateRun& run) {
   run.record.codeplugBefore = run.radio.codeplug;
   run.record.keypadBefore = run.radio.keypad;
   if (run.plan.radioProblem != nullptr) {
-    run.fail(str(StringId::FileMissing), kStyleError, run.plan.radioProblem);
+    run.failOnFile(run.plan.radioProblem, run.plan.radioProblem);
   }
 }
 
@@ -555,17 +571,19 @@ void MainController::findPackageFiles(UpdateRun& run) {
   const std::string model = modelNumberText();
   if (!config_.GetBlockFile(model, kDefaultCodeplugBlock, run.plan.codeplugNew,
                             run.codeplugFileNew)) {
-    run.fail(str(StringId::FileMissing), kStyleError, "New CP file is lost.");
+    run.failOnFile("New CP file is lost.", formatText(kNoCodeplugFile, config_.configPath.c_str(),
+                                                      run.plan.codeplugNew.c_str(), model.c_str()));
   }
   if (!config_.GetBlockFile(model, kDefaultCodeplugBlock, run.plan.codeplugOld,
                             run.codeplugFileOld)) {
-    run.fail(str(StringId::FileMissing), kStyleError, "Old CP file is lost.");
+    run.failOnFile("Old CP file is lost.", formatText(kNoCodeplugFile, config_.configPath.c_str(),
+                                                      run.plan.codeplugOld.c_str(), model.c_str()));
   }
   if (!run.ok) {
     return;
   }
   if (const char* lost = addressMapFiles(run.addressFileNew, run.addressFileOld)) {
-    run.fail(str(StringId::FileMissing), kStyleError, lost);
+    run.failOnFile(lost, formatText(kNoAddressMapFile, config_.configPath.c_str()));
   }
 }
 
@@ -602,7 +620,9 @@ void MainController::updateKeypadFirst(UpdateRun& run) {
 void MainController::decideProgramming(UpdateRun& run) {
   const UpdatePlan& plan = run.plan;
   if (plan.decisionProblem != nullptr) {
-    run.fail(str(StringId::FileMissing), kStyleError, plan.decisionProblem);
+    run.failOnFile(plan.decisionProblem,
+                   std::string(plan.decisionProblem) + " " +
+                       formatText(kFromThePackage, config_.configPath.c_str()));
     return;
   }
   if (plan.programming == UpdatePlan::Programming::Nothing) {
@@ -687,10 +707,14 @@ void MainController::runProgramCommand(UpdateRun& run) {
     errorLog().logLine("The radio's personality is saved in [%s].",
                        program_.backupFile().string().c_str());
   }
-  run.outcome = {
-      fileCategory(firstErrorCategory()) ? str(StringId::FileMissing) : str(StringId::UpdateFailed),
-      kStyleError, false};
+  const bool fileFailed = fileCategory(firstErrorCategory());
+  run.outcome = {fileFailed ? str(StringId::FileMissing) : str(StringId::UpdateFailed), kStyleError,
+                 false};
   run.outcome.cause = newestFailureLine();
+  if (fileFailed && !run.outcome.cause.empty()) {
+    // The line names the file and its place.
+    run.outcome.text += "\n\n" + reasonSentence(run.outcome.cause);
+  }
   if (!program_.backupProblem().empty()) {
     // Nothing was erased; the user can make room or fix the folder and try again.
     run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());

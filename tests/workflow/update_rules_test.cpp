@@ -347,66 +347,90 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
     SimRadioConfig radio;
     Questions questions;
     Lines logged;
+    std::string detail;  // below the message; {cfg} stands for the package's configuration file
   } cases[] = {
       {"no codeplug version of the package parses",
        tool("R01.03.00", {"R01.0.00"}),
        usualRadio,
        {},
-       {"The tool CP version is invalid."}},
+       {"The tool CP version is invalid."},
+       "The tool CP version is invalid. The tool's versions are read from the update package "
+       "{cfg}."},
       {"tool firmware version malformed",
        tool("R1.03.00"),
        usualRadio,
        {},
-       {"The tool FW version is invalid."}},
+       {"The tool FW version is invalid."},
+       "The tool FW version is invalid. The tool's versions are read from the update package "
+       "{cfg}."},
       {"tool keypad version malformed",
        tool("R01.03.00", {"R01.04.00"}, "R01.00"),
        usualRadio,
        {},
-       {"The tool KP version is invalid."}},
+       {"The tool KP version is invalid."},
+       "The tool KP version is invalid. The tool's versions are read from the update package "
+       "{cfg}."},
       // Without firmware there is no keypad version either: nothing is asked or run.
       {"package names no firmware",
        noFirmware,
        usualRadio,
        {},
-       {"The tool KP version is invalid."}},
+       {"The tool KP version is invalid."},
+       "The tool KP version is invalid. The tool's versions are read from the update package "
+       "{cfg}."},
       {"each malformed tool version is logged",
        allBroken,
        usualRadio,
        {},
        {"The tool CP version is invalid.", "The tool FW version is invalid.",
-        "The tool KP version is invalid."}},
+        "The tool KP version is invalid."},
+       "The tool CP version is invalid. The tool FW version is invalid. The tool KP version is "
+       "invalid. The tool's versions are read from the update package {cfg}."},
       {"radio firmware version malformed",
        {},
        badFirmware,
        {Question::GoAhead},
-       {"The radio FW version is invalid."}},
+       {"The radio FW version is invalid."},
+       "The radio FW version is invalid."},
       {"radio keypad version malformed",
        {},
        badKeypad,
        {Question::GoAhead},
-       {"The radio KP version is invalid."}},
+       {"The radio KP version is invalid."},
+       "The radio KP version is invalid."},
       {"radio codeplug version malformed",
        {},
        badCodeplug,
        {Question::GoAhead},
-       {"The radio CP version is invalid."}},
+       {"The radio CP version is invalid."},
+       "The radio CP version is invalid."},
       {"only the first malformed radio version counts",
        {},
        badFirmwareAndCodeplug,
        {Question::GoAhead},
-       {"The radio FW version is invalid."}},
+       {"The radio FW version is invalid."},
+       "The radio FW version is invalid."},
       // Lower-case versions are upper-cased for the other family, which then has no file.
       {"odd family's file missing",
        tool("R01.03.00", {"r01.04.00"}),
        usualRadio,
        {Question::GoAhead},
-       {"Old CP file is lost."}},
+       {"Old CP file is lost."},
+       "The update package {cfg} lists no codeplug file of version R01.04.00 for the model "
+       "LA26CKN9AR1."},
       {"even family's file missing",
        tool("R01.03.00", {"r01.03.00"}),
        usualRadio,
        {Question::GoAhead},
-       {"New CP file is lost."}},
-      {"no address map", noAddressMap, usualRadio, {Question::GoAhead}, {"New ADDR file is lost."}},
+       {"New CP file is lost."},
+       "The update package {cfg} lists no codeplug file of version R01.03.00 for the model "
+       "LA26CKN9AR1."},
+      {"no address map",
+       noAddressMap,
+       usualRadio,
+       {Question::GoAhead},
+       {"New ADDR file is lost."},
+       "The update package {cfg} lists no address map file for this radio's codeplug."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -417,7 +441,14 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
     ASSERT_TRUE(bench.loaded);
     bench.controller.onUpdate();
     EXPECT_EQ(testing::questionKinds(bench.view.questions()), c.questions);
-    EXPECT_EQ(bench.view.results(), (std::vector<Shown>{{testing::kFileMissing, kStyleError}}));
+    std::string detail = c.detail;
+    if (const auto at = detail.find("{cfg}"); at != std::string::npos) {
+      detail.replace(at, 5, (bench.dataDir() / "config.xml").string());
+    }
+    EXPECT_EQ(
+        bench.view.results(),
+        (std::vector<Shown>{{std::string(testing::kFileMissing) + "\n\n" + detail, kStyleError}}))
+        << (bench.view.messages.empty() ? "" : bench.view.messages.back().text);
     EXPECT_EQ(testing::logLines(bench.logText()), c.logged);
     EXPECT_EQ(programmed(bench), Programmed::Nothing);
     EXPECT_FALSE(bench.keypadUpdated());
