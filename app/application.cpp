@@ -57,7 +57,7 @@ std::filesystem::path Application::setupPath() const {
 }
 
 std::filesystem::path Application::installedSetupPath() const {
-  return baseDir_ / kPackageFolder / kSetupFileName;
+  return packageDir_ / kSetupFileName;
 }
 
 bool Application::PrepareEnvironment() {

@@ -89,7 +89,8 @@ class Application {
   const std::filesystem::path& packageDir() const { return packageDir_; }
   std::filesystem::path configPath() const;
   std::filesystem::path setupPath() const;
-  // The region's setup file an installation holds beside its update package.
+  // The region's setup file that comes with the update package in use: the installation's
+  // data/ or the folder --package names.
   std::filesystem::path installedSetupPath() const;
 
   Task& task() { return task_; }

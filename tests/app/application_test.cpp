@@ -256,6 +256,8 @@ TEST_F(ApplicationTest, AMachineWithoutASetupFileTakesTheInstalledOne) {
     // Nothing installed: nothing copied, and the user learns where it was looked for.
     Application app(driver_, clock_, view, options());
     ASSERT_TRUE(app.PrepareEnvironment());
+    // The setup file comes with the update package in use, also one named with --package.
+    EXPECT_EQ(app.installedSetupPath(), packageDir() / "setup.dat");
     EXPECT_EQ(app.takeInstalledSetup(installed, error), Application::SetupCopy::NoneInstalled);
     EXPECT_FALSE(std::filesystem::exists(setup));
     EXPECT_FALSE(app.LoadSettings());
