@@ -63,22 +63,25 @@ $expected
 See $machine/log/err.log" ] || fail "start-up failure, expected '$expected', got: $(cat "$work/err")"
   [ ! -s "$work/out" ] || fail "start-up failure printed a result: $(cat "$work/out")"
 }
+# A package without the setup file that comes with it.
+cp -r "$build/demo" "$work/package"
+rm "$work/package/setup.dat"
 start_failure "The setup file $work/m1/data/setup.dat is missing. The installation has none to \
-copy in $work/inst/data." "$work/m1" --package "$build/demo"
+copy in $work/package." "$work/m1" --package "$work/package"
 start_failure "The update package's file $work/inst/data/config.xml is missing." "$work/m1"
 echo "not scrambled xml" >"$work/broken/config.xml"
 start_failure "The update package in $work/broken is damaged or incomplete (The initial file \
 [$work/broken/config.xml] is invalid.)" "$work/m1" --package "$work/broken"
-# With the installation's setup file, the first start copies it and goes on to the cable.
-mkdir -p "$work/inst/data"
-cp "$build/demo/setup.dat" "$work/inst/data/setup.dat"
+# With the setup file that comes with the package, the first start copies it and goes on to
+# the cable.
+cp "$build/demo/setup.dat" "$work/package/setup.dat"
 status=0
-"$work/inst/bin/orvik-cli" --port "$work/no-such-port" --package "$build/demo" \
+"$work/inst/bin/orvik-cli" --port "$work/no-such-port" --package "$work/package" \
   --data-dir "$work/m2" info >"$work/out" 2>&1 || status=$?
-cmp -s "$work/inst/data/setup.dat" "$work/m2/data/setup.dat" ||
-  fail "the first start did not take the installation's setup file: $(cat "$work/out")"
+cmp -s "$work/package/setup.dat" "$work/m2/data/setup.dat" ||
+  fail "the first start did not take the package's setup file: $(cat "$work/out")"
 grep -qx "Failed to connect radio." "$work/out" || fail "after the copy: $(cat "$work/out")"
-rm -rf "$work/inst"
+rm -rf "$work/inst" "$work/package"
 
 # A radio on a pty, served by the simulator.
 start_sim() {
