@@ -180,18 +180,22 @@ void TerminalView::drawBar() {
   std::string label = step_.empty() ? waitText_ : step_;
   // Padded, so that a shorter step's name covers a longer one's.
   label.resize(std::max(label.size(), kLabelWidth), ' ');
-  err_ << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-       << std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') << "] " << position << "% "
-       << label << std::flush;
+  // One write for the whole bar (and for each line below): a Ctrl-C notice written by the
+  // signal handler lands between them, never inside one.
+  std::string bar = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
+                    std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] " +
+                    std::to_string(position) + "% " + label;
+  err_ << bar << std::flush;
   progressLineOpen_ = true;
 }
 
 void TerminalView::printProgressLine() {
-  err_ << lastProgress_.value_or(0) << '%';
+  std::string line = std::to_string(lastProgress_.value_or(0)) + '%';
   if (!step_.empty()) {
-    err_ << ' ' << step_;
+    line += ' ' + step_;
   }
-  err_ << '\n' << std::flush;
+  line += '\n';
+  err_ << line << std::flush;
 }
 
 void TerminalView::endProgressLine() {
