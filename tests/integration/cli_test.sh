@@ -169,8 +169,8 @@ ORVIK_PORT=/dev/null expect_connect_failure "$work/machine" "The port [/dev/null
   -- cli_on_cable
 # Another program holds the port (and its lock) open.
 mkfifo "$work/lock.out"
-# The holder becomes the sleep itself, so that killing it frees the port.
-(flock -n 9 && echo locked && exec sleep 600) 9<"$pty" >"$work/lock.out" 2>/dev/null &
+# The holder becomes a process that waits for nothing until it is killed, which frees the port.
+(flock -n 9 && echo locked && exec tail -f /dev/null) 9<"$pty" >"$work/lock.out" 2>/dev/null &
 lockpid=$!
 pids+=($lockpid)
 exec {lockfd}<"$work/lock.out"
