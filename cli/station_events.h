@@ -50,6 +50,8 @@ class JsonLine {
   std::string str() const { return body_ + "}"; }
 
  private:
+  // Starts a member: the comma, the quoted name and the colon.
+  JsonLine& key(const char* name);
   std::string body_;
 };
 

@@ -110,7 +110,11 @@ std::string reportJson(const std::vector<StationRadio>& radios) {
     out += "\"started\":" + jsonString(reportTime(radio.started)) +
            ",\"ended\":" + jsonString(reportTime(radio.ended)) + ",\"report\":[";
     for (std::size_t line = 0; line < radio.report.size(); ++line) {
-      out += (line == 0 ? "" : ",") + jsonString(radio.report[line]);
+      // Appended piece by piece: g++ 12 at -O3 takes "," + string for an overlapping copy.
+      if (line != 0) {
+        out += ',';
+      }
+      out += jsonString(radio.report[line]);
     }
     out += "]}";
   }

@@ -18,8 +18,14 @@ std::string progressText(const std::optional<unsigned>& progress) {
   }
   const unsigned percent = std::min(*progress, 100U);
   const std::size_t filled = percent * kBarWidth / 100;
-  return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, ' ') + "] " +
-         std::to_string(percent) + "%";
+  // Appended piece by piece: g++ 12 at -O3 takes "[" + string for an overlapping copy.
+  std::string text = "[";
+  text += std::string(filled, '#');
+  text += std::string(kBarWidth - filled, ' ');
+  text += "] ";
+  text += std::to_string(percent);
+  text += '%';
+  return text;
 }
 
 // Cuts a UTF-8 text to a number of characters.
