@@ -317,9 +317,9 @@ TEST_F(UpdateRunTest, TwoCablesAreRefusedUntilOneIsRemoved) {
 TEST_F(UpdateRunTest, DynRuleOutsideTheAddressMapFailsBeforeAnythingIsRead) {
   for (const char* length : {"-1", "0", "1001", "7FFFFFFF", ""}) {
     SCOPED_TRACE(std::string("len=") + length);
-    testing::PackageSpec spec;
-    spec.dynLength = length;
-    Bench bench(spec);
+    testing::PackageSpec package;
+    package.dynLength = length;
+    Bench bench(package);
     bench.controller.onUpdate();
     EXPECT_EQ(bench.view.results(),
               (Shownlist{{std::string(testing::kFileMissing) +
