@@ -189,6 +189,9 @@ if [ "$(id -u)" -eq 0 ]; then
   cp "$work/machine/data/setup.dat" "$guest/machine/data/"
   cp "$cli" "$guest/bin/"
   chmod -R a+rwX "$guest"
+  # The per-machine folder is the guest's own, as the tool requires.
+  chown -R 65534:65534 "$guest/machine"
+  chmod -R go-w "$guest/machine"
   chmod 0600 "$pty"
   expect_connect_failure "$guest/machine" "$denied" -- setpriv --reuid=65534 --regid=65534 \
     --clear-groups "$guest/bin/orvik-cli" --package "$guest/package" --port "$pty"
