@@ -363,7 +363,20 @@ std::vector<std::string> readHistoryLines(const std::filesystem::path& path) {
   while (std::getline(in, line)) {
     FlatJsonReader reader(line);
     if (reader.object() && reader.wholeJson()) {
-      lines.push_back(std::move(line));
+      // A line written by hand or by an older tool may hold bytes that are not UTF-8; they
+      // can only be inside its texts, so writing them as jsonString does keeps it JSON.
+      std::string valid;
+      for (std::size_t pos = 0; pos < line.size();) {
+        const std::size_t length = utf8CharLength(line, pos);
+        if (length == 0) {
+          valid += formatText("\\u%04x", static_cast<unsigned char>(line[pos]));
+          ++pos;
+        } else {
+          valid.append(line, pos, length);
+          pos += length;
+        }
+      }
+      lines.push_back(std::move(valid));
     }
   }
   return lines;

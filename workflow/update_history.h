@@ -44,7 +44,8 @@ std::optional<std::map<std::string, std::string>> parseFlatJson(std::string_view
 // The fields of every line that parses as a flat JSON object of texts, numbers and booleans;
 // other lines are skipped.
 std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path);
-// The same lines as written, each a JSON object, for a reader that wants them whole.
+// The same lines as written, each a JSON object, for a reader that wants them whole; a byte
+// that is not UTF-8 is written as \u00XX, as jsonString does.
 std::vector<std::string> readHistoryLines(const std::filesystem::path& path);
 
 // The history as a table for people.

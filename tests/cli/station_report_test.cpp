@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/exit_codes.h"
+#include "cli/station.h"
 #include "cli/station_table.h"
 #include "tests/package/temp_folder.h"
 #include "workflow/update_history.h"
@@ -192,6 +194,24 @@ TEST(StationReportTest, TheReportNeverOverwritesAFileOrWritesThroughALink) {
                        "(orvik-cli history)");
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(contentOf(owners), "the owner's sheet");
+}
+
+// A station whose report name is taken stops before any radio is touched and says what to do.
+TEST(StationReportTest, AStationDoesNotStartOnATakenReportName) {
+  testing::TempFolder folder;
+  const std::filesystem::path taken = folder.path() / "batch.csv";
+  std::ofstream(taken) << "the owner's sheet";
+  StationOptions options;
+  options.ports = {(folder.path() / "no-such-port").string()};
+  options.policy = StationPolicy::Newer;
+  options.report = taken;
+  options.program = "/nonexistent/orvik-cli";  // no worker may start
+  std::istringstream in;
+  std::ostringstream out, err;
+  EXPECT_EQ(runStation(options, in, out, err), kExitUsage);
+  EXPECT_EQ(err.str(), "Cannot write the report: the report file " + taken.string() +
+                           " exists already; name a new file, or give --force to replace it.\n");
+  EXPECT_EQ(contentOf(taken), "the owner's sheet");
 }
 
 // On a full disk a rewrite fails whole: the file keeps the last report, and the reason is said.

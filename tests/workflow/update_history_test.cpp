@@ -170,6 +170,13 @@ TEST_F(UpdateHistoryTest, JsonTextsAreAlwaysValidUtf8) {
   for (const auto& c : cases) {
     EXPECT_EQ(jsonString(c.in), c.out) << c.out;
   }
+  // A line an older tool wrote with the raw byte is read as valid UTF-8 too.
+  TempFolder folder;
+  const std::filesystem::path file = folder.path() / "history.jsonl";
+  std::ofstream(file) << "{\"kind\":\"update\",\"personality_backup\":\"/b/AB\xff.orvp\"}\n";
+  EXPECT_EQ(readHistoryLines(file),
+            std::vector<std::string>{
+                "{\"kind\":\"update\",\"personality_backup\":\"/b/AB\\u00ff.orvp\"}"});
   // Read back, the byte is its Latin-1 character.
   const auto fields = parseFlatJson("{\"path\":" + jsonString("AB\xff") + "}");
   ASSERT_TRUE(fields);
