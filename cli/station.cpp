@@ -712,7 +712,7 @@ void Station::eraseTable() {
 
 void Station::note(const std::string& text) {
   eraseTable();
-  err_ << text << '\n' << std::flush;
+  err_ << printableLines(text) << '\n' << std::flush;
   dirty_ = true;
   draw(true);
 }
