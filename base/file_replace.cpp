@@ -157,27 +157,17 @@ std::filesystem::path folderOf(const std::filesystem::path& path) {
 
 CreateFileResult createFileWithContents(const std::filesystem::path& path,
                                         std::span<const std::uint8_t> bytes, int& error) {
-  const std::filesystem::path folder = folderOf(path);
-  std::string tempName;
-  error = writeTempFile(folder, path, bytes, tempName, nullptr);
-  if (error != 0) {
-    return CreateFileResult::Failed;
+  FileIdentity ignored;
+  switch (writeOwnFile(path, bytes, OwnFileWrite::New, ignored, error)) {
+    case OwnFileResult::Written:
+      return CreateFileResult::Created;
+    case OwnFileResult::Exists:
+      return CreateFileResult::Exists;
+    case OwnFileResult::NotOurs:
+    case OwnFileResult::Failed:
+      break;
   }
-  // link() takes the name only when nobody has it; the temporary name goes either way.
-  CreateFileResult result = CreateFileResult::Failed;
-  if (::link(tempName.c_str(), path.c_str()) == 0) {
-    result = CreateFileResult::Created;
-  } else if (errno == EEXIST) {
-    result = CreateFileResult::Exists;
-    error = EEXIST;
-  } else {
-    error = errno != 0 ? errno : EIO;
-  }
-  ::unlink(tempName.c_str());
-  if (result == CreateFileResult::Created) {
-    syncFolder(folder);
-  }
-  return result;
+  return CreateFileResult::Failed;
 }
 
 OwnFileResult writeOwnFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
@@ -210,10 +200,13 @@ OwnFileResult writeOwnFile(const std::filesystem::path& path, std::span<const st
   if (how == OwnFileWrite::Rewrite) {
     // Only the file an earlier write made: not a link put at its name, nor another file.
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_dev) != identity.device ||
+    if (::lstat(path.c_str(), &info) != 0) {
+      error = errno;
+      return OwnFileResult::NotOurs;
+    }
+    if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_dev) != identity.device ||
         static_cast<std::uint64_t>(info.st_ino) != identity.inode) {
-      error = errno != 0 ? errno : ESTALE;
+      error = ESTALE;
       return OwnFileResult::NotOurs;
     }
   }
