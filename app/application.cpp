@@ -80,9 +80,18 @@ bool Application::PrepareEnvironment() {
   }
   dataDir_ = *machine;
   // The machine's folders are the user's alone: the setup file holds the dealer password, the
-  // trace every frame, the backups and the journal the owners' personalities.
+  // trace every frame, the backups and the journal the owners' personalities. One that is not
+  // the user's, or that others may write, could hold links that turn the tool's writes against
+  // other files, so the tool does not start on it. The per-machine folder itself may be a link
+  // the user made; the folders in it may not.
   for (const char* folder : {"", "data", "log", "backup", "journal"}) {
-    makePrivateFolder(*folder == '\0' ? dataDir_ : dataDir_ / folder);
+    const bool top = *folder == '\0';
+    std::string problem;
+    if (!preparePrivateFolder(top ? dataDir_ : dataDir_ / folder, problem, top)) {
+      view_.showMessage(problem, StartupView::kErrorStyle);
+      folderRefused_ = true;
+      return false;
+    }
   }
   errorLog().setLogDirectory(dataDir_.string());
 

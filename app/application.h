@@ -66,8 +66,12 @@ class Application {
   // that fails. When this is true the front end shows its splash and main window.
   bool startUp();
 
-  // Title, folders, error log, the task's and the manager's windows and the XML document.
+  // Title, folders, error log, the task's and the manager's windows and the XML document. A
+  // per-machine folder (or one in it) that is not the user's, or that others may write, is
+  // refused with a message that says which and how to fix it.
   bool PrepareEnvironment();
+  // PrepareEnvironment refused the per-machine folder and has said why.
+  bool folderRefused() const { return folderRefused_; }
   // The installer's step, done per user at the first start on a machine, after
   // PrepareEnvironment: a per-machine folder without a setup file takes a copy of the one the
   // installation holds (installedSetupPath, unless another is named). The tool itself never
@@ -108,6 +112,7 @@ class Application {
   StartupView& view_;
   StartupOptions options_;
   bool demoPackage_ = false;
+  bool folderRefused_ = false;
   bool simulatedMachine_ = false;
   // Where takeInstalledSetup looked for the installation's setup file, when it ran.
   std::optional<std::filesystem::path> installedSetupLookedFor_;

@@ -24,37 +24,6 @@ std::string hiddenTempTemplate(const std::filesystem::path& folder,
   return (folder / name).string();
 }
 
-// Holds back the signal of a write past the file size limit on this thread, so that the write
-// fails with EFBIG and the caller can clean up instead of the process being ended with the
-// temporary file left behind. A signal raised meanwhile is taken off before the mask goes back.
-class FileSizeSignalBlock {
- public:
-  FileSizeSignalBlock() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGXFSZ);
-    blocked_ = ::pthread_sigmask(SIG_BLOCK, &set_, &old_) == 0;
-  }
-  ~FileSizeSignalBlock() {
-    if (!blocked_) {
-      return;
-    }
-    sigset_t pending;
-    if (!sigismember(&old_, SIGXFSZ) && ::sigpending(&pending) == 0 &&
-        sigismember(&pending, SIGXFSZ) == 1) {
-      const timespec now{};
-      ::sigtimedwait(&set_, nullptr, &now);
-    }
-    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
-  FileSizeSignalBlock(const FileSizeSignalBlock&) = delete;
-  FileSizeSignalBlock& operator=(const FileSizeSignalBlock&) = delete;
-
- private:
-  sigset_t set_{};
-  sigset_t old_{};
-  bool blocked_ = false;
-};
-
 // 0 when every byte went out, otherwise the errno value of the write that failed.
 int writeAll(int fd, std::span<const std::uint8_t> bytes) {
   const FileSizeSignalBlock sizeSignal;
@@ -83,10 +52,33 @@ void syncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-bool replaceFileContents(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+FileSizeSignalBlock::FileSizeSignalBlock() {
+  sigemptyset(&set_);
+  sigaddset(&set_, SIGXFSZ);
+  blocked_ = ::pthread_sigmask(SIG_BLOCK, &set_, &old_) == 0;
+}
+
+FileSizeSignalBlock::~FileSizeSignalBlock() {
+  if (!blocked_) {
+    return;
+  }
+  sigset_t pending;
+  if (!sigismember(&old_, SIGXFSZ) && ::sigpending(&pending) == 0 &&
+      sigismember(&pending, SIGXFSZ) == 1) {
+    const timespec now{};
+    ::sigtimedwait(&set_, nullptr, &now);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
+
+bool replaceFileContents(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                         FollowLink follow) {
   std::filesystem::path target = path;
   std::error_code error;
   if (std::filesystem::is_symlink(target, error)) {
+    if (follow == FollowLink::No) {
+      return false;
+    }
     target = std::filesystem::canonical(path, error);
     if (error) {
       return false;
@@ -121,51 +113,119 @@ bool replaceFileContents(const std::filesystem::path& path, std::span<const std:
   return true;
 }
 
-CreateFileResult createFileWithContents(const std::filesystem::path& path,
-                                        std::span<const std::uint8_t> bytes, int& error) {
-  error = 0;
-  std::filesystem::path folder = path.parent_path();
-  if (folder.empty()) {
-    folder = ".";
-  }
-  std::string tempName = hiddenTempTemplate(folder, path);
+namespace {
+
+// Writes the bytes to a new hidden temporary file beside path, flushed to disk and closed;
+// 0 with its name (and identity when asked), otherwise the errno value, with no temporary
+// file left behind.
+int writeTempFile(const std::filesystem::path& folder, const std::filesystem::path& path,
+                  std::span<const std::uint8_t> bytes, std::string& tempName,
+                  FileIdentity* identity) {
+  tempName = hiddenTempTemplate(folder, path);
   const int fd = ::mkostemp(tempName.data(), O_CLOEXEC);
   if (fd < 0) {
-    error = errno;
-    return CreateFileResult::Failed;
+    return errno;
   }
-  const auto failed = [&error] {
-    if (error == 0) {
-      error = errno != 0 ? errno : EIO;
+  int error = writeAll(fd, bytes);
+  if (error == 0 && ::fsync(fd) != 0) {
+    error = errno != 0 ? errno : EIO;
+  }
+  struct stat info {};
+  if (error == 0 && identity != nullptr) {
+    if (::fstat(fd, &info) == 0) {
+      *identity = {static_cast<std::uint64_t>(info.st_dev),
+                   static_cast<std::uint64_t>(info.st_ino)};
+    } else {
+      error = errno;
     }
-  };
-  error = writeAll(fd, bytes);
-  bool ok = error == 0;
-  if (ok && ::fsync(fd) != 0) {
-    failed();
-    ok = false;
   }
-  if (::close(fd) != 0 && ok) {
-    failed();
-    ok = false;
+  if (::close(fd) != 0 && error == 0) {
+    error = errno != 0 ? errno : EIO;
   }
-  // link() takes the name only when nobody has it; the temporary name goes either way.
-  CreateFileResult result = CreateFileResult::Failed;
-  if (ok) {
+  if (error != 0) {
+    ::unlink(tempName.c_str());
+  }
+  return error;
+}
+
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+  std::filesystem::path folder = path.parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+}  // namespace
+
+CreateFileResult createFileWithContents(const std::filesystem::path& path,
+                                        std::span<const std::uint8_t> bytes, int& error) {
+  FileIdentity ignored;
+  switch (writeOwnFile(path, bytes, OwnFileWrite::New, ignored, error)) {
+    case OwnFileResult::Written:
+      return CreateFileResult::Created;
+    case OwnFileResult::Exists:
+      return CreateFileResult::Exists;
+    case OwnFileResult::NotOurs:
+    case OwnFileResult::Failed:
+      break;
+  }
+  return CreateFileResult::Failed;
+}
+
+OwnFileResult writeOwnFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                           OwnFileWrite how, FileIdentity& identity, int& error) {
+  error = 0;
+  if (how == OwnFileWrite::New) {
+    FileIdentity made;
+    const std::filesystem::path folder = folderOf(path);
+    std::string tempName;
+    error = writeTempFile(folder, path, bytes, tempName, &made);
+    if (error != 0) {
+      return OwnFileResult::Failed;
+    }
+    OwnFileResult result = OwnFileResult::Failed;
     if (::link(tempName.c_str(), path.c_str()) == 0) {
-      result = CreateFileResult::Created;
+      result = OwnFileResult::Written;
+      identity = made;
     } else if (errno == EEXIST) {
-      result = CreateFileResult::Exists;
+      result = OwnFileResult::Exists;
       error = EEXIST;
     } else {
-      failed();
+      error = errno != 0 ? errno : EIO;
+    }
+    ::unlink(tempName.c_str());
+    if (result == OwnFileResult::Written) {
+      syncFolder(folder);
+    }
+    return result;
+  }
+  if (how == OwnFileWrite::Rewrite) {
+    // Only the file an earlier write made: not a link put at its name, nor another file.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+      error = errno;
+      return OwnFileResult::NotOurs;
+    }
+    if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_dev) != identity.device ||
+        static_cast<std::uint64_t>(info.st_ino) != identity.inode) {
+      error = ESTALE;
+      return OwnFileResult::NotOurs;
     }
   }
-  ::unlink(tempName.c_str());
-  if (result == CreateFileResult::Created) {
-    syncFolder(folder);
+  FileIdentity made;
+  const std::filesystem::path folder = folderOf(path);
+  std::string tempName;
+  error = writeTempFile(folder, path, bytes, tempName, &made);
+  if (error != 0) {
+    return OwnFileResult::Failed;
   }
-  return result;
+  // rename() replaces the name itself: a link there goes, what it points at is not touched.
+  if (::rename(tempName.c_str(), path.c_str()) != 0) {
+    error = errno;
+    ::unlink(tempName.c_str());
+    return OwnFileResult::Failed;
+  }
+  identity = made;
+  syncFolder(folder);
+  return OwnFileResult::Written;
 }
 
 }  // namespace orvik

@@ -85,18 +85,87 @@ std::string localTimeText(std::chrono::system_clock::time_point when) {
   return text;
 }
 
+std::size_t utf8CharLength(std::string_view text, std::size_t pos) {
+  const auto at = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char first = at(pos);
+  if (first < 0x80) {
+    return 1;
+  }
+  std::size_t length = 0;
+  unsigned char low = 0x80;   // the second byte's range, narrowed against overlong forms,
+  unsigned char high = 0xBF;  // surrogates and values past U+10FFFF
+  if (first >= 0xC2 && first <= 0xDF) {
+    length = 2;
+  } else if (first >= 0xE0 && first <= 0xEF) {
+    length = 3;
+    low = first == 0xE0 ? 0xA0 : 0x80;
+    high = first == 0xED ? 0x9F : 0xBF;
+  } else if (first >= 0xF0 && first <= 0xF4) {
+    length = 4;
+    low = first == 0xF0 ? 0x90 : 0x80;
+    high = first == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  if (pos + length > text.size() || at(pos + 1) < low || at(pos + 1) > high) {
+    return 0;
+  }
+  for (std::size_t i = 2; i < length; ++i) {
+    if ((at(pos + i) & 0xC0) != 0x80) {
+      return 0;
+    }
+  }
+  return length;
+}
+
 std::string printableText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += formatText("\\x%02X", byte);
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    const std::size_t length = utf8CharLength(text, pos);
+    // U+0080 to U+009F are C2 80 to C2 9F.
+    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;
+    if (length == 0 || byte < 0x20 || byte == 0x7F || c1) {
+      // Byte by byte: after a bad byte the next one starts afresh.
+      const std::size_t escaped = c1 ? 2 : 1;
+      for (std::size_t i = 0; i < escaped; ++i) {
+        out += formatText("\\x%02X", static_cast<unsigned char>(text[pos + i]));
+      }
+      pos += escaped;
     } else {
-      out += c;
+      out.append(text.substr(pos, length));
+      pos += length;
     }
   }
   return out;
+}
+
+std::string printableLines(std::string_view text) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find('\n', start);
+    std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
+    const bool crlf = end != std::string_view::npos && line.ends_with('\r');
+    if (crlf) {
+      line.remove_suffix(1);
+    }
+    // A tab only moves to the next stop; the tool's own texts lay lines out with it.
+    std::size_t from = 0;
+    for (std::size_t tab = line.find('\t'); tab != std::string_view::npos;
+         from = tab + 1, tab = line.find('\t', from)) {
+      out += printableText(line.substr(from, tab - from));
+      out += '\t';
+    }
+    out += printableText(line.substr(from));
+    if (end == std::string_view::npos) {
+      return out;
+    }
+    out += crlf ? "\r\n" : "\n";
+    start = end + 1;
+  }
 }
 
 }  // namespace orvik

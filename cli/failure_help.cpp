@@ -1,6 +1,7 @@
 #include "cli/failure_help.h"
 
 #include "app/string_table.h"
+#include "base/text.h"
 #include "errors/error_log.h"
 
 namespace orvik {
@@ -9,7 +10,7 @@ void printFailureHelp(const ActionOutcome& outcome, std::uint64_t logLinesBefore
                       std::ostream& err) {
   if (outcome.text.starts_with(stringText(StringId::UpdateFailed))) {
     if (!outcome.cause.empty()) {
-      err << "Cause: " << outcome.cause << '\n';
+      err << "Cause: " << printableLines(outcome.cause) << '\n';
     }
     err << (outcome.unfinished
                 ? "Next: keep the radio switched on and on the cable, then run orvik-cli update "

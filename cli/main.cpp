@@ -134,7 +134,8 @@ int printResult(const MainController& controller, const TerminalView& view, bool
       std::cout << field.label << ": " << printableText(*field.value) << '\n';
     }
     if (!outcome.text.empty()) {
-      std::cout << outcome.text << '\n';
+      // The result may quote the radio's texts or a file's name.
+      std::cout << printableLines(outcome.text) << '\n';
     }
   }
   if (status == kExitRadioFailure) {
@@ -287,8 +288,12 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"newer", "any", "codeplug-only"}));
   stationUpdate->add_flag("--watch", watch,
                           "Keep running: update each radio put on a cable, once; Ctrl-C ends it");
-  stationUpdate->add_option("--report", reportFile,
-                            "Write the batch to FILE, CSV or JSON by its extension");
+  auto* reportOption = stationUpdate->add_option(
+      "--report", reportFile,
+      "Write the batch to FILE, CSV or JSON by its extension; FILE must not exist yet");
+  bool forceReport = false;
+  stationUpdate->add_flag("--force", forceReport, "Replace a file already at the --report name")
+      ->needs(reportOption);
   stationUpdate->add_flag("--json", json, "Print newline-delimited JSON events");
   stationUpdate->footer("Example: orvik-cli station update --policy newer --report batch.csv");
   station->footer("Example: orvik-cli station update --policy newer --report batch.csv");
@@ -368,6 +373,7 @@ int main(int argc, char** argv) {
     stationOptions.json = json;
     if (!reportFile.empty()) {
       stationOptions.report = reportFile;
+      stationOptions.forceReport = forceReport;
     }
     std::error_code error;
     stationOptions.program = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -426,7 +432,7 @@ int main(int argc, char** argv) {
         std::cout << "{\"Result\":" << jsonString(text) << ",\"Style\":"
                   << jsonString(outcomeStyleName(ActionOutcome{text, style, false})) << "}\n";
       } else {
-        std::cout << text << '\n';
+        std::cout << printableLines(text) << '\n';
       }
       std::cout << std::flush;
     };

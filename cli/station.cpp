@@ -180,6 +180,7 @@ class Station {
   bool stopping_ = false;
   int stopsSeen_ = 0;
   bool reportFailed_ = false;
+  ReportFile reportFile_;
   bool dirty_ = true;
   std::size_t drawnLines_ = 0;
   SteadyClock::time_point lastDraw_{};
@@ -711,7 +712,7 @@ void Station::eraseTable() {
 
 void Station::note(const std::string& text) {
   eraseTable();
-  err_ << text << '\n' << std::flush;
+  err_ << printableLines(text) << '\n' << std::flush;
   dirty_ = true;
   draw(true);
 }
@@ -790,7 +791,7 @@ bool Station::writeReportFile() {
     }
   }
   std::string error;
-  if (!writeReport(*options_.report, radios, error)) {
+  if (!reportFile_.write(radios, error)) {
     if (!reportFailed_) {
       note("Cannot write the report: " + error);
     }
@@ -850,6 +851,14 @@ int Station::run() {
   if (found.empty() && !options_.watch) {
     err_ << "No programming cable is attached.\n";
     return kExitRadioFailure;
+  }
+  if (options_.report) {
+    // Made before any radio is touched, so that a name already taken stops the run at once.
+    std::string error;
+    if (!reportFile_.create(*options_.report, options_.forceReport, error)) {
+      err_ << "Cannot write the report: " << error << ".\n";
+      return kExitUsage;
+    }
   }
   emitStation(JsonLine("station")
                   .number("cables", static_cast<long long>(found.size()))

@@ -22,6 +22,8 @@ struct StationOptions {
   bool json = false;
   // The report of the batch, CSV or JSON by its extension.
   std::optional<std::filesystem::path> report;
+  // Replace a file already at the report's name instead of refusing to run.
+  bool forceReport = false;
   // The tool run once per cable as the worker (orvik-cli), and the options each worker gets
   // before its subcommand (the package and the per-machine folder).
   std::filesystem::path program;
@@ -34,7 +36,8 @@ struct StationOptions {
 // that runs the whole single-radio update; the station only decides the questions, draws the
 // table, writes the report and sums up. Questions go to err and are answered on in. Returns
 // the exit status: 0 when every radio was updated or left as the policy wants it, 1 when one
-// failed (or there was no cable), 3 when the batch was declined.
+// failed (or there was no cable), 2 when the report file cannot be made (its name is taken
+// without forceReport), 3 when the batch was declined.
 int runStation(const StationOptions& options, std::istream& in, std::ostream& out,
                std::ostream& err);
 

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <ctime>
 #include <span>
+#include <string_view>
 
 #include "base/file_replace.h"
+#include "base/text.h"
 #include "cli/station_events.h"
 #include "workflow/update_history.h"
 
@@ -34,11 +36,19 @@ constexpr std::array<Column, 11> kColumns{{
 }};
 
 std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) {
-    return text;
+  // A spreadsheet takes a cell that starts with one of these as a formula (a radio's serial
+  // "=1+2" would be computed, a crafted one could run a command): a leading apostrophe makes it
+  // text, as spreadsheet-safe CSV writers do. The JSON report keeps the text as it is.
+  std::string cell;
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    cell = "'";
+  }
+  cell += text;
+  if (cell.find_first_of(",\"\r\n") == std::string::npos) {
+    return cell;
   }
   std::string out = "\"";
-  for (const char c : text) {
+  for (const char c : cell) {
     out += c;
     if (c == '"') {
       out += '"';
@@ -122,30 +132,57 @@ std::string reportJson(const std::vector<StationRadio>& radios) {
   return out;
 }
 
-bool writeReport(const std::filesystem::path& file, const std::vector<StationRadio>& radios,
-                 std::string& error) {
+bool ReportFile::create(const std::filesystem::path& file, bool replace, std::string& error) {
   const auto format = reportFormatFor(file);
   if (!format) {
     error = "the report file must end in .csv or .json";
     return false;
   }
-  const std::string text = *format == ReportFormat::Csv ? reportCsv(radios) : reportJson(radios);
+  file_ = file;
+  format_ = *format;
+  const std::string text = *format == ReportFormat::Csv ? reportCsv({}) : reportJson({});
   const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  // The first report of a run is a new file; the later ones of a --watch run replace it whole.
-  int createError = 0;
-  switch (createFileWithContents(file, bytes, createError)) {
-    case CreateFileResult::Created:
+  int code = 0;
+  switch (writeOwnFile(file, bytes, replace ? OwnFileWrite::Replace : OwnFileWrite::New, identity_,
+                       code)) {
+    case OwnFileResult::Written:
+      created_ = true;
       return true;
-    case CreateFileResult::Exists:
-      if (replaceFileContents(file, bytes)) {
-        return true;
-      }
-      error = "cannot replace " + file.string();
+    case OwnFileResult::Exists:
+      error = "the report file " + printableText(file.string()) +
+              " exists already; name a new file, or give --force to replace it";
       return false;
-    case CreateFileResult::Failed:
+    case OwnFileResult::NotOurs:
+    case OwnFileResult::Failed:
       break;
   }
-  error = "cannot write " + file.string() + ": " + std::strerror(createError);
+  error = "cannot create the report file " + printableText(file.string()) + ": " +
+          std::strerror(code) + "; check that its folder exists and may be written";
+  return false;
+}
+
+bool ReportFile::write(const std::vector<StationRadio>& radios, std::string& error) {
+  if (!created_) {
+    error = "the report file was not created";
+    return false;
+  }
+  const std::string text = format_ == ReportFormat::Csv ? reportCsv(radios) : reportJson(radios);
+  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  int code = 0;
+  switch (writeOwnFile(file_, bytes, OwnFileWrite::Rewrite, identity_, code)) {
+    case OwnFileResult::Written:
+      return true;
+    case OwnFileResult::NotOurs:
+      error = printableText(file_.string()) +
+              " is no longer the report this station made (it was moved, removed or replaced), "
+              "so it is left alone; the results are in the update history (orvik-cli history)";
+      return false;
+    case OwnFileResult::Exists:
+    case OwnFileResult::Failed:
+      break;
+  }
+  error = "cannot write " + printableText(file_.string()) + ": " + std::strerror(code) +
+          "; the results are in the update history (orvik-cli history)";
   return false;
 }
 

@@ -48,16 +48,17 @@ int TerminalView::showMessage(const std::string& text, unsigned style) {
   endProgressLine();
   if (style == kStyleQuestion) {
     if (options_.station) {
-      err_ << text << "\n[y/N] n (nobody answers a station outside test mode)\n" << std::flush;
+      err_ << printableLines(text) << "\n[y/N] n (nobody answers a station outside test mode)\n"
+           << std::flush;
       declined_ = true;
       return kAnswerNo;
     }
     if (options_.answerYes) {
       // Said all the same, so that the user reads what was agreed to on their behalf.
-      err_ << text << "\n[y/N] y (--yes)\n" << std::flush;
+      err_ << printableLines(text) << "\n[y/N] y (--yes)\n" << std::flush;
       return kAnswerYes;
     }
-    err_ << text << "\n[y/N] " << std::flush;
+    err_ << printableLines(text) << "\n[y/N] " << std::flush;
     const auto answer = readLine();
     if (!answer) {
       err_ << '\n';
@@ -78,7 +79,7 @@ int TerminalView::showMessage(const std::string& text, unsigned style) {
 bool TerminalView::confirmTestMode(const std::string& text) {
   if (options_.station) {
     // A station is there to be driven by a console.
-    err_ << text << "\n[y/N] y (station)\n" << std::flush;
+    err_ << printableLines(text) << "\n[y/N] y (station)\n" << std::flush;
     return true;
   }
   return showMessage(text, kStyleQuestion) == kAnswerYes;
@@ -110,9 +111,9 @@ void TerminalView::showTestMode(bool testMode) {
 void TerminalView::showUpdateFailure(const std::string& text, unsigned style,
                                      const std::filesystem::path& personalityBackup) {
   showMessage(text, style);
-  err_ << "The radio's personality is saved in " << personalityBackup.string()
-       << "\nTo write it back: orvik-cli restore-personality " << personalityBackup.string()
-       << '\n';
+  err_ << "The radio's personality is saved in " << printableText(personalityBackup.string())
+       << "\nTo write it back: orvik-cli restore-personality "
+       << printableText(personalityBackup.string()) << '\n';
 }
 
 std::optional<std::string> TerminalView::askPassword(bool wrongPassword) {
@@ -211,7 +212,7 @@ void TerminalView::runModal(const std::string& text, const std::function<bool()>
   lastProgress_.reset();
   abandoned_ = false;
   if (!options_.progressBar) {
-    err_ << text << '\n' << std::flush;
+    err_ << printableLines(text) << '\n' << std::flush;
   }
   currentThreadQueue().runUntil(ended);
   endProgressLine();
@@ -220,7 +221,7 @@ void TerminalView::runModal(const std::string& text, const std::function<bool()>
 }
 
 void TerminalStartupView::showMessage(const std::string& text, unsigned) {
-  err_ << text << '\n';
+  err_ << printableLines(text) << '\n';
 }
 
 }  // namespace orvik

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "base/file_replace.h"
+#include "base/text.h"
 #include "commands/personality_file.h"
 #include "package/file_bytes.h"
 #include "package/md5.h"
@@ -227,8 +228,10 @@ bool UpdateJournal::write(const JournalEntry& entry, std::string& reason) const 
     return false;
   }
   const std::string text = journalText(entry);
+  // Never through a link: the entry is the tool's own file.
   if (!replaceFileContents(
-          *path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))) {
+          *path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+          FollowLink::No)) {
     reason = "cannot write " + path->string();
     return false;
   }
@@ -253,7 +256,7 @@ UpdateJournal::Found UpdateJournal::read(const std::string& serial, JournalEntry
     return Found::Damaged;
   }
   if (parsed->serial != serial) {
-    reason = "it belongs to another radio [" + parsed->serial + "]";
+    reason = "it belongs to another radio [" + printableText(parsed->serial) + "]";
     return Found::Damaged;
   }
   entry = std::move(*parsed);

@@ -126,7 +126,8 @@ bool ErrorLog::logText(std::string_view text) {
   }
   const std::time_t when = now_ ? now_() : std::time(nullptr);
   std::string line = logTimePrefix(when);
-  line += text;
+  // A radio's or a file's text in the line cannot act on the terminal that shows the log.
+  line += printableLines(text);
   line += '\n';
   bool written = false;
   {

@@ -37,7 +37,9 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     application.useSimulatedMachine();
   }
   if (!application.PrepareEnvironment()) {
-    err << "Cannot prepare the per-machine folder; see " << errorLog().path().string() << '\n';
+    if (!application.folderRefused()) {
+      err << "Cannot prepare the per-machine folder; see " << errorLog().path().string() << '\n';
+    }
     return false;
   }
   if (radio_) {

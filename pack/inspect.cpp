@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -246,12 +247,26 @@ bool showDecodedXml(const std::string& name, std::vector<std::uint8_t> bytes, st
 
 }  // namespace
 
-bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
+namespace {
+
+bool inspectFolder(const std::filesystem::path& folder, std::ostream& out) {
   std::error_code error;
   std::vector<std::filesystem::path> files;
+  // Entries that cannot be told: a link in a loop, to nothing, or through a folder that may not
+  // be read. Skipped and named, as the tool skips them.
+  std::vector<std::pair<std::filesystem::path, std::string>> skipped;
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
        it.increment(error)) {
-    if (it->is_regular_file()) {
+    std::error_code statError;
+    const bool regular = it->is_regular_file(statError);
+    std::error_code linkError;
+    const bool link = it->is_symlink(linkError);
+    if (link && (statError == std::errc::no_such_file_or_directory ||
+                 statError == std::errc::not_a_directory)) {
+      skipped.emplace_back(it->path(), "is a link to nothing");
+    } else if (statError) {
+      skipped.emplace_back(it->path(), "cannot be read (" + statError.message() + ")");
+    } else if (regular) {
       files.push_back(it->path());
     }
   }
@@ -260,12 +275,17 @@ bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
     return false;
   }
   std::sort(files.begin(), files.end());
+  std::sort(skipped.begin(), skipped.end());
   removeErrors(ErrorCategory::OK);
 
   out << "Package folder " << folder.string() << "\n\n";
   int containers = 0;
   int refused = 0;
   int otherProblems = 0;
+  for (const auto& [path, why] : skipped) {
+    out << path.filename().string() << "\n  skipped: " << why << "\n";
+    ++otherProblems;
+  }
   bool configGood = false;
   std::map<std::string, std::vector<std::string>> internalNames;
   // Every file is read first, so that each codeplug stream is checked under the folder's
@@ -338,6 +358,17 @@ bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
   out << containers - refused << " of " << containers << " containers valid\n";
   removeErrors(ErrorCategory::OK);
   return configGood && refused == 0 && otherProblems == 0;
+}
+
+}  // namespace
+
+bool inspectPackage(const std::filesystem::path& folder, std::ostream& out) {
+  // The names in a folder and the texts in its files are anybody's: the listing is printed
+  // escaped, so that none of them acts on the terminal.
+  std::ostringstream listing;
+  const bool valid = inspectFolder(folder, listing);
+  out << printableLines(listing.str());
+  return valid;
 }
 
 }  // namespace orvik

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "base/program_version.h"
+#include "base/text.h"
 #include "config/scramble.h"
 #include "pack/demo_package.h"
 #include "pack/image_builder.h"
@@ -228,7 +229,7 @@ int runPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       }
     }
   } catch (const Failure& failure) {
-    err << "orvik-pack: " << failure.message << "\n";
+    err << "orvik-pack: " << printableLines(failure.message) << "\n";
     return kPackFailed;
   }
   return kPackOk;

@@ -2,18 +2,21 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <optional>
 #include <sstream>
 
+#include "base/file_replace.h"
 #include "base/private_files.h"
 #include "base/text.h"
 
@@ -122,7 +125,14 @@ class FlatJsonReader {
             return std::nullopt;
           }
           pos_ += 4;
-          out.push_back(code < 0x80 ? static_cast<char>(code) : '?');
+          if (code < 0x80) {
+            out.push_back(static_cast<char>(code));
+          } else if (code < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+          } else {
+            out.push_back('?');  // this file writes no such escape
+          }
           break;
         }
         default:
@@ -184,9 +194,22 @@ std::filesystem::path historyPath(const std::filesystem::path& dataDir) {
 
 std::string jsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const char c = text[pos];
     const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+    const std::size_t length = utf8CharLength(text, pos);
+    if (length == 0) {
+      // A byte that is not UTF-8 (a path or a radio's text may hold any) is written as the
+      // Latin-1 character of its value, so that the output is always valid UTF-8 and the byte
+      // can still be told; well-formed UTF-8 is written as it is.
+      out += formatText("\\u%04x", u);
+      ++pos;
+      continue;
+    }
+    if (length > 1) {
+      out.append(text, pos, length);
+    } else if (c == '"' || c == '\\') {
       out.push_back('\\');
       out.push_back(c);
     } else if (c == '\n') {
@@ -200,6 +223,7 @@ std::string jsonString(const std::string& text) {
     } else {
       out.push_back(c);
     }
+    pos += length;
   }
   out.push_back('"');
   return out;
@@ -248,7 +272,8 @@ std::string historyLine(const HistoryEntry& entry) {
   return out.str();
 }
 
-bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry) {
+bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry,
+                   std::string& reason) {
   std::error_code ignored;
   std::filesystem::create_directories(path.parent_path(), ignored);
   const std::string line = historyLine(entry) + "\n";
@@ -256,16 +281,48 @@ bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry)
   // runs in several processes (the update station's) never interleave.
   const int fd = openPrivateFile(path, O_WRONLY | O_APPEND);
   if (fd < 0) {
+    reason = std::strerror(errno);
     return false;
   }
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
-  ssize_t written = -1;
-  do {
-    written = ::write(fd, line.data(), line.size());
-  } while (written < 0 && errno == EINTR);
-  const bool closed = ::close(fd) == 0;  // and with it the lock
-  return written == static_cast<ssize_t>(line.size()) && closed;
+  struct stat before {};
+  const bool sized = ::fstat(fd, &before) == 0;
+  int error = sized ? 0 : errno;
+  {
+    const FileSizeSignalBlock sizeSignal;
+    std::size_t done = 0;
+    while (error == 0 && done < line.size()) {
+      const ssize_t written = ::write(fd, line.data() + done, line.size() - done);
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        error = written < 0 ? errno : EIO;
+        break;
+      }
+      done += static_cast<std::size_t>(written);
+    }
+    // A part of the line (a full disk takes what fits) would glue the next run's line to it
+    // and lose both: back to the old end, still under the lock.
+    if (error != 0 && done > 0 && sized) {
+      while (::ftruncate(fd, before.st_size) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  if (::close(fd) != 0 && error == 0) {  // and with it the lock
+    error = errno;
+  }
+  if (error != 0) {
+    reason = std::strerror(error);
+    return false;
+  }
+  return true;
+}
+
+bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry) {
+  std::string ignored;
+  return appendHistory(path, entry, ignored);
 }
 
 std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
@@ -274,8 +331,11 @@ std::function<void(const UpdateRecord&, const ActionOutcome&)> historyWriter(
     HistoryEntry entry{record, outcome,
                        std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now() - record.started)};
-    if (!appendHistory(path, entry)) {
-      err << "Cannot append to " << path.string() << '\n';
+    std::string reason;
+    if (!appendHistory(path, entry, reason)) {
+      err << "Cannot append to " << printableText(path.string()) << " (" << reason
+          << "): this run is not in the update history. Free space on its disk or make the "
+             "file writable for the next runs.\n";
     }
   };
 }
@@ -303,7 +363,20 @@ std::vector<std::string> readHistoryLines(const std::filesystem::path& path) {
   while (std::getline(in, line)) {
     FlatJsonReader reader(line);
     if (reader.object() && reader.wholeJson()) {
-      lines.push_back(std::move(line));
+      // A line written by hand or by an older tool may hold bytes that are not UTF-8; they
+      // can only be inside its texts, so writing them as jsonString does keeps it JSON.
+      std::string valid;
+      for (std::size_t pos = 0; pos < line.size();) {
+        const std::size_t length = utf8CharLength(line, pos);
+        if (length == 0) {
+          valid += formatText("\\u%04x", static_cast<unsigned char>(line[pos]));
+          ++pos;
+        } else {
+          valid.append(line, pos, length);
+          pos += length;
+        }
+      }
+      lines.push_back(std::move(valid));
     }
   }
   return lines;
@@ -375,7 +448,8 @@ void printUnfinishedUpdates(std::ostream& out, const std::vector<UpdateJournal::
   }
   for (const UpdateJournal::Listed& listed : entries) {
     if (!listed.entry) {
-      out << "Damaged journal entry " << listed.path.string() << ": " << listed.reason << '\n';
+      out << "Damaged journal entry " << printableText(listed.path.string()) << ": "
+          << printableText(listed.reason) << '\n';
     }
   }
 }

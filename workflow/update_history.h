@@ -25,7 +25,10 @@ struct HistoryEntry {
 // The history file below the per-machine folder: <data-dir>/log/history.jsonl.
 std::filesystem::path historyPath(const std::filesystem::path& dataDir);
 
-// One JSON object per line; false when the line could not be appended.
+// One JSON object per line; false when the line could not be appended, with the reason. A line
+// that only partly fits (a full disk) is taken back, so the file stays whole lines.
+bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry,
+                   std::string& reason);
 bool appendHistory(const std::filesystem::path& path, const HistoryEntry& entry);
 std::string historyLine(const HistoryEntry& entry);
 
@@ -41,7 +44,8 @@ std::optional<std::map<std::string, std::string>> parseFlatJson(std::string_view
 // The fields of every line that parses as a flat JSON object of texts, numbers and booleans;
 // other lines are skipped.
 std::vector<std::map<std::string, std::string>> readHistory(const std::filesystem::path& path);
-// The same lines as written, each a JSON object, for a reader that wants them whole.
+// The same lines as written, each a JSON object, for a reader that wants them whole; a byte
+// that is not UTF-8 is written as \u00XX, as jsonString does.
 std::vector<std::string> readHistoryLines(const std::filesystem::path& path);
 
 // The history as a table for people.
@@ -55,7 +59,9 @@ void printUnfinishedUpdates(std::ostream& out, const std::vector<UpdateJournal::
 // "cancelled".
 const char* outcomeStyleName(const ActionOutcome& outcome);
 
-// A JSON string literal of the text (quotes included), with control characters escaped.
+// A JSON string literal of the text (quotes included), with control characters escaped. It is
+// valid UTF-8 whatever the text holds: a byte that is not part of well-formed UTF-8 is written
+// as \u00XX, the Latin-1 character of its value.
 std::string jsonString(const std::string& text);
 
 }  // namespace orvik

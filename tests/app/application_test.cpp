@@ -2,11 +2,15 @@
 // instance, and a clean end whatever start-up reached.
 #include "app/application.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <sstream>
 
 #include "app/paths.h"
@@ -156,6 +160,76 @@ TEST_F(ApplicationTest, PreparesTitleFoldersLogAndComponents) {
   given.useDemoPackage();
   ASSERT_TRUE(given.PrepareEnvironment());
   EXPECT_EQ(given.packageDir(), packageDir());
+}
+
+// The tool is often run as root: a per-machine folder, or one in it, that another user owns or
+// may write to is refused with a message that says which and how to fix it, and nothing is
+// written through a link there. A fresh machine's folders are made for the user alone.
+TEST_F(ApplicationTest, FoldersOfAnotherUserOrOpenToOthersAreRefusedAndFreshOnesMadePrivate) {
+  constexpr uid_t kOtherUser = 65534;
+  const std::filesystem::path elsewhere = folder_ / "elsewhere";
+  std::filesystem::create_directory(elsewhere);
+  const struct Case {
+    const char* name;
+    std::function<void()> plant;
+    std::filesystem::path refused;
+    std::string says;
+    bool needsRoot;
+  } cases[] = {
+      {"machine folder of another user",
+       [&] { ASSERT_EQ(::chown(machineDir().c_str(), kOtherUser, kOtherUser), 0); }, machineDir(),
+       "belongs to another user (uid 65534)", true},
+      {"log folder of another user",
+       [&] {
+         std::filesystem::create_directory(machineDir() / "log");
+         ASSERT_EQ(::chown((machineDir() / "log").c_str(), kOtherUser, kOtherUser), 0);
+       },
+       machineDir() / "log", "chown -R ", true},
+      {"data folder others may write",
+       [&] { ASSERT_EQ(::chmod((machineDir() / "data").c_str(), 0777), 0); }, machineDir() / "data",
+       "may be written by other users", false},
+      {"machine folder the group may write",
+       [&] { ASSERT_EQ(::chmod(machineDir().c_str(), 0770), 0); }, machineDir(), "chmod go-w",
+       false},
+      {"log folder as a link",
+       [&] { std::filesystem::create_directory_symlink(elsewhere, machineDir() / "log"); },
+       machineDir() / "log", "is a symbolic link", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsRoot && ::geteuid() != 0) {
+      std::cout << "SKIP " << c.name << ": chown to another user needs root\n";
+      continue;
+    }
+    std::filesystem::remove_all(machineDir());
+    std::filesystem::create_directories(machineDir() / "data");
+    ::chmod(machineDir().c_str(), 0700);
+    ::chmod((machineDir() / "data").c_str(), 0700);
+    c.plant();
+    RecordingView view;
+    Application app(driver_, clock_, view, options());
+    EXPECT_FALSE(app.PrepareEnvironment());
+    EXPECT_TRUE(app.folderRefused());
+    ASSERT_EQ(view.messages.size(), 1u);
+    const std::string& message = view.messages[0];
+    EXPECT_EQ(message.rfind("16:The folder \"" + c.refused.string() + "\" ", 0), 0u) << message;
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    EXPECT_NE(message.find("--data-dir"), std::string::npos) << message;
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  }
+
+  // A first start: every folder is made, the user's alone.
+  std::filesystem::remove_all(machineDir());
+  RecordingView view;
+  Application fresh(driver_, clock_, view, options());
+  ASSERT_TRUE(fresh.PrepareEnvironment());
+  EXPECT_TRUE(view.messages.empty());
+  for (const char* name : {"", "data", "log", "backup", "journal"}) {
+    struct stat info {};
+    ASSERT_EQ(::lstat((machineDir() / name).c_str(), &info), 0) << name;
+    EXPECT_TRUE(S_ISDIR(info.st_mode)) << name;
+    EXPECT_EQ(info.st_mode & 0777, 0700u) << name;
+  }
 }
 
 TEST_F(ApplicationTest, ThePackageMustBeOfTheToolsRegionInAnyLetterCase) {

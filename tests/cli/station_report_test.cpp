@@ -1,11 +1,17 @@
 // The update station's report file and its table.
 #include "cli/station_report.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
+#include "cli/exit_codes.h"
+#include "cli/station.h"
 #include "cli/station_table.h"
 #include "tests/package/temp_folder.h"
 #include "workflow/update_history.h"
@@ -104,14 +110,142 @@ TEST(StationReportTest, TheFileIsWrittenAndReplacedWholeByItsExtension) {
   testing::TempFolder folder;
   const std::filesystem::path file = folder.path() / "batch.csv";
   std::string error;
-  ASSERT_TRUE(writeReport(file, {batch()[0]}, error)) << error;
-  ASSERT_TRUE(writeReport(file, batch(), error)) << error;
+  ReportFile report;
+  ASSERT_TRUE(report.create(file, false, error)) << error;
+  ASSERT_TRUE(report.write({batch()[0]}, error)) << error;
+  ASSERT_TRUE(report.write(batch(), error)) << error;
   std::ifstream in(file);
   const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(written, reportCsv(batch()));
-  EXPECT_FALSE(writeReport(folder.path() / "batch.txt", batch(), error));
-  EXPECT_FALSE(writeReport(folder.path() / "missing" / "batch.csv", batch(), error));
+  EXPECT_FALSE(ReportFile().create(folder.path() / "batch.txt", false, error));
+  EXPECT_FALSE(ReportFile().create(folder.path() / "missing" / "batch.csv", false, error));
   EXPECT_FALSE(error.empty());
+}
+
+// A radio's text that a spreadsheet would take as a formula is made text in the CSV report;
+// the JSON report keeps it as the radio sent it.
+TEST(StationReportTest, CsvCellsASpreadsheetWouldComputeAreMadeText) {
+  const struct {
+    std::string text;
+    std::string cell;
+  } cases[] = {
+      {"=1+2", "'=1+2"},
+      {"+SUM(1,2)", "\"'+SUM(1,2)\""},
+      {"-2+3", "'-2+3"},
+      {"@A1", "'@A1"},
+      {"\t=1", "'\t=1"},
+      {"\r=1", "\"'\r=1\""},
+      {"=HYPERLINK(\"x\")", "\"'=HYPERLINK(\"\"x\"\")\""},
+      {"1234=ABC", "1234=ABC"},
+      {"R01.03.00", "R01.03.00"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    StationRadio radio;
+    radio.serial = c.text;
+    radio.model = "LA26CKN9AR1";
+    const std::string csv = reportCsv({radio});
+    const std::string row = csv.substr(csv.find("\r\n") + 2);
+    EXPECT_EQ(row.rfind(",," + c.cell + ",LA26CKN9AR1,", 0), 0u) << row;
+    const std::string json = reportJson({radio});
+    EXPECT_NE(json.find("\"serial\":" + jsonString(c.text) + ","), std::string::npos) << json;
+  }
+}
+
+std::string contentOf(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The report is made new at the start of the run: the owner's file or a planted link at its
+// name is never written, unless --force, and then a link is replaced, not written through.
+// Later writes replace only the file the run made.
+TEST(StationReportTest, TheReportNeverOverwritesAFileOrWritesThroughALink) {
+  testing::TempFolder folder;
+  const std::filesystem::path owners = folder.path() / "owners.csv";
+  std::ofstream(owners) << "the owner's sheet";
+  const std::filesystem::path link = folder.path() / "batch.csv";
+  std::filesystem::create_symlink(owners, link);
+  std::string error;
+  for (const std::filesystem::path& taken : {owners, link}) {
+    ReportFile report;
+    EXPECT_FALSE(report.create(taken, false, error));
+    EXPECT_EQ(error, "the report file " + taken.string() +
+                         " exists already; name a new file, or give --force to replace it");
+    EXPECT_FALSE(report.write(batch(), error));
+  }
+  EXPECT_EQ(contentOf(owners), "the owner's sheet");
+
+  ReportFile forced;
+  ASSERT_TRUE(forced.create(link, true, error)) << error;
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(contentOf(link), reportCsv({}));
+  EXPECT_EQ(contentOf(owners), "the owner's sheet");
+  ASSERT_TRUE(forced.write(batch(), error)) << error;
+  EXPECT_EQ(contentOf(link), reportCsv(batch()));
+
+  // A link put at the name during the run is left alone, and so is what it points at.
+  std::filesystem::remove(link);
+  std::filesystem::create_symlink(owners, link);
+  EXPECT_FALSE(forced.write(batch(), error));
+  EXPECT_EQ(error, link.string() +
+                       " is no longer the report this station made (it was moved, removed or "
+                       "replaced), so it is left alone; the results are in the update history "
+                       "(orvik-cli history)");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(contentOf(owners), "the owner's sheet");
+}
+
+// A station whose report name is taken stops before any radio is touched and says what to do.
+TEST(StationReportTest, AStationDoesNotStartOnATakenReportName) {
+  testing::TempFolder folder;
+  const std::filesystem::path taken = folder.path() / "batch.csv";
+  std::ofstream(taken) << "the owner's sheet";
+  StationOptions options;
+  options.ports = {(folder.path() / "no-such-port").string()};
+  options.policy = StationPolicy::Newer;
+  options.report = taken;
+  options.program = "/nonexistent/orvik-cli";  // no worker may start
+  std::istringstream in;
+  std::ostringstream out, err;
+  EXPECT_EQ(runStation(options, in, out, err), kExitUsage);
+  EXPECT_EQ(err.str(), "Cannot write the report: the report file " + taken.string() +
+                           " exists already; name a new file, or give --force to replace it.\n");
+  EXPECT_EQ(contentOf(taken), "the owner's sheet");
+}
+
+// On a full disk a rewrite fails whole: the file keeps the last report, and the reason is said.
+TEST(StationReportTest, ARewriteThatDoesNotFitLeavesTheLastReport) {
+  testing::TempFolder folder;
+  const std::filesystem::path file = folder.path() / "batch.json";
+  std::string error;
+  ReportFile report;
+  ASSERT_TRUE(report.create(file, false, error)) << error;
+  ASSERT_TRUE(report.write({batch()[0]}, error)) << error;
+  const std::string last = contentOf(file);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    const rlimit full{last.size() + 10, last.size() + 10};
+    ::setrlimit(RLIMIT_FSIZE, &full);
+    std::string reason;
+    const bool written = report.write(batch(), reason);
+    ::_exit(!written && reason == "cannot write " + file.string() +
+                                      ": File too large; the results are in the update history "
+                                      "(orvik-cli history)"
+                ? 0
+                : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(contentOf(file), last);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()),
+                          std::filesystem::directory_iterator()),
+            1);  // no temporary file left
 }
 
 TEST(StationTableTest, ColumnsLineUpAndLinesFitTheTerminal) {

@@ -147,5 +147,29 @@ TEST_F(ErrorLogTest, UnwritableFolderFailsQuietly) {
   EXPECT_EQ(log_.linesWritten(), 0u);
 }
 
+// A link planted at the log's name is neither appended to, nor emptied when the log starts
+// afresh, nor made private: what it points at stays as it was.
+TEST_F(ErrorLogTest, ALinkAtTheLogsNameIsNotFollowed) {
+  const fs::path target = base_ / "someone-elses.txt";
+  std::ofstream(target) << "kept\n";
+  fs::permissions(target, fs::perms(0644));
+  fs::create_directories(base_ / "log");
+  fs::create_symlink(target, base_ / "log" / "err.log");
+  log_.setLogDirectory(base_.string());
+  for (int i = 0; i <= 1000; ++i) {
+    EXPECT_FALSE(log_.logLine("line %d", i));
+  }
+  EXPECT_EQ(contents(target), "kept\n");
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms(0644));
+}
+
+// A radio's text in a line cannot act on the terminal that shows the log; lines stay lines.
+TEST_F(ErrorLogTest, RadioTextIsWrittenEscaped) {
+  log_.setLogDirectory(base_.string());
+  ASSERT_TRUE(log_.logLine("Error:radio [%s].\nnext", "AB\x1b]0;x\x07\xc2\x9b\xff"));
+  EXPECT_EQ(contents(log_.path()),
+            "[ 12-06 15:04:33 ] Error:radio [AB\\x1B]0;x\\x07\\xC2\\x9B\\xFF].\nnext\n");
+}
+
 }  // namespace
 }  // namespace orvik

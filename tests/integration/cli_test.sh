@@ -44,6 +44,17 @@ out=$(HOME="$work/home" XDG_DATA_HOME="" ORVIK_DATA_DIR="$work/real" "$cli" --si
 [ ! -e "$work/real" ] && [ ! -e "$work/home/.local/share/Corvane Solutions/Orvik Update Tool" ] ||
   fail "the simulated radio wrote into the real machine's folder"
 
+# A per-machine folder others may write stops the start, with what to do, and is not written.
+mkdir -m 0777 "$work/open"
+status=0
+"$cli" --simulate --data-dir "$work/open" info >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 1 ] || fail "an open per-machine folder exits 1, not $status"
+[ "$(cat "$work/err")" = "The folder \"$work/open\" may be written by other users, who could \
+turn the files the tool writes there against other files; it is not used. Take their access away \
+(chmod go-w \"$work/open\") and check what it holds, or name another folder with --data-dir." ] ||
+  fail "open per-machine folder: $(cat "$work/err")"
+[ -z "$(ls -A "$work/open")" ] || fail "the open per-machine folder was written"
+
 # A file needed at the start that is missing or damaged: below the message, which file and
 # where it was looked for; then where the log is. The tool is installed in a folder of its own.
 mkdir -p "$work/inst/bin" "$work/broken"
@@ -189,6 +200,9 @@ if [ "$(id -u)" -eq 0 ]; then
   cp "$work/machine/data/setup.dat" "$guest/machine/data/"
   cp "$cli" "$guest/bin/"
   chmod -R a+rwX "$guest"
+  # The per-machine folder is the guest's own, as the tool requires.
+  chown -R 65534:65534 "$guest/machine"
+  chmod -R go-w "$guest/machine"
   chmod 0600 "$pty"
   expect_connect_failure "$guest/machine" "$denied" -- setpriv --reuid=65534 --regid=65534 \
     --clear-groups "$guest/bin/orvik-cli" --package "$guest/package" --port "$pty"

@@ -1,7 +1,13 @@
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <sstream>
 
 #include "codeplug/cpg.h"
@@ -334,6 +340,91 @@ TEST_F(DemoPackage, InspectPointsAtADamagedFile) {
   EXPECT_NE(run.out.find("digest         bad"), std::string::npos);
   EXPECT_NE(run.out.find("REFUSED: Error:invalid file [addr_r010400.kxk]."), std::string::npos);
   EXPECT_NE(run.out.find("4 of 5 containers valid"), std::string::npos);
+}
+
+// Entries that cannot be followed are named and skipped, the rest is still inspected, and the
+// exit status says that something was found; names print escaped.
+TEST_F(DemoPackage, InspectNamesLinksItCannotFollowAndPrintsNamesEscaped) {
+  std::filesystem::create_symlink("loop_b.kxk", data() / "loop_a.kxk");
+  std::filesystem::create_symlink("loop_a.kxk", data() / "loop_b.kxk");
+  std::filesystem::create_symlink(folder_ / "gone.kxk", data() / "nothing.kxk");
+  // A link through a plain file (ENOTDIR) is one that leads nowhere, too.
+  std::filesystem::create_symlink(data() / "config.xml" / "under", data() / "under_file.kxk");
+  std::ofstream(data() /
+                "evil\x1b]0;pwned\x07\xc2\x9b"
+                "2J\xff.txt")
+      << "x";
+  const PackRun run = pack({"inspect", data().string()});
+  EXPECT_EQ(run.code, kPackFailed) << run.out;
+  EXPECT_NE(run.out.find("loop_a.kxk\n  skipped: cannot be read (Too many levels of symbolic "
+                         "links)\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("loop_b.kxk\n  skipped: cannot be read"), std::string::npos);
+  EXPECT_NE(run.out.find("nothing.kxk\n  skipped: is a link to nothing\n"), std::string::npos);
+  EXPECT_NE(run.out.find("under_file.kxk\n  skipped: is a link to nothing\n"), std::string::npos);
+  EXPECT_NE(run.out.find("5 of 5 containers valid"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("evil\\x1B]0;pwned\\x07\\xC2\\x9B2J\\xFF.txt\n  not a package file"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.out.find_first_of("\x1b\x07\x9b\xff"), std::string::npos);
+}
+
+// A link into a folder the user may not enter (EACCES). As root nothing is refused, so the
+// inspection runs in a child that has become another user.
+TEST_F(DemoPackage, InspectNamesALinkItMayNotFollow) {
+  const std::filesystem::path locked = folder_ / "locked";
+  std::filesystem::create_directory(locked);
+  std::ofstream(locked / "firmware.kxk") << "x";
+  ASSERT_EQ(::chmod(locked.c_str(), 0700), 0);
+  std::filesystem::create_symlink(locked / "firmware.kxk", data() / "firmware_link.kxk");
+  // The other user may read the package folder and what leads to it.
+  for (const std::filesystem::path& open : {folder_.path(), data()}) {
+    ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+  }
+  constexpr int kCannotBecomeAnotherUser = 5;
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    constexpr uid_t kOtherUser = 65534;
+    // The group stays: the locked folder gives its group nothing.
+    const bool root = ::geteuid() == 0;
+    if (root && (::setgroups(0, nullptr) != 0 || ::setuid(kOtherUser) != 0)) {
+      ::_exit(kCannotBecomeAnotherUser);
+    }
+    if (!root && ::chmod(locked.c_str(), 0) != 0) {
+      ::_exit(3);
+    }
+    const PackRun run = pack({"inspect", data().string()});
+    const std::string text = std::to_string(run.code) + "\n" + run.out;
+    const bool sent =
+        ::write(pipeFds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::_exit(sent ? 0 : 4);
+  }
+  ::close(pipeFds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::chmod(locked.c_str(), 0700);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == kCannotBecomeAnotherUser) {
+    std::cout << "SKIP a link this user may not follow: root cannot become another user here\n";
+    GTEST_SKIP();
+  }
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(text.rfind(std::to_string(kPackFailed) + "\n", 0), 0u) << text;
+  EXPECT_NE(text.find("firmware_link.kxk\n  skipped: cannot be read (Permission denied)\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("5 of 5 containers valid"), std::string::npos) << text;
 }
 
 // A setup file in the package folder must load with its configuration, as at a first start.
