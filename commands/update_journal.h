@@ -32,9 +32,16 @@ struct JournalEntry {
   // The last step the update began.
   std::string stage;
   bool finished = false;
+  // The MD5 of each package file above, so that a completion finds the same file wherever
+  // the package lies now; empty where nothing is programmed from it, and in an entry of the
+  // first format, which had none.
+  std::string firmwareDigest;
+  std::string codeplugDigest;
+  std::string addressMapDigest;
 };
 
-// The journal: one entry file per radio (named after its serial number) in a folder of the
+// The journal: one entry file per radio (named after its serial number by
+// fileNameFromRadioText, so that no two radios share one) in a folder of the
 // per-machine folder. Each write replaces the whole file safely (temporary file, fsync,
 // rename), and every file ends with a digest, so that a damaged entry is told from a good one.
 class UpdateJournal {
@@ -46,12 +53,17 @@ class UpdateJournal {
   // told from another one when it comes back.
   std::optional<std::filesystem::path> entryPath(const std::string& serial) const;
 
+  // An entry of this radio under the name older versions of the tool gave it, when there is
+  // none under its own name; read finds it there, and write moves it to its own.
+  std::optional<std::filesystem::path> legacyEntryPath(const std::string& serial) const;
+
   // False, with the reason, when the entry could not be written.
   bool write(const JournalEntry& entry, std::string& reason) const;
 
-  enum class Found { None, Entry, Damaged };
+  enum class Found { None, Entry, Damaged, OtherRadio };
   // The radio's entry; Damaged, with the reason, for a file that cannot be read or whose
-  // digest or fields do not hold.
+  // digest or fields do not hold; OtherRadio, with that radio's serial number as the reason,
+  // for a good entry of another radio at this radio's name.
   Found read(const std::string& serial, JournalEntry& entry, std::string& reason) const;
 
   struct Listed {
@@ -68,6 +80,9 @@ class UpdateJournal {
 
 // The journal below the per-machine folder: <data-dir>/journal.
 std::filesystem::path journalFolder(const std::filesystem::path& dataDir);
+
+// The MD5 of a package file as the entry records it; nothing when it cannot be read.
+std::optional<std::string> fileDigest(const std::filesystem::path& path);
 
 // The text and the parsing of one entry file.
 std::string journalText(const JournalEntry& entry);

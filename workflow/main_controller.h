@@ -194,6 +194,15 @@ class MainController : public Event {
   bool findInterruptedUpdate(const std::string& serial, std::optional<InterruptedUpdate>& found,
                              ActionOutcome& refusal);
   static std::string interruptedUpdateQuestion(const JournalEntry& entry);
+  // The package files of the interrupted update in the package in use, found by name and
+  // checked against the entry's digests; false, with the message in the run, when they are
+  // not there.
+  bool findCompletionFiles(UpdateRun& run, JournalEntry& entry);
+  // The completion found a personality the owner may have changed since: only a person may
+  // decide to write the saved one over it.
+  bool ownerWantsSavedPersonality(UpdateRun& run);
+  // The lines that tell the user of journal writes that failed in the last update command.
+  void tellJournalProblems(UpdateRun& run);
   // What the run would do to the radio, for the question that asks for it.
   UpdateProposal proposalBase(const UpdateRun& run);
   UpdateProposal updateProposal(const UpdateRun& run);
