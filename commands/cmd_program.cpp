@@ -664,6 +664,7 @@ void CmdProgram::startJournal() {
   } else {
     entry.serial = RadioInfo::serialText(radioInfo->serialBytes()).value_or("");
     entry.model = RadioInfo::modelText(radioInfo->modelNumber).value_or("");
+    entry.privateId = RadioInfo::privateIdText(radioInfo->privateId).value_or("");
     entry.backupFile = backupFile_;
     entry.firmwareFile = firmwareFile_;
     entry.codeplugFile = codeplugFile_;

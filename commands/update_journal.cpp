@@ -152,10 +152,18 @@ Field digestField(const char* key, std::string JournalEntry::*member) {
   return field;
 }
 
+// Not in format 1.
+Field optionalField(const char* key, std::string JournalEntry::*member) {
+  Field field = textField(key, member);
+  field.since2 = true;
+  return field;
+}
+
 const std::vector<Field>& fields() {
   static const std::vector<Field> table = {
       textField("serial", &JournalEntry::serial),
       textField("model", &JournalEntry::model),
+      optionalField("private_id", &JournalEntry::privateId),
       pathField("backup", &JournalEntry::backupFile),
       pathField("firmware_file", &JournalEntry::firmwareFile),
       pathField("codeplug_file", &JournalEntry::codeplugFile),
@@ -261,8 +269,16 @@ std::optional<JournalEntry> parseJournalText(const std::string& text, std::strin
   return entry;
 }
 
-std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string& serial) const {
-  const std::string name = fileNameFromRadioText(serial);
+std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string& serial,
+                                                              const std::string& privateId) const {
+  std::string name = fileNameFromRadioText(serial);
+  const bool digits =
+      !privateId.empty() && privateId.size() <= 20 &&
+      std::all_of(privateId.begin(), privateId.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (name.empty() && digits) {
+    // '~' first: no serial number's name begins with it.
+    name = "~id" + privateId;
+  }
   if (name.empty()) {
     return std::nullopt;
   }
@@ -270,9 +286,9 @@ std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string&
 }
 
 bool UpdateJournal::write(const JournalEntry& entry, std::string& reason) const {
-  const std::optional<std::filesystem::path> path = entryPath(entry.serial);
+  const std::optional<std::filesystem::path> path = entryPath(entry.serial, entry.privateId);
   if (!path) {
-    reason = "the radio has no serial number to name its entry";
+    reason = "the radio has neither a serial number nor a Unit Private ID to name its entry";
     return false;
   }
   std::error_code error;
@@ -317,8 +333,8 @@ std::optional<std::filesystem::path> UpdateJournal::legacyEntryPath(
 }
 
 UpdateJournal::Found UpdateJournal::read(const std::string& serial, JournalEntry& entry,
-                                         std::string& reason) const {
-  std::optional<std::filesystem::path> path = entryPath(serial);
+                                         std::string& reason, const std::string& privateId) const {
+  std::optional<std::filesystem::path> path = entryPath(serial, privateId);
   std::error_code error;
   if (path && !std::filesystem::exists(*path, error)) {
     path = legacyEntryPath(serial);
@@ -331,10 +347,10 @@ UpdateJournal::Found UpdateJournal::read(const std::string& serial, JournalEntry
   if (!parsed) {
     return Found::Damaged;
   }
-  if (parsed->serial != serial) {
+  if (parsed->serial != serial || (serial.empty() && parsed->privateId != privateId)) {
     // Not this radio's: a file put there by hand, or a name of an older version of the tool
     // that several serial numbers shared. It may be the other radio's only record.
-    reason = parsed->serial;
+    reason = parsed->serial.empty() ? "Unit Private ID " + parsed->privateId : parsed->serial;
     return Found::OtherRadio;
   }
   entry = std::move(*parsed);

@@ -13,6 +13,9 @@ namespace orvik {
 // the personality backup taken before anything was erased.
 struct JournalEntry {
   std::string serial;
+  // The Unit Private ID (decimal), which names the entry of a radio without a serial number;
+  // empty when the radio has none, and in an entry of the first format.
+  std::string privateId;
   std::string model;
   // The personality backup taken before the first erase; empty when none was kept.
   std::filesystem::path backupFile;
@@ -49,9 +52,11 @@ class UpdateJournal {
   explicit UpdateJournal(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
   const std::filesystem::path& folder() const { return folder_; }
-  // The entry file of a radio; none for a radio without a serial number, which could not be
-  // told from another one when it comes back.
-  std::optional<std::filesystem::path> entryPath(const std::string& serial) const;
+  // The entry file of a radio: named after its serial number, or, for a radio without one,
+  // after its Unit Private ID; none for a radio with neither, which could not be told from
+  // another one when it comes back.
+  std::optional<std::filesystem::path> entryPath(const std::string& serial,
+                                                 const std::string& privateId = {}) const;
 
   // An entry of this radio under the name older versions of the tool gave it, when there is
   // none under its own name; read finds it there, and write moves it to its own.
@@ -64,7 +69,8 @@ class UpdateJournal {
   // The radio's entry; Damaged, with the reason, for a file that cannot be read or whose
   // digest or fields do not hold; OtherRadio, with that radio's serial number as the reason,
   // for a good entry of another radio at this radio's name.
-  Found read(const std::string& serial, JournalEntry& entry, std::string& reason) const;
+  Found read(const std::string& serial, JournalEntry& entry, std::string& reason,
+             const std::string& privateId = {}) const;
 
   struct Listed {
     std::filesystem::path path;

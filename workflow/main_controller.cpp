@@ -425,15 +425,17 @@ bool MainController::findInterruptedUpdate(const std::string& serial,
     refusal = {std::move(text), kStyleError, false};
     return false;
   };
-  switch (journal.read(serial, entry, reason)) {
+  const std::string privateId = radioPrivateId();
+  const std::string entryPath = journal.entryPath(serial, privateId).value_or("").string();
+  switch (journal.read(serial, entry, reason, privateId)) {
     case UpdateJournal::Found::None:
       return true;
     case UpdateJournal::Found::Damaged:
-      return refuse(formatText(kJournalDamaged, journal.entryPath(serial)->string().c_str(),
-                               reason.c_str(), journal.entryPath(serial)->string().c_str()));
+      return refuse(
+          formatText(kJournalDamaged, entryPath.c_str(), reason.c_str(), entryPath.c_str()));
     case UpdateJournal::Found::OtherRadio:
-      return refuse(formatText(kJournalOfAnotherRadio, journal.entryPath(serial)->string().c_str(),
-                               printableText(reason).c_str()));
+      return refuse(
+          formatText(kJournalOfAnotherRadio, entryPath.c_str(), printableText(reason).c_str()));
     case UpdateJournal::Found::Entry:
       break;
   }
@@ -448,13 +450,17 @@ bool MainController::findInterruptedUpdate(const std::string& serial,
     if (!backup || backup->serial != serial || backup->model != model) {
       return refuse(formatText(kInterruptedBackupUnusable, entry.backupFile.string().c_str(),
                                backup ? "it was taken from another radio" : "it cannot be read",
-                               journal.entryPath(serial)->string().c_str()));
+                               entryPath.c_str()));
     }
     interrupted.backup = std::move(*backup);
   }
   interrupted.entry = std::move(entry);
   found = std::move(interrupted);
   return true;
+}
+
+std::string MainController::radioPrivateId() {
+  return RadioInfo::privateIdText(radio().privateId).value_or("");
 }
 
 std::string MainController::interruptedUpdateQuestion(const JournalEntry& entry) {
@@ -533,7 +539,7 @@ void MainController::completeInterruptedUpdate(UpdateRun& run) {
 bool MainController::ownerWantsSavedPersonality(UpdateRun& run) {
   const JournalEntry& entry = run.interrupted->entry;
   const std::string entryPath =
-      UpdateJournal(journalFolder_).entryPath(entry.serial).value_or("").string();
+      UpdateJournal(journalFolder_).entryPath(entry.serial, entry.privateId).value_or("").string();
   removeErrors(ErrorCategory::OK);
   run.ok = false;
   run.outcome = {
@@ -882,7 +888,7 @@ void MainController::runProgramCommand(UpdateRun& run) {
   JournalEntry entry;
   std::string reason;
   if (!journalFolder_.empty() &&
-      UpdateJournal(journalFolder_).read(run.radio.serial, entry, reason) ==
+      UpdateJournal(journalFolder_).read(run.radio.serial, entry, reason, radioPrivateId()) ==
           UpdateJournal::Found::Entry &&
       !entry.finished) {
     run.outcome.text += "\n" + formatText(kUpdateUnfinished, entry.stage.c_str());
@@ -898,8 +904,10 @@ void MainController::tellJournalProblems(UpdateRun& run) {
   }
   std::string text;
   if (program_.journalLeftUnfinished()) {
-    const std::string entryPath =
-        UpdateJournal(journalFolder_).entryPath(run.radio.serial).value_or("").string();
+    const std::string entryPath = UpdateJournal(journalFolder_)
+                                      .entryPath(run.radio.serial, radioPrivateId())
+                                      .value_or("")
+                                      .string();
     text = formatText(kJournalNotFinished, problems.back().c_str(), entryPath.c_str());
     if (run.outcome.style == kStyleInformation) {
       run.outcome.style = kStyleWarning;

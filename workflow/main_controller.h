@@ -193,6 +193,9 @@ class MainController : public Event {
   // used.
   bool findInterruptedUpdate(const std::string& serial, std::optional<InterruptedUpdate>& found,
                              ActionOutcome& refusal);
+  // The identified radio's Unit Private ID, which names its journal entry when it has no
+  // serial number; empty when it has none.
+  std::string radioPrivateId();
   static std::string interruptedUpdateQuestion(const JournalEntry& entry);
   // The package files of the interrupted update in the package in use, found by name and
   // checked against the entry's digests; false, with the message in the run, when they are

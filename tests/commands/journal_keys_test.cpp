@@ -82,6 +82,21 @@ TEST(JournalKeys, NoTwoSerialNumbersShareAnEntryOrABackupName) {
   EXPECT_EQ(journal.entryPath("1234ABC-5678")->filename(), "1234ABC-5678.journal");
   EXPECT_EQ(journal.entryPath("AB/1")->filename(), "AB%2F1.journal");
   EXPECT_FALSE(journal.entryPath("").has_value());
+
+  // Radios never given a serial number are told apart by their Unit Private ID.
+  for (const char* privateId : {"1000", "1001"}) {
+    JournalEntry entry = entryOf("");
+    entry.privateId = privateId;
+    std::string reason;
+    ASSERT_TRUE(journal.write(entry, reason)) << reason;
+    JournalEntry read;
+    ASSERT_EQ(journal.read("", read, reason, privateId), UpdateJournal::Found::Entry) << reason;
+    EXPECT_EQ(read.privateId, privateId);
+    EXPECT_TRUE(entries.insert(*journal.entryPath("", privateId)).second);
+  }
+  JournalEntry none = entryOf("");
+  std::string reason;
+  EXPECT_FALSE(journal.write(none, reason));
 }
 
 TEST(JournalKeys, AnEntryUnderAnOlderSharedNameCountsOnlyForItsOwnRadio) {

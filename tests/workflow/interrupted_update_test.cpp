@@ -289,6 +289,26 @@ TEST_F(InterruptedUpdateTest, AnEntryOrBackupThatCannotBeUsedIsRefusedAndNothing
   }
 }
 
+// Another radio's entry at this radio's name (planted, or left by a version of the tool whose
+// names several serial numbers shared) is refused, and the message never asks to remove it.
+TEST_F(InterruptedUpdateTest, AnotherRadiosEntryIsNeitherUsedNorOfferedForRemoval) {
+  interruptAt(updateStopPoints()[1]);
+  JournalEntry other = entry();
+  other.serial = "OTHER/RADIO";
+  std::ofstream(entryPath(), std::ios::trunc) << journalText(other);
+  const std::size_t requests = bench().radio.requests().size();
+  bench().view.messages.clear();
+  bench().controller.onUpdate();
+  ASSERT_EQ(bench().view.results().size(), 1u);
+  const std::string text = bench().view.results()[0].text;
+  EXPECT_NE(text.find("belongs to another radio [OTHER/RADIO]"), std::string::npos) << text;
+  EXPECT_NE(text.find("Nothing was changed"), std::string::npos) << text;
+  EXPECT_EQ(text.find("remove"), std::string::npos) << text;
+  EXPECT_TRUE(bench().view.questions().empty());
+  EXPECT_TRUE(onlyIdentityReadSince(requests));
+  EXPECT_TRUE(std::filesystem::exists(entryPath()));
+}
+
 // Each journal write that fails (the disk full, or a file in the journal folder's place) is
 // told in the result the user sees, naming the entry and what to do; the radio is left as the
 // write's place in the update allows.
