@@ -565,6 +565,11 @@ bool personalityExplainedByInterruption(const JournalEntry& entry, const Persona
   if (!touchesPersonality(entry.stage) || saved.blocks.size() != now.blocks.size()) {
     return false;
   }
+  // By then the firmware was whole: a radio that runs another one was programmed since.
+  if (entry.programFirmware &&
+      RadioInfo::versionRecordText(now.firmwareVersion).value_or("") != entry.toolFirmware) {
+    return false;
+  }
   // Written back piece by piece: each piece is the saved one, or still erased or reset.
   for (std::size_t i = 0; i < saved.blocks.size(); ++i) {
     const auto& was = saved.blocks[i].bytes;
@@ -604,6 +609,8 @@ void CmdProgram::checkPersonalityAgainstEntry() {
   }
   run_->personalityStep = UpdateStep::PersonalityBackup;
   personality.backupDynBlocks(blocks);
+  personality.backup().firmwareVersion = radioInfo->firmwareVersionRecord;
+  personality.backup().codeplugVersion = radioInfo->codeplugVersionRecord;
   bool contactsRead = false;
   if (succeeding()) {
     // A contact restore cut off half way leaves lists the radio cannot read back.

@@ -123,9 +123,10 @@ bool reprotectRadio(TOVR& tovr, std::span<std::uint8_t> data, std::optional<int>
 // Whether the personality a radio holds now (now) can be what an interruption of the entry's
 // update left of the one saved before it (saved), so that writing the saved one back takes
 // nothing of the owner's: the same blocks and contacts; or, where the update had reached the
-// DYN erase, the block reset or the restore, each DYN piece either the saved one or blank (one
-// byte throughout) and no contact that is not a saved one, or contacts that could not be read
-// back (a contact restore cut off half way). Anything else the owner may have changed since.
+// DYN erase, the block reset or the restore, the firmware it programmed (now's version record),
+// each DYN piece either the saved one or blank (one byte throughout) and no contact that is
+// not a saved one, or contacts that could not be read back (a contact restore cut off half
+// way). Anything else the owner may have changed since.
 bool personalityExplainedByInterruption(const JournalEntry& entry, const PersonalityBackup& saved,
                                         const PersonalityBackup& now, bool contactsRead = true);
 

@@ -162,6 +162,7 @@ PersonalityBackup personality(std::uint8_t fill, std::vector<std::vector<std::ui
   }
   backup.blocks.push_back({0, 0x820000, dyn});
   backup.contactLists[0] = std::move(contacts);
+  backup.firmwareVersion = {'R', 1, 3, 0};  // the update's, as the entries below say
   return backup;
 }
 
@@ -187,6 +188,8 @@ TEST(JournalKeys, OnlyAnInterruptionsTracesCountAsExplained) {
   fewerContacts.contactLists[0].pop_back();
   PersonalityBackup newContact = saved;
   newContact.contactLists[0].push_back(contact(9));
+  PersonalityBackup otherFirmware = withDyn(blankFrom(0, 0xFF));
+  otherFirmware.firmwareVersion = {'R', 1, 5, 0};
   PersonalityBackup reordered = saved;
   std::swap(reordered.contactLists[0][0], reordered.contactLists[0][1]);
 
@@ -210,12 +213,15 @@ TEST(JournalKeys, OnlyAnInterruptionsTracesCountAsExplained) {
       {"a contact the backup does not hold", "restoring the personality", newContact, false},
       {"contacts gone before the reset", "programming the firmware", fewerContacts, false},
       {"contacts unreadable in the restore", "restoring the personality", saved, true, false},
+      {"erased, but running another firmware", "resetting the radio", otherFirmware, false},
       {"contacts unreadable before the update", "starting", saved, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     JournalEntry entry = entryOf("1234ABC5678");
     entry.stage = c.stage;
+    entry.programFirmware = true;
+    entry.toolFirmware = "R01.03.00";
     EXPECT_EQ(personalityExplainedByInterruption(entry, saved, c.now, c.contactsRead), c.explained);
   }
 }
