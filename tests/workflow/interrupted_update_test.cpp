@@ -40,9 +40,10 @@ class FullDisk {
   }
   FullDisk(const FullDisk&) = delete;
   FullDisk& operator=(const FullDisk&) = delete;
-  void now() const {
+  // No file grows past the bytes.
+  void now(rlim_t bytes) const {
     rlimit full = original_;
-    full.rlim_cur = 16;
+    full.rlim_cur = bytes;
     ::setrlimit(RLIMIT_FSIZE, &full);
   }
 
@@ -88,10 +89,9 @@ class InterruptedUpdateTest : public testing::ErrorTextTest {
     freshBench();
   }
   // A new tool and a new radio with the contacts.
-  void freshBench() {
+  void freshBench(const testing::PackageSpec& package = {}) {
     benchOwned.reset();
-    benchOwned = std::make_unique<Bench>(testing::PackageSpec{},
-                                         testing::radioWith("R01.02.03", "R01.02.00"));
+    benchOwned = std::make_unique<Bench>(package, testing::radioWith("R01.02.03", "R01.02.00"));
     benchOwned->radio.setContacts(contacts);
   }
 
@@ -315,23 +315,41 @@ TEST_F(InterruptedUpdateTest, AnotherRadiosEntryIsNeitherUsedNorOfferedForRemova
 TEST_F(InterruptedUpdateTest, AFailedJournalWriteIsToldWithItsFileAndWhatToDo) {
   const struct {
     const char* name;
-    // When the disk fills: at the occurrence of a request, or before the update (no kind).
+    // When the disk fills: at the occurrence of a request, or not at all.
     std::optional<StopPoint> from;
+    // How large a file still fits then; a backup of a few hundred bytes (a short DYN rule)
+    // fits where the journal entry does not.
+    rlim_t fits;
+    bool smallBackup;
     bool journalFolderIsAFile;
     unsigned style;
     std::vector<std::string> says;
     bool updated;
-    const char* stageLeft;  // empty: no entry
+    const char* stageLeft;
   } cases[] = {
       {"the backup",
        StopPoint{"start", RequestKind::StatusQuery, 1, {}},
+       16,
+       false,
        false,
        kStyleError,
        {"could not be saved in", "File too large", "Nothing was erased. Make room on the disk"},
        false,
        ""},
       {"the journal's start",
+       StopPoint{"start", RequestKind::StatusQuery, 1, {}},
+       600,
+       true,
+       false,
+       kStyleError,
+       {"could not be recorded in its journal entry", "File too large",
+        "Nothing was erased. Make room", "run the update again"},
+       false,
+       ""},
+      {"the journal's start, a file in the folder's place",
        std::nullopt,
+       0,
+       false,
        true,
        kStyleError,
        {"could not be recorded in its journal entry", "journal", "Nothing was erased. Make room",
@@ -340,6 +358,8 @@ TEST_F(InterruptedUpdateTest, AFailedJournalWriteIsToldWithItsFileAndWhatToDo) {
        ""},
       {"the stages and the end",
        StopPoint{"erase", RequestKind::EraseFlash, 1, {}},
+       16,
+       false,
        false,
        kStyleWarning,
        {"Update successful.", "could not be marked finished", "File too large", "Make room",
@@ -348,6 +368,8 @@ TEST_F(InterruptedUpdateTest, AFailedJournalWriteIsToldWithItsFileAndWhatToDo) {
        "erasing the firmware region"},
       {"the end",
        StopPoint{"reprotect", RequestKind::Protection, 3, {}},
+       16,
+       false,
        false,
        kStyleWarning,
        {"Update successful.", "could not be marked finished", "File too large"},
@@ -356,7 +378,11 @@ TEST_F(InterruptedUpdateTest, AFailedJournalWriteIsToldWithItsFileAndWhatToDo) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    freshBench();
+    testing::PackageSpec package;
+    if (c.smallBackup) {
+      package.dynLength = "40";
+    }
+    freshBench(package);
     const std::vector<std::uint8_t> dynBefore = dyn();
     if (c.journalFolderIsAFile) {
       std::ofstream(journalFolder(bench().folder.path())) << "in the way";
@@ -368,7 +394,7 @@ TEST_F(InterruptedUpdateTest, AFailedJournalWriteIsToldWithItsFileAndWhatToDo) {
         bench().radio.setRequestObserver(
             [&](const LoggedRequest& request, std::optional<FaultKind>) {
               if (c.from->reached(request, seen)) {
-                disk.now();
+                disk.now(c.fits);
               }
             });
       }
@@ -407,7 +433,7 @@ TEST_F(InterruptedUpdateTest, AStaleEntryIsNotCompletedOverAChangedPersonalityWi
     FullDisk disk;
     bench().radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
       if (request.kind == RequestKind::EraseFlash) {
-        disk.now();
+        disk.now(16);
       }
     });
     bench().controller.onUpdate();
