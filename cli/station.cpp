@@ -26,6 +26,7 @@
 #include "cli/station_events.h"
 #include "cli/station_report.h"
 #include "cli/station_table.h"
+#include "commands/personality_file.h"
 #include "workflow/update_history.h"
 
 extern char** environ;
@@ -383,10 +384,11 @@ void Station::onPlan(Worker& worker, const UpdateProposal& proposal) {
 
   if (!proposal.serial.empty()) {
     // One radio's journal entry and backups are named after its serial number: two radios
-    // that report the same one must not be updated side by side.
+    // whose serial numbers name the same entry must not be updated side by side.
+    const std::string key = fileNameFromRadioText(proposal.serial);
     for (const auto& other : workers_) {
       if (other.get() != &worker && other->radio != nullptr &&
-          other->radio->serial == proposal.serial &&
+          fileNameFromRadioText(other->radio->serial) == key &&
           (other->state == WorkerState::Held || other->state == WorkerState::Updating)) {
         worker.duplicate = true;
         skip(worker, "a radio with the same serial number is on cable " + other->cable +

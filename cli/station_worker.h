@@ -50,6 +50,9 @@ class StationWorkerView final : public MainView, public WaitView {
   int confirmUpdate(const std::string& question, const UpdateProposal& proposal) override;
   int showMessage(const std::string& text, unsigned style) override;
   bool confirmTestMode(const std::string&) override { return false; }
+  // Nobody at a station may decide what only the radio's owner can: the radio is reported as
+  // needing that decision.
+  int askPerson(const std::string&) override { return kAnswerNo; }
   void setBusyCursor(bool) override {}
   void enableControl(Control, bool) override {}
   bool controlEnabled(Control) override { return true; }

@@ -41,6 +41,7 @@ class TerminalView final : public MainView, public WaitView {
   // MainView
   int showMessage(const std::string& text, unsigned style) override;
   bool confirmTestMode(const std::string& text) override;
+  int askPerson(const std::string& question) override;
   void setBusyCursor(bool) override {}
   void enableControl(Control, bool) override {}
   bool controlEnabled(Control) override { return true; }

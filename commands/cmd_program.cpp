@@ -76,6 +76,9 @@ constexpr UpdateFailureLine kFailureLines[] = {
      "Error:the backup file [%s] belongs to another radio [%s]."},
     {Failure::StoppedByUser, Category::UPDATE,
      "Error:the update was stopped at a safe point, as the user asked."},
+    {Failure::PersonalityChangedSince, Category::UPDATE,
+     "Error:the radio's personality has changed since the personality backup [%s] was taken; "
+     "it was not written back."},
 };
 
 const UpdateFailureLine& lineOf(UpdateFailure failure) {
@@ -222,6 +225,12 @@ struct CmdProgram::Run {
   std::optional<Resume> resume;
   // The journal entry of this run, once it is written.
   std::optional<JournalEntry> journal;
+  // A person decided that the saved personality is written back whatever the radio holds.
+  bool overwriteDecided = false;
+  // The contacts are read only to be compared: a read that fails tells something of the radio,
+  // and does not fail the run.
+  bool readingToCompare = false;
+  bool compareReadFailed = false;
 
   std::span<std::uint8_t> data() { return dataBuffer; }
   const FlashLayoutRow& layout() const { return flashLayoutRow(flashLayout); }
@@ -323,6 +332,7 @@ bool CmdProgram::execute() {
       command.stopRequested_.store(false);
       command.run_.reset();
       command.resume_.reset();
+      command.overwriteDecided = false;
       command.selection_ = 0;
       command.steps_.clear();
     }
@@ -356,8 +366,13 @@ void CmdProgram::start() {
   stopRequested_.store(false);
   backupFile_.clear();
   backupProblem_.clear();
+  personalityChangedSince_ = false;
+  journalProblems_.clear();
+  journalLeftUnfinished_ = false;
+  journalNotStarted_ = false;
   run_ = std::make_unique<Run>();
   run_->resume = std::exchange(resume_, std::nullopt);
+  run_->overwriteDecided = std::exchange(overwriteDecided, false);
   run_->stepText = "Update";
   run_->startBase = progressBase;
   unsigned sum = 0;
@@ -376,6 +391,10 @@ void CmdProgram::start() {
       stepProgress(run_->personalityStep, done, total);
     };
     hooks.fail = [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
+      if (run_->readingToCompare) {
+        run_->compareReadFailed = true;
+        return;
+      }
       fail(failure, arguments);
     };
     run_->personality.emplace(radioInfo->engine(), run_->data(), std::move(hooks));
@@ -473,6 +492,13 @@ bool CmdProgram::personalityBlocksFit(const CpgBlock& dyn) const {
 void CmdProgram::backupPersonality() {
   PersonalityPhases* personality = run_->personality ? &*run_->personality : nullptr;
   if (succeeding() && keepPersonality && run_->resume) {
+    if (!run_->overwriteDecided) {
+      checkPersonalityAgainstEntry();
+      if (!succeeding()) {
+        personality->release();
+        return;
+      }
+    }
     // The radio may hold reset blocks by now: the personality is the one saved before the
     // interrupted update's first erase.
     personality->backup() = run_->resume->backup;
@@ -496,6 +522,112 @@ void CmdProgram::backupPersonality() {
     personality->release();
   }
   completeStep(UpdateStep::ContactBackup);
+}
+
+namespace {
+
+// Each list's records in one order, so that lists are compared whatever order the radio keeps.
+std::array<std::vector<std::vector<std::uint8_t>>, 4> sortedContacts(
+    const PersonalityBackup& backup) {
+  auto lists = backup.contactLists;
+  for (auto& list : lists) {
+    std::sort(list.begin(), list.end());
+  }
+  return lists;
+}
+
+bool blank(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == bytes[0]; });
+}
+
+// The stages in which the update erases, resets or writes back the personality.
+bool touchesPersonality(const std::string& stage) {
+  return stage == "programming the default block" || stage == "resetting the radio" ||
+         stage == "restoring the personality";
+}
+
+}  // namespace
+
+bool personalityExplainedByInterruption(const JournalEntry& entry, const PersonalityBackup& saved,
+                                        const PersonalityBackup& now, bool contactsRead) {
+  const auto sameBlocks = [&] {
+    return saved.blocks.size() == now.blocks.size() &&
+           std::equal(saved.blocks.begin(), saved.blocks.end(), now.blocks.begin(),
+                      [](const PersonalityBackup::Block& a, const PersonalityBackup::Block& b) {
+                        return a.address == b.address && a.bytes == b.bytes;
+                      });
+  };
+  const auto savedContacts = sortedContacts(saved);
+  const auto nowContacts = sortedContacts(now);
+  if (contactsRead && sameBlocks() && savedContacts == nowContacts) {
+    return true;
+  }
+  if (!touchesPersonality(entry.stage) || saved.blocks.size() != now.blocks.size()) {
+    return false;
+  }
+  // By then the firmware was whole: a radio that runs another one was programmed since.
+  if (entry.programFirmware &&
+      RadioInfo::versionRecordText(now.firmwareVersion).value_or("") != entry.toolFirmware) {
+    return false;
+  }
+  // Written back piece by piece: each piece is the saved one, or still erased or reset.
+  for (std::size_t i = 0; i < saved.blocks.size(); ++i) {
+    const auto& was = saved.blocks[i].bytes;
+    const auto& is = now.blocks[i].bytes;
+    if (saved.blocks[i].address != now.blocks[i].address || was.size() != is.size()) {
+      return false;
+    }
+    for (std::size_t at = 0; at < is.size(); at += PersonalityPhases::kMemoryPiece) {
+      const std::size_t n = std::min<std::size_t>(PersonalityPhases::kMemoryPiece, is.size() - at);
+      const auto piece = std::span(is).subspan(at, n);
+      if (!std::equal(piece.begin(), piece.end(), was.begin() + static_cast<long>(at)) &&
+          !blank(piece)) {
+        return false;
+      }
+    }
+  }
+  for (std::size_t list = 0; contactsRead && list < nowContacts.size(); ++list) {
+    for (const auto& record : nowContacts[list]) {
+      if (!std::binary_search(savedContacts[list].begin(), savedContacts[list].end(), record)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+void CmdProgram::checkPersonalityAgainstEntry() {
+  tellStage("checking the radio's personality against the saved one");
+  beginPhase(UpdatePhase::Backup);
+  run_->stepText = "Keep user-infor";
+  PersonalityPhases& personality = *run_->personality;
+  const PersonalityBackup& saved = run_->resume->backup;
+  std::vector<PersonalityBlock> blocks;
+  for (const PersonalityBackup::Block& block : saved.blocks) {
+    blocks.push_back(PersonalityBlock{block.blockType, block.address,
+                                      static_cast<std::uint32_t>(block.bytes.size())});
+  }
+  run_->personalityStep = UpdateStep::PersonalityBackup;
+  personality.backupDynBlocks(blocks);
+  personality.backup().firmwareVersion = radioInfo->firmwareVersionRecord;
+  personality.backup().codeplugVersion = radioInfo->codeplugVersionRecord;
+  bool contactsRead = false;
+  if (succeeding()) {
+    // A contact restore cut off half way leaves lists the radio cannot read back.
+    run_->personalityStep = UpdateStep::ContactBackup;
+    run_->readingToCompare = true;
+    contactsRead = personality.backupContacts() && !run_->compareReadFailed;
+    run_->readingToCompare = false;
+  }
+  if (succeeding() && !personalityExplainedByInterruption(run_->resume->entry, saved,
+                                                          personality.backup(), contactsRead)) {
+    personalityChangedSince_ = true;
+    fail(Failure::PersonalityChangedSince, {run_->resume->entry.backupFile.string()});
+  }
+}
+
+void CmdProgram::noteJournalProblem(const std::string& reason) {
+  journalProblems_.push_back(reason);
 }
 
 void CmdProgram::saveBackupFile() {
@@ -539,6 +671,7 @@ void CmdProgram::startJournal() {
   } else {
     entry.serial = RadioInfo::serialText(radioInfo->serialBytes()).value_or("");
     entry.model = RadioInfo::modelText(radioInfo->modelNumber).value_or("");
+    entry.privateId = RadioInfo::privateIdText(radioInfo->privateId).value_or("");
     entry.backupFile = backupFile_;
     entry.firmwareFile = firmwareFile_;
     entry.codeplugFile = codeplugFile_;
@@ -553,12 +686,21 @@ void CmdProgram::startJournal() {
     entry.toolFirmware = toolFirmwareVersion;
     entry.toolCodeplug = toolCodeplugVersion;
     entry.started = localTimeText(std::chrono::system_clock::now());
+    // What a completion checks the package's files against, wherever they lie by then.
+    const auto digestOf = [](bool used, const std::filesystem::path& path) {
+      return used ? fileDigest(path).value_or("") : std::string();
+    };
+    entry.firmwareDigest = digestOf(entry.programFirmware, entry.firmwareFile);
+    entry.codeplugDigest = digestOf(entry.programCodeplug, entry.codeplugFile);
+    entry.addressMapDigest = digestOf(true, entry.addressMapFile);
   }
   entry.stage = "starting";
   entry.finished = false;
   std::string reason;
   if (!UpdateJournal(journalFolder).write(entry, reason)) {
     // Nothing is erased without a record from which an interruption can be made good.
+    noteJournalProblem(reason);
+    journalNotStarted_ = true;
     fail(Failure::JournalNotWritten, {reason});
     return;
   }
@@ -578,9 +720,13 @@ void CmdProgram::journalStage(const char* stage) {
   }
   run_->journal->stage = stage;
   // The entry already says the update is unfinished; a stage that cannot be noted changes
-  // nothing of how it is completed, so the run goes on.
+  // nothing of how it is completed, so the run goes on, and the user is told at its end.
   std::string reason;
-  UpdateJournal(journalFolder).write(*run_->journal, reason);
+  if (!UpdateJournal(journalFolder).write(*run_->journal, reason)) {
+    appendError(ErrorCategory::UPDATE, "Error:failed to note the stage [%s] in the journal: %s.",
+                stage, reason.c_str());
+    noteJournalProblem(reason);
+  }
 }
 
 void CmdProgram::eraseFirmwareRegion() {
@@ -783,6 +929,14 @@ void CmdProgram::restorePersonality() {
 }
 
 void CmdProgram::reprotect() {
+  if (personalityChangedSince_) {
+    // Nothing was erased: the radio goes back to the normal mode its owner used it in.
+    reprotectRadio(radioInfo->engine(), run_->data(), run_->flashLayout,
+                   [this](UpdateFailure failure, std::initializer_list<std::string> arguments) {
+                     fail(failure, arguments);
+                   });
+    return;
+  }
   if (!succeeding()) {
     return;
   }
@@ -812,6 +966,8 @@ void CmdProgram::end() {
       appendError(ErrorCategory::UPDATE,
                   "Error:the update is done, but the journal still calls it unfinished: %s.",
                   reason.c_str());
+      noteJournalProblem(reason);
+      journalLeftUnfinished_ = true;
     }
   }
   notifyFinished();

@@ -71,6 +71,7 @@ enum class UpdateFailure : std::uint16_t {
   BackupOfAnotherRadio = 0x1002,
   JournalNotWritten = 0x1003,
   StoppedByUser = 0x1004,
+  PersonalityChangedSince = 0x1005,
 };
 
 struct UpdateFailureLine {
@@ -118,6 +119,16 @@ using UpdateFailHook =
 // FLASH test mode request tells it. The first failure goes to fail and ends the sequence.
 bool reprotectRadio(TOVR& tovr, std::span<std::uint8_t> data, std::optional<int> flashLayout,
                     const UpdateFailHook& fail);
+
+// Whether the personality a radio holds now (now) can be what an interruption of the entry's
+// update left of the one saved before it (saved), so that writing the saved one back takes
+// nothing of the owner's: the same blocks and contacts; or, where the update had reached the
+// DYN erase, the block reset or the restore, the firmware it programmed (now's version record),
+// each DYN piece either the saved one or blank (one byte throughout) and no contact that is
+// not a saved one, or contacts that could not be read back (a contact restore cut off half
+// way). Anything else the owner may have changed since.
+bool personalityExplainedByInterruption(const JournalEntry& entry, const PersonalityBackup& saved,
+                                        const PersonalityBackup& now, bool contactsRead = true);
 
 // The update of one connected radio: firmware image, default codeplug block, dynamic block
 // reset, and the radio's personality kept across all of that. The caller configures it,
@@ -167,6 +178,20 @@ class CmdProgram : public Command {
   // of being read from the radio (which may hold reset blocks by now), and the entry is carried
   // on instead of a new one. The caller sets the files and steps as the entry says.
   void resumeInterrupted(JournalEntry entry, PersonalityBackup backup);
+  // Before the completion writes the saved personality back, it reads the radio's: when that
+  // is not what the interruption can have left (see personalityExplainedByInterruption), the
+  // run stops before any erase, puts the radio back in normal mode and says so here, until
+  // the next run. A person who has decided to write the saved one back anyway sets
+  // overwriteDecided for the next run.
+  bool personalityChangedSince() const { return personalityChangedSince_; }
+  bool overwriteDecided = false;
+  // Each journal write that failed in the last run, one line each naming the entry's file and
+  // why, in the order they failed; empty when every write went well.
+  const std::vector<std::string>& journalProblems() const { return journalProblems_; }
+  // Whether the last run's final write, which marks the entry finished, failed.
+  bool journalLeftUnfinished() const { return journalLeftUnfinished_; }
+  // Whether the last run stopped before any erase because its entry could not be written.
+  bool journalNotStarted() const { return journalNotStarted_; }
 
   // Back up the personality before and restore it after the update.
   bool keepPersonality = true;
@@ -205,6 +230,9 @@ class CmdProgram : public Command {
   bool personalityBlocksFit(const CpgBlock& dyn) const;
   void backupPersonality();
   void saveBackupFile();
+  // The radio's personality now against the one saved before the interrupted update.
+  void checkPersonalityAgainstEntry();
+  void noteJournalProblem(const std::string& reason);
   // Records the update in the journal before the first erase; then the step it begins.
   void startJournal();
   void journalStage(const char* stage);
@@ -232,6 +260,10 @@ class CmdProgram : public Command {
   };
   std::optional<Resume> resume_;
   std::string backupProblem_;
+  bool personalityChangedSince_ = false;
+  std::vector<std::string> journalProblems_;
+  bool journalLeftUnfinished_ = false;
+  bool journalNotStarted_ = false;
   // One container reader for every load; its buffer is reused between runs.
   KxkFile file_;
   std::unique_ptr<Run> run_;

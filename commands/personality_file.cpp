@@ -39,7 +39,8 @@ constexpr std::size_t kMaxRecord = 0xFFFF;
 constexpr std::size_t kMaxCount = 0xFFFF;
 // Byte 7 of a contact record tells its list kind.
 constexpr std::size_t kContactKindByte = 7;
-constexpr std::size_t kMaxSerialInName = 32;
+// Names stay well below the file system's 255 bytes, with room for the time stamp.
+constexpr std::size_t kMaxTextInName = 96;
 // A radio's backups of one second beyond this many mean something is wrong, not a busy day.
 constexpr int kMaxNameSuffix = 1000;
 
@@ -98,13 +99,28 @@ void appendWriteFailure(const std::filesystem::path& path, const std::string& re
 }  // namespace
 
 std::string fileNameFromRadioText(const std::string& text) {
-  // Text from the radio: only letters, digits and '-' reach the name, so that it can neither
-  // leave the folder nor hide the file.
+  // Text from the radio: letters, digits and '-' stay as they are, so that a plain serial
+  // number keeps the name it always had; every other byte, '%' included, becomes %XX. No two
+  // texts share a name, and none can leave the folder or hide the file ('.' is %2E).
   std::string name;
-  for (const char c : text.substr(0, kMaxSerialInName)) {
-    const bool safe =
+  for (const char c : text) {
+    const bool plain =
         (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
-    name += safe ? c : '_';
+    if (plain) {
+      name += c;
+    } else {
+      name += formatText("%%%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+    }
+  }
+  if (name.size() > kMaxTextInName) {
+    // A long name keeps its readable start and ends with a digest of the whole text; '~'
+    // never appears in a name otherwise.
+    const Md5Digest digest = md5Digest(textBytes(text));
+    name.resize(kMaxTextInName - 1 - 2 * digest.size());
+    name += '~';
+    for (const std::uint8_t b : digest) {
+      name += formatText("%02x", b);
+    }
   }
   return name;
 }
@@ -240,8 +256,9 @@ std::filesystem::path personalityBackupPath(const std::filesystem::path& folder,
                                             std::chrono::system_clock::time_point when) {
   std::string name = fileNameFromRadioText(backup.serial);
   if (name.empty()) {
+    // '~' first: no serial number's name begins with it.
     const std::string model = fileNameFromRadioText(backup.model);
-    name = (model.empty() ? std::string("unknown") : model) + "-" + contentTag(backup);
+    name = "~" + (model.empty() ? std::string("unknown") : model) + "-" + contentTag(backup);
   }
   const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
   std::tm local{};

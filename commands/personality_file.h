@@ -29,8 +29,10 @@ struct PersonalityBackup {
   std::array<std::vector<std::vector<std::uint8_t>>, 4> contactLists;
 };
 
-// A radio's text (serial number, model) as part of a file name: letters, digits and '-' only,
-// so that it can neither leave its folder nor hide the file.
+// A radio's text (serial number, model) as part of a file name, one name per text: letters,
+// digits and '-' as they are, every other byte as %XX, so that it can neither leave its folder
+// nor hide the file. A name that would be long is cut and ends with '~' and a digest of the
+// whole text. Empty for an empty text.
 std::string fileNameFromRadioText(const std::string& text);
 
 // The file name of a backup taken at the time: the serial number and the local time, in the

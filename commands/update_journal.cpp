@@ -1,32 +1,35 @@
 // An entry file of the update journal, one "key=value" line per field, after a first line that
 // names the format, and a last line with the MD5 of everything before it:
 //
-//   ORVIK UPDATE JOURNAL 1
+//   ORVIK UPDATE JOURNAL 2
 //   serial=1234ABC5678
 //   ...
 //   md5=<32 hex digits>
 //
+// Format 1 lacks the digests of the package files; such an entry is still read.
 // Backslashes, line feeds and carriage returns in a value are written as \\, \n and \r.
 
 #include "commands/update_journal.h"
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <functional>
 #include <map>
 #include <span>
 #include <system_error>
 
 #include "base/file_replace.h"
-#include "base/text.h"
 #include "commands/personality_file.h"
 #include "package/file_bytes.h"
+#include "package/kxk_file.h"
 #include "package/md5.h"
 
 namespace orvik {
 namespace {
 
-constexpr std::string_view kFirstLine = "ORVIK UPDATE JOURNAL 1";
+constexpr std::string_view kFirstLine = "ORVIK UPDATE JOURNAL 2";
+constexpr std::string_view kFirstLineV1 = "ORVIK UPDATE JOURNAL 1";
 constexpr std::string_view kDigestKey = "md5=";
 constexpr std::string_view kExtension = ".journal";
 // An entry is a few hundred bytes; anything this large is not one.
@@ -97,13 +100,15 @@ std::string digestOf(std::string_view text) {
 // The fields of an entry, each with its key, its text and how it is read back.
 struct Field {
   const char* key;
+  // Not in format 1.
+  bool since2 = false;
   std::function<std::string(const JournalEntry&)> write;
   std::function<bool(JournalEntry&, const std::string&)> read;
 };
 
 template <typename Member>
 Field textField(const char* key, Member member) {
-  return {key, [member](const JournalEntry& e) { return std::string(e.*member); },
+  return {key, false, [member](const JournalEntry& e) { return std::string(e.*member); },
           [member](JournalEntry& e, const std::string& value) {
             e.*member = value;
             return true;
@@ -111,7 +116,8 @@ Field textField(const char* key, Member member) {
 }
 
 Field flagField(const char* key, bool JournalEntry::*member) {
-  return {key, [member](const JournalEntry& e) { return std::string(e.*member ? "yes" : "no"); },
+  return {key, false,
+          [member](const JournalEntry& e) { return std::string(e.*member ? "yes" : "no"); },
           [member](JournalEntry& e, const std::string& value) {
             if (value != "yes" && value != "no") {
               return false;
@@ -122,17 +128,42 @@ Field flagField(const char* key, bool JournalEntry::*member) {
 }
 
 Field pathField(const char* key, std::filesystem::path JournalEntry::*member) {
-  return {key, [member](const JournalEntry& e) { return (e.*member).string(); },
+  return {key, false, [member](const JournalEntry& e) { return (e.*member).string(); },
           [member](JournalEntry& e, const std::string& value) {
             e.*member = value;
             return true;
           }};
 }
 
+// Empty, or 32 lower-case hex digits.
+Field digestField(const char* key, std::string JournalEntry::*member) {
+  Field field = textField(key, member);
+  field.since2 = true;
+  field.read = [member](JournalEntry& e, const std::string& value) {
+    const bool hex = std::all_of(value.begin(), value.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+    if (!hex || (!value.empty() && value.size() != 32)) {
+      return false;
+    }
+    e.*member = value;
+    return true;
+  };
+  return field;
+}
+
+// Not in format 1.
+Field optionalField(const char* key, std::string JournalEntry::*member) {
+  Field field = textField(key, member);
+  field.since2 = true;
+  return field;
+}
+
 const std::vector<Field>& fields() {
   static const std::vector<Field> table = {
       textField("serial", &JournalEntry::serial),
       textField("model", &JournalEntry::model),
+      optionalField("private_id", &JournalEntry::privateId),
       pathField("backup", &JournalEntry::backupFile),
       pathField("firmware_file", &JournalEntry::firmwareFile),
       pathField("codeplug_file", &JournalEntry::codeplugFile),
@@ -147,8 +178,35 @@ const std::vector<Field>& fields() {
       textField("started", &JournalEntry::started),
       textField("stage", &JournalEntry::stage),
       flagField("finished", &JournalEntry::finished),
+      digestField("firmware_md5", &JournalEntry::firmwareDigest),
+      digestField("codeplug_md5", &JournalEntry::codeplugDigest),
+      digestField("address_map_md5", &JournalEntry::addressMapDigest),
   };
   return table;
+}
+
+// The name older versions of the tool gave a radio's entry: every byte but letters, digits and
+// '-' as '_', cut after 32. Several serial numbers shared one, so an entry found there counts
+// only when it names this radio.
+std::string legacyEntryName(const std::string& serial) {
+  std::string name;
+  for (const char c : serial.substr(0, 32)) {
+    const bool plain =
+        (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+    name += plain ? c : '_';
+  }
+  return name + std::string(kExtension);
+}
+
+std::optional<JournalEntry> readEntryFile(const std::filesystem::path& path, std::string& reason,
+                                          bool& unreadable) {
+  std::vector<std::uint8_t> bytes;
+  unreadable = readWholeFile(path, bytes, kMaxEntrySize) != FileReadResult::Ok;
+  if (unreadable) {
+    reason = "it cannot be read";
+    return std::nullopt;
+  }
+  return parseJournalText(std::string(bytes.begin(), bytes.end()), reason);
 }
 
 }  // namespace
@@ -170,7 +228,8 @@ std::string journalText(const JournalEntry& entry) {
 std::optional<JournalEntry> parseJournalText(const std::string& text, std::string& reason) {
   // The digest line closes the file; everything before it is what the digest covers.
   const std::size_t digestAt = text.rfind(std::string("\n") + std::string(kDigestKey));
-  if (!text.starts_with(std::string(kFirstLine) + "\n") || digestAt == std::string::npos ||
+  const bool v1 = text.starts_with(std::string(kFirstLineV1) + "\n");
+  if ((!v1 && !text.starts_with(std::string(kFirstLine) + "\n")) || digestAt == std::string::npos ||
       !text.ends_with("\n")) {
     reason = "it is not a journal entry, or it was cut off";
     return std::nullopt;
@@ -198,6 +257,9 @@ std::optional<JournalEntry> parseJournalText(const std::string& text, std::strin
   }
   JournalEntry entry;
   for (const Field& field : fields()) {
+    if (v1 && field.since2) {
+      continue;
+    }
     const auto found = values.find(field.key);
     if (found == values.end() || !field.read(entry, found->second)) {
       reason = std::string("its field ") + field.key + " is missing or wrong";
@@ -207,8 +269,16 @@ std::optional<JournalEntry> parseJournalText(const std::string& text, std::strin
   return entry;
 }
 
-std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string& serial) const {
-  const std::string name = fileNameFromRadioText(serial);
+std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string& serial,
+                                                              const std::string& privateId) const {
+  std::string name = fileNameFromRadioText(serial);
+  const bool digits =
+      !privateId.empty() && privateId.size() <= 20 &&
+      std::all_of(privateId.begin(), privateId.end(), [](char c) { return c >= '0' && c <= '9'; });
+  if (name.empty() && digits) {
+    // '~' first: no serial number's name begins with it.
+    name = "~id" + privateId;
+  }
   if (name.empty()) {
     return std::nullopt;
   }
@@ -216,51 +286,85 @@ std::optional<std::filesystem::path> UpdateJournal::entryPath(const std::string&
 }
 
 bool UpdateJournal::write(const JournalEntry& entry, std::string& reason) const {
-  const std::optional<std::filesystem::path> path = entryPath(entry.serial);
+  const std::optional<std::filesystem::path> path = entryPath(entry.serial, entry.privateId);
   if (!path) {
-    reason = "the radio has no serial number to name its entry";
+    reason = "the radio has neither a serial number nor a Unit Private ID to name its entry";
     return false;
   }
   std::error_code error;
   std::filesystem::create_directories(folder_, error);
   if (error) {
-    reason = error.message();
+    reason = "cannot create the folder " + folder_.string() + " (" + error.message() + ")";
     return false;
   }
   const std::string text = journalText(entry);
+  errno = 0;
   // Never through a link: the entry is the tool's own file.
   if (!replaceFileContents(
           *path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
           FollowLink::No)) {
+    const int code = errno;
     reason = "cannot write " + path->string();
+    if (code != 0) {
+      reason += " (" + std::generic_category().message(code) + ")";
+    }
     return false;
+  }
+  // The entry under the older name is carried on under this one now.
+  if (const std::optional<std::filesystem::path> legacy = legacyEntryPath(entry.serial)) {
+    std::filesystem::remove(*legacy, error);
   }
   return true;
 }
 
-UpdateJournal::Found UpdateJournal::read(const std::string& serial, JournalEntry& entry,
-                                         std::string& reason) const {
+std::optional<std::filesystem::path> UpdateJournal::legacyEntryPath(
+    const std::string& serial) const {
   const std::optional<std::filesystem::path> path = entryPath(serial);
+  const std::filesystem::path legacy = folder_ / legacyEntryName(serial);
   std::error_code error;
-  if (!path || !std::filesystem::exists(*path, error)) {
+  if (!path || legacy == *path || !std::filesystem::is_regular_file(legacy, error)) {
+    return std::nullopt;
+  }
+  std::string reason;
+  bool unreadable = false;
+  const std::optional<JournalEntry> parsed = readEntryFile(legacy, reason, unreadable);
+  if (!parsed || parsed->serial != serial) {
+    return std::nullopt;
+  }
+  return legacy;
+}
+
+UpdateJournal::Found UpdateJournal::read(const std::string& serial, JournalEntry& entry,
+                                         std::string& reason, const std::string& privateId) const {
+  std::optional<std::filesystem::path> path = entryPath(serial, privateId);
+  std::error_code error;
+  if (path && !std::filesystem::exists(*path, error)) {
+    path = legacyEntryPath(serial);
+  }
+  if (!path) {
     return Found::None;
   }
-  std::vector<std::uint8_t> bytes;
-  if (readWholeFile(*path, bytes, kMaxEntrySize) != FileReadResult::Ok) {
-    reason = "it cannot be read";
-    return Found::Damaged;
-  }
-  std::optional<JournalEntry> parsed =
-      parseJournalText(std::string(bytes.begin(), bytes.end()), reason);
+  bool unreadable = false;
+  std::optional<JournalEntry> parsed = readEntryFile(*path, reason, unreadable);
   if (!parsed) {
     return Found::Damaged;
   }
-  if (parsed->serial != serial) {
-    reason = "it belongs to another radio [" + printableText(parsed->serial) + "]";
-    return Found::Damaged;
+  if (parsed->serial != serial || (serial.empty() && parsed->privateId != privateId)) {
+    // Not this radio's: a file put there by hand, or a name of an older version of the tool
+    // that several serial numbers shared. It may be the other radio's only record.
+    reason = parsed->serial.empty() ? "Unit Private ID " + parsed->privateId : parsed->serial;
+    return Found::OtherRadio;
   }
   entry = std::move(*parsed);
   return Found::Entry;
+}
+
+std::optional<std::string> fileDigest(const std::filesystem::path& path) {
+  std::vector<std::uint8_t> bytes;
+  if (path.empty() || readWholeFile(path, bytes, kMaxKxkFileSize) != FileReadResult::Ok) {
+    return std::nullopt;
+  }
+  return hexText(md5Digest(bytes));
 }
 
 std::vector<UpdateJournal::Listed> UpdateJournal::list() const {
@@ -273,12 +377,8 @@ std::vector<UpdateJournal::Listed> UpdateJournal::list() const {
     }
     Listed item;
     item.path = it->path();
-    std::vector<std::uint8_t> bytes;
-    if (readWholeFile(item.path, bytes, kMaxEntrySize) != FileReadResult::Ok) {
-      item.reason = "it cannot be read";
-    } else {
-      item.entry = parseJournalText(std::string(bytes.begin(), bytes.end()), item.reason);
-    }
+    bool unreadable = false;
+    item.entry = readEntryFile(item.path, item.reason, unreadable);
     listed.push_back(std::move(item));
   }
   std::sort(listed.begin(), listed.end(),

@@ -13,6 +13,9 @@ namespace orvik {
 // the personality backup taken before anything was erased.
 struct JournalEntry {
   std::string serial;
+  // The Unit Private ID (decimal), which names the entry of a radio without a serial number;
+  // empty when the radio has none, and in an entry of the first format.
+  std::string privateId;
   std::string model;
   // The personality backup taken before the first erase; empty when none was kept.
   std::filesystem::path backupFile;
@@ -32,9 +35,16 @@ struct JournalEntry {
   // The last step the update began.
   std::string stage;
   bool finished = false;
+  // The MD5 of each package file above, so that a completion finds the same file wherever
+  // the package lies now; empty where nothing is programmed from it, and in an entry of the
+  // first format, which had none.
+  std::string firmwareDigest;
+  std::string codeplugDigest;
+  std::string addressMapDigest;
 };
 
-// The journal: one entry file per radio (named after its serial number) in a folder of the
+// The journal: one entry file per radio (named after its serial number by
+// fileNameFromRadioText, so that no two radios share one) in a folder of the
 // per-machine folder. Each write replaces the whole file safely (temporary file, fsync,
 // rename), and every file ends with a digest, so that a damaged entry is told from a good one.
 class UpdateJournal {
@@ -42,17 +52,25 @@ class UpdateJournal {
   explicit UpdateJournal(std::filesystem::path folder) : folder_(std::move(folder)) {}
 
   const std::filesystem::path& folder() const { return folder_; }
-  // The entry file of a radio; none for a radio without a serial number, which could not be
-  // told from another one when it comes back.
-  std::optional<std::filesystem::path> entryPath(const std::string& serial) const;
+  // The entry file of a radio: named after its serial number, or, for a radio without one,
+  // after its Unit Private ID; none for a radio with neither, which could not be told from
+  // another one when it comes back.
+  std::optional<std::filesystem::path> entryPath(const std::string& serial,
+                                                 const std::string& privateId = {}) const;
+
+  // An entry of this radio under the name older versions of the tool gave it, when there is
+  // none under its own name; read finds it there, and write moves it to its own.
+  std::optional<std::filesystem::path> legacyEntryPath(const std::string& serial) const;
 
   // False, with the reason, when the entry could not be written.
   bool write(const JournalEntry& entry, std::string& reason) const;
 
-  enum class Found { None, Entry, Damaged };
+  enum class Found { None, Entry, Damaged, OtherRadio };
   // The radio's entry; Damaged, with the reason, for a file that cannot be read or whose
-  // digest or fields do not hold.
-  Found read(const std::string& serial, JournalEntry& entry, std::string& reason) const;
+  // digest or fields do not hold; OtherRadio, with that radio's serial number as the reason,
+  // for a good entry of another radio at this radio's name.
+  Found read(const std::string& serial, JournalEntry& entry, std::string& reason,
+             const std::string& privateId = {}) const;
 
   struct Listed {
     std::filesystem::path path;
@@ -68,6 +86,9 @@ class UpdateJournal {
 
 // The journal below the per-machine folder: <data-dir>/journal.
 std::filesystem::path journalFolder(const std::filesystem::path& dataDir);
+
+// The MD5 of a package file as the entry records it; nothing when it cannot be read.
+std::optional<std::string> fileDigest(const std::filesystem::path& path);
 
 // The text and the parsing of one entry file.
 std::string journalText(const JournalEntry& entry);

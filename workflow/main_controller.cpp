@@ -30,7 +30,9 @@ constexpr const char* kNoCodeplugFile =
     "The update package %s lists no codeplug file of version %s for the model %s.";
 constexpr const char* kNoAddressMapFile =
     "The update package %s lists no address map file for this radio's codeplug.";
-constexpr const char* kBackupNotSaved = "The radio's personality could not be saved: %s.";
+constexpr const char* kBackupNotSaved =
+    "The radio's personality could not be saved in %s: %s. Nothing was erased. Make room on "
+    "the disk, or make that folder writable, and run the update again.";
 constexpr const char* kLoginNotSaved =
     "Dealer mode is on until the tool ends, but the login could not be remembered in %s; the "
     "next start asks for the password again.";
@@ -45,7 +47,37 @@ constexpr const char* kPersonalityKeptIn =
 constexpr const char* kJournalDamaged =
     "The record of this radio's last update [%s] cannot be used: %s. Nothing was changed. If "
     "that update was interrupted, write the radio's personality back with Restore "
-    "Personality from the backup folder first; then remove %s to update the radio.";
+    "Personality from the backup folder first; then move %s out of the journal folder to "
+    "update the radio.";
+constexpr const char* kJournalOfAnotherRadio =
+    "The journal entry [%s] at this radio's name belongs to another radio [%s]. Nothing was "
+    "changed, and that entry was left as it is: it may be the other radio's only record of an "
+    "unfinished update. Move it to a folder of its own, keeping it, to update this radio.";
+constexpr const char* kJournalNotWritten =
+    "The update could not be recorded in its journal entry: %s. Nothing was erased. Make room "
+    "on the disk, or make the journal folder writable, and run the update again.";
+constexpr const char* kJournalStageNotWritten =
+    "The journal entry could not be kept up to date during the update: %s.";
+constexpr const char* kJournalNotFinished =
+    "The radio was updated, but its journal entry could not be marked finished: %s. Make room "
+    "on the disk; then move %s out of the journal folder, or the next update of this radio "
+    "offers to complete an update that is done.";
+constexpr const char* kCompletionFilesMissing =
+    "The radio's last update was interrupted, but the update package in use [%s] does not hold "
+    "the files it programmed: %s. Nothing was changed. Complete it with the package that "
+    "update used (firmware %s, codeplug %s; it was in %s): give its folder with --package, or "
+    "install it in the tool's data folder.";
+constexpr const char* kPersonalityChangedQuestion =
+    "The last update of this radio was interrupted, but the radio's personality is no longer "
+    "the one saved before it in %s: the radio has been used or changed since. Writing the "
+    "saved one back would replace what its owner has changed.\n\n"
+    "Write the saved personality back anyway and complete the update? Answer No to leave the "
+    "radio as it is.";
+constexpr const char* kPersonalityChangedKept =
+    "The radio's personality has changed since its interrupted update, so that update was not "
+    "completed and nothing was written: the radio needs a person's decision. Run the update of "
+    "this radio on its own and answer the question (the saved personality is in %s); or, to "
+    "keep what the radio holds, move %s out of the journal folder and update it again.";
 constexpr const char* kInterruptedBackupUnusable =
     "The radio's last update was interrupted, but the personality saved before it [%s] cannot "
     "be used: %s. Nothing was changed. To update the radio with the personality it holds now, "
@@ -393,12 +425,17 @@ bool MainController::findInterruptedUpdate(const std::string& serial,
     refusal = {std::move(text), kStyleError, false};
     return false;
   };
-  switch (journal.read(serial, entry, reason)) {
+  const std::string privateId = radioPrivateId();
+  const std::string entryPath = journal.entryPath(serial, privateId).value_or("").string();
+  switch (journal.read(serial, entry, reason, privateId)) {
     case UpdateJournal::Found::None:
       return true;
     case UpdateJournal::Found::Damaged:
-      return refuse(formatText(kJournalDamaged, journal.entryPath(serial)->string().c_str(),
-                               reason.c_str(), journal.entryPath(serial)->string().c_str()));
+      return refuse(
+          formatText(kJournalDamaged, entryPath.c_str(), reason.c_str(), entryPath.c_str()));
+    case UpdateJournal::Found::OtherRadio:
+      return refuse(
+          formatText(kJournalOfAnotherRadio, entryPath.c_str(), printableText(reason).c_str()));
     case UpdateJournal::Found::Entry:
       break;
   }
@@ -413,13 +450,17 @@ bool MainController::findInterruptedUpdate(const std::string& serial,
     if (!backup || backup->serial != serial || backup->model != model) {
       return refuse(formatText(kInterruptedBackupUnusable, entry.backupFile.string().c_str(),
                                backup ? "it was taken from another radio" : "it cannot be read",
-                               journal.entryPath(serial)->string().c_str()));
+                               entryPath.c_str()));
     }
     interrupted.backup = std::move(*backup);
   }
   interrupted.entry = std::move(entry);
   found = std::move(interrupted);
   return true;
+}
+
+std::string MainController::radioPrivateId() {
+  return RadioInfo::privateIdText(radio().privateId).value_or("");
 }
 
 std::string MainController::interruptedUpdateQuestion(const JournalEntry& entry) {
@@ -451,13 +492,16 @@ void MainController::checkInterruptedUpdate(UpdateRun& run) {
 }
 
 void MainController::completeInterruptedUpdate(UpdateRun& run) {
-  const JournalEntry& entry = run.interrupted->entry;
-  run.record.toolFirmware = entry.toolFirmware;
-  run.record.toolCodeplug = entry.toolCodeplug;
+  JournalEntry& entry = run.interrupted->entry;
   run.record.serialBefore = run.radio.serial;
   run.record.firmwareBefore = run.radio.firmware;
   run.record.codeplugBefore = run.radio.codeplug;
   run.record.keypadBefore = run.radio.keypad;
+  run.record.toolFirmware = entry.toolFirmware;
+  run.record.toolCodeplug = entry.toolCodeplug;
+  if (!findCompletionFiles(run, entry)) {
+    return;
+  }
   run.keep = entry.keepPersonality;
   run.record.keepPersonality = run.keep;
   if (entry.programFirmware) {
@@ -473,8 +517,120 @@ void MainController::completeInterruptedUpdate(UpdateRun& run) {
   if (entry.keepPersonality) {
     program_.requestPersonalitySteps();
   }
-  program_.resumeInterrupted(entry, std::move(run.interrupted->backup));
+  program_.resumeInterrupted(entry, run.interrupted->backup);
   runProgramCommand(run);
+  if (program_.personalityChangedSince() && ownerWantsSavedPersonality(run)) {
+    // The same completion again, writing the saved personality over the radio's.
+    run.ok = true;
+    run.outcome = {str(StringId::UpdateSucceeded), kStyleInformation, false};
+    if (entry.programFirmware) {
+      program_.requestFirmwareSteps();
+    }
+    if (entry.programCodeplug) {
+      program_.requestCodeplugStep();
+    }
+    program_.requestPersonalitySteps();
+    program_.resumeInterrupted(entry, std::move(run.interrupted->backup));
+    program_.overwriteDecided = true;
+    runProgramCommand(run);
+  }
+}
+
+bool MainController::ownerWantsSavedPersonality(UpdateRun& run) {
+  const JournalEntry& entry = run.interrupted->entry;
+  const std::string entryPath =
+      UpdateJournal(journalFolder_).entryPath(entry.serial, entry.privateId).value_or("").string();
+  removeErrors(ErrorCategory::OK);
+  run.ok = false;
+  run.outcome = {
+      formatText(kPersonalityChangedKept, entry.backupFile.string().c_str(), entryPath.c_str()),
+      kStyleWarning, false};
+  errorLog().logText(run.outcome.text.c_str());
+  if (testMode_ != 0) {
+    return false;  // a console cannot decide it
+  }
+  return view_.askPerson(formatText(kPersonalityChangedQuestion,
+                                    entry.backupFile.string().c_str())) == kAnswerYes;
+}
+
+namespace {
+
+// The name a package file had, in the package in use: the first of the candidates that
+// exists (and, when the entry has a digest, has that digest).
+std::optional<std::filesystem::path> findPackageFile(
+    const std::filesystem::path& recorded, const std::string& digest,
+    const std::vector<std::filesystem::path>& inPackage) {
+  std::vector<std::filesystem::path> candidates = {recorded};
+  // The same name first, then any other file of its kind.
+  for (const auto& path : inPackage) {
+    if (path.filename() == recorded.filename()) {
+      candidates.push_back(path);
+    }
+  }
+  if (!digest.empty()) {
+    candidates.insert(candidates.end(), inPackage.begin(), inPackage.end());
+  }
+  for (const auto& path : candidates) {
+    std::error_code error;
+    if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
+      continue;
+    }
+    if (digest.empty() || fileDigest(path) == digest) {
+      return path;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool MainController::findCompletionFiles(UpdateRun& run, JournalEntry& entry) {
+  // Where the package was when the update began, for the message.
+  const std::filesystem::path recordedFolder = entry.addressMapFile.parent_path();
+  std::vector<std::filesystem::path> firmware;
+  if (!config_.firmwareFile.empty()) {
+    firmware.emplace_back(config_.firmwareFile);
+  }
+  std::vector<std::filesystem::path> addressMaps;
+  for (const auto& [version, path] : config_.addressFiles) {
+    addressMaps.emplace_back(path);
+  }
+  std::vector<std::filesystem::path> codeplugs;
+  if (const auto model = config_.models.find(modelNumberText()); model != config_.models.end()) {
+    for (const auto& [block, versions] : model->second.blocks) {
+      for (const auto& [version, path] : versions) {
+        codeplugs.emplace_back(path);
+      }
+    }
+  }
+  std::string missing;
+  const auto find = [&](bool used, std::filesystem::path& file, const std::string& digest,
+                        const std::vector<std::filesystem::path>& inPackage, const char* kind) {
+    if (!used) {
+      return;
+    }
+    const std::optional<std::filesystem::path> found = findPackageFile(file, digest, inPackage);
+    if (found) {
+      file = *found;
+      return;
+    }
+    missing += (missing.empty() ? "" : ", ") + std::string(kind) + " " +
+               printableText(file.filename().string());
+  };
+  find(entry.programFirmware, entry.firmwareFile, entry.firmwareDigest, firmware,
+       "the firmware file");
+  find(entry.programCodeplug, entry.codeplugFile, entry.codeplugDigest, codeplugs,
+       "the codeplug file");
+  find(true, entry.addressMapFile, entry.addressMapDigest, addressMaps, "the address map file");
+  if (missing.empty()) {
+    return true;
+  }
+  run.fail(formatText(kCompletionFilesMissing, config_.configPath.c_str(), missing.c_str(),
+                      entry.toolFirmware.c_str(), entry.toolCodeplug.c_str(),
+                      printableText(recordedFolder.string()).c_str()),
+           kStyleError);
+  errorLog().logText(run.outcome.text.c_str());
+  return false;
 }
 
 void MainController::checkToolVersions(UpdateRun& run) {
@@ -694,6 +850,12 @@ void MainController::runProgramCommand(UpdateRun& run) {
       run.outcome = {str(StringId::ConnectFailed), kStyleError, false};
       run.ok = false;
     }
+    tellJournalProblems(run);
+    return;
+  }
+  if (program_.personalityChangedSince()) {
+    // Nothing was written; the caller asks what to do.
+    run.ok = false;
     return;
   }
   const std::string errors = joinedErrorText();
@@ -717,7 +879,8 @@ void MainController::runProgramCommand(UpdateRun& run) {
   }
   if (!program_.backupProblem().empty()) {
     // Nothing was erased; the user can make room or fix the folder and try again.
-    run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
+    run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupFolder.c_str(),
+                                          program_.backupProblem().c_str());
   }
   removeErrors(ErrorCategory::OK);
   run.ok = false;
@@ -725,12 +888,37 @@ void MainController::runProgramCommand(UpdateRun& run) {
   JournalEntry entry;
   std::string reason;
   if (!journalFolder_.empty() &&
-      UpdateJournal(journalFolder_).read(run.radio.serial, entry, reason) ==
+      UpdateJournal(journalFolder_).read(run.radio.serial, entry, reason, radioPrivateId()) ==
           UpdateJournal::Found::Entry &&
       !entry.finished) {
     run.outcome.text += "\n" + formatText(kUpdateUnfinished, entry.stage.c_str());
     run.outcome.unfinished = true;
   }
+  tellJournalProblems(run);
+}
+
+void MainController::tellJournalProblems(UpdateRun& run) {
+  const std::vector<std::string>& problems = program_.journalProblems();
+  if (problems.empty()) {
+    return;
+  }
+  std::string text;
+  if (program_.journalLeftUnfinished()) {
+    const std::string entryPath = UpdateJournal(journalFolder_)
+                                      .entryPath(run.radio.serial, radioPrivateId())
+                                      .value_or("")
+                                      .string();
+    text = formatText(kJournalNotFinished, problems.back().c_str(), entryPath.c_str());
+    if (run.outcome.style == kStyleInformation) {
+      run.outcome.style = kStyleWarning;
+    }
+  } else if (program_.journalNotStarted()) {
+    text = formatText(kJournalNotWritten, problems.front().c_str());
+  } else {
+    text = formatText(kJournalStageNotWritten, problems.front().c_str());
+  }
+  run.outcome.text += "\n" + text;
+  errorLog().logText(text.c_str());
 }
 
 void MainController::reportUpdate(UpdateRun& run) {

@@ -193,7 +193,19 @@ class MainController : public Event {
   // used.
   bool findInterruptedUpdate(const std::string& serial, std::optional<InterruptedUpdate>& found,
                              ActionOutcome& refusal);
+  // The identified radio's Unit Private ID, which names its journal entry when it has no
+  // serial number; empty when it has none.
+  std::string radioPrivateId();
   static std::string interruptedUpdateQuestion(const JournalEntry& entry);
+  // The package files of the interrupted update in the package in use, found by name and
+  // checked against the entry's digests; false, with the message in the run, when they are
+  // not there.
+  bool findCompletionFiles(UpdateRun& run, JournalEntry& entry);
+  // The completion found a personality the owner may have changed since: only a person may
+  // decide to write the saved one over it.
+  bool ownerWantsSavedPersonality(UpdateRun& run);
+  // The lines that tell the user of journal writes that failed in the last update command.
+  void tellJournalProblems(UpdateRun& run);
   // What the run would do to the radio, for the question that asks for it.
   UpdateProposal proposalBase(const UpdateRun& run);
   UpdateProposal updateProposal(const UpdateRun& run);

@@ -91,6 +91,12 @@ class MainView {
   virtual int confirmUpdate(const std::string& question, const UpdateProposal& /*proposal*/) {
     return showMessage(question, kStyleQuestion);
   }
+  // A question only a person may answer, never a rule: --yes, a station's policy and test
+  // mode do not answer it (the controller does not ask it in test mode). Returns kAnswerYes
+  // or kAnswerNo.
+  virtual int askPerson(const std::string& question) {
+    return showMessage(question, kStyleQuestion);
+  }
   // The plain Yes/No question before test mode; true for Yes.
   virtual bool confirmTestMode(const std::string& text) = 0;
   virtual void setBusyCursor(bool busy) = 0;

@@ -439,7 +439,10 @@ void printUnfinishedUpdates(std::ostream& out, const std::vector<UpdateJournal::
       headed = true;
     }
     const JournalEntry& entry = *listed.entry;
-    out << "  " << printableText(entry.serial) << "  " << printableText(entry.model) << "  started "
+    // A radio without a serial number is known by its Unit Private ID.
+    const std::string radio =
+        entry.serial.empty() ? "Unit Private ID " + entry.privateId : entry.serial;
+    out << "  " << printableText(radio) << "  " << printableText(entry.model) << "  started "
         << printableText(entry.started) << ", stopped while " << printableText(entry.stage);
     if (entry.keepPersonality) {
       out << "; personality in " << printableText(entry.backupFile.string());

@@ -70,5 +70,41 @@ TEST(TerminalViewProgress, AFailedUpdateStopsItsProgressWhereItWas) {
   EXPECT_EQ(err.str(), "0% firmware\n40% firmware\n");
 }
 
+// A question only a person may answer: --yes does not answer it, nor does a headless station;
+// the question is printed all the same, and only a typed yes is a Yes.
+TEST(TerminalViewQuestions, APersonsQuestionIsAnsweredByNoRule) {
+  const struct {
+    const char* name;
+    bool answerYes;
+    bool station;
+    const char* typed;
+    int answer;
+    const char* printed;
+  } cases[] = {
+      {"--yes, nothing typed", true, false, "", kAnswerNo,
+       "Write it?\n[y/N] (not answered by --yes) \n"},
+      {"--yes, yes typed", true, false, "yes\n", kAnswerYes,
+       "Write it?\n[y/N] (not answered by --yes) "},
+      {"no typed", false, false, "n\n", kAnswerNo, "Write it?\n[y/N] "},
+      {"a station", true, true, "yes\n", kAnswerNo,
+       "Write it?\n[y/N] n (only a person at the radio can decide this)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::istringstream in(c.typed);
+    std::ostringstream err;
+    TerminalView::Options options;
+    options.answerYes = c.answerYes;
+    options.station = c.station;
+    TerminalView view(in, err, options);
+    EXPECT_EQ(view.askPerson("Write it?"), c.answer);
+    EXPECT_EQ(err.str(), c.printed);
+    // The same view answers the ordinary questions by its rule.
+    if (c.answerYes && !c.station) {
+      EXPECT_EQ(view.showMessage("Go on?", kStyleQuestion), kAnswerYes);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvik

@@ -204,8 +204,8 @@ TEST_F(PersonalityFileTest, FileNameIsTheSafeSerialAndTheLocalTime) {
     std::string name;
   } cases[] = {
       {"1234ABC5678", "1234ABC5678_20240305-140709.orvp"},
-      {"../a b/c", "___a_b_c_20240305-140709.orvp"},
-      {std::string(40, 'A'), std::string(32, 'A') + "_20240305-140709.orvp"},
+      {"../a b/c", "%2E%2E%2Fa%20b%2Fc_20240305-140709.orvp"},
+      {std::string(40, 'A'), std::string(40, 'A') + "_20240305-140709.orvp"},
   };
   PersonalityBackup backup = sampleBackup();
   for (const auto& c : cases) {
@@ -216,7 +216,7 @@ TEST_F(PersonalityFileTest, FileNameIsTheSafeSerialAndTheLocalTime) {
   // Without a serial number the model and a digest of the personality tell radios apart.
   backup.serial.clear();
   const std::string name = personalityBackupPath(folder, backup, when).filename().string();
-  EXPECT_TRUE(name.starts_with("LA26CKN9AR1-")) << name;
+  EXPECT_TRUE(name.starts_with("~LA26CKN9AR1-")) << name;
   EXPECT_TRUE(name.ends_with("_20240305-140709.orvp")) << name;
   PersonalityBackup other = backup;
   other.blocks[0].bytes[0] ^= 0xFF;
@@ -224,7 +224,7 @@ TEST_F(PersonalityFileTest, FileNameIsTheSafeSerialAndTheLocalTime) {
             personalityBackupPath(folder, backup, when));
   other.model.clear();
   EXPECT_TRUE(
-      personalityBackupPath(folder, other, when).filename().string().starts_with("unknown-"));
+      personalityBackupPath(folder, other, when).filename().string().starts_with("~unknown-"));
 }
 
 TEST_F(PersonalityFileTest, DamagedOrInconsistentFilesAreRefused) {

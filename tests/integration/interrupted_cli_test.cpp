@@ -15,6 +15,8 @@
 #include <sstream>
 #include <thread>
 
+#include "commands/update_journal.h"
+#include "exec/radio_info.h"
 #include "pack/demo_package.h"
 #include "sim/pty_radio_server.h"
 #include "sim/sim_radio.h"
@@ -138,6 +140,51 @@ TEST_F(InterruptedCliTest, AKilledUpdateIsCompletedByTheNextRun) {
     serving.request_stop();
     serving.join();
   }
+}
+
+// An entry left unfinished by an update that went through (its writes failed on a full disk),
+// met by the radio after its owner has changed its settings: `update --yes` does not write the
+// old personality back. The question is printed, --yes does not answer it, and the radio keeps
+// its owner's settings, back in normal mode.
+TEST_F(InterruptedCliTest, YesNeverWritesAnOldPersonalityOverANewOne) {
+  SimRadio radio;
+  PtyRadioServer server(radio);
+  ASSERT_TRUE(server.open()) << server.error();
+  std::jthread serving([&server](std::stop_token stop) { server.serve(stop); });
+  const int first = runCli(server.slavePath(), {"update", "--yes"}, "first.txt");
+  ASSERT_TRUE(WIFEXITED(first) && WEXITSTATUS(first) == 0) << readText(temp.path() / "first.txt");
+
+  const UpdateJournal journal(journalFolder(machine()));
+  const std::string serial = RadioInfo::serialText(radio.config().serialNumber).value_or("");
+  JournalEntry entry;
+  std::string reason;
+  ASSERT_EQ(journal.read(serial, entry, reason), UpdateJournal::Found::Entry) << reason;
+  entry.finished = false;
+  entry.stage = "starting";
+  ASSERT_TRUE(journal.write(entry, reason)) << reason;
+  Bytes owners = radio.memoryBytes(kDynAddress, kDynSize);
+  owners[0x20] ^= 0x5A;
+  radio.setMemoryBytes(kDynAddress, owners);
+  const std::size_t requests = radio.requests().size();
+
+  const int second = runCli(server.slavePath(), {"update", "--yes"}, "second.txt");
+  const std::string said = readText(temp.path() / "second.txt");
+  ASSERT_TRUE(WIFEXITED(second) && WEXITSTATUS(second) == 1) << said;
+  EXPECT_NE(said.find("was interrupted"), std::string::npos) << said;
+  EXPECT_NE(said.find("[y/N] (not answered by --yes) \n"), std::string::npos) << said;
+  EXPECT_NE(said.find("needs a person's decision"), std::string::npos) << said;
+  EXPECT_EQ(said.find("Update successful."), std::string::npos) << said;
+  EXPECT_EQ(radio.memoryBytes(kDynAddress, kDynSize), owners);
+  EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+  const std::vector<LoggedRequest> all = radio.requests();
+  for (auto request = all.begin() + static_cast<long>(requests); request != all.end(); ++request) {
+    EXPECT_NE(request->kind, RequestKind::EraseFlash);
+    EXPECT_NE(request->kind, RequestKind::MemWrite);
+  }
+  ASSERT_EQ(journal.read(serial, entry, reason), UpdateJournal::Found::Entry) << reason;
+  EXPECT_FALSE(entry.finished);
+  serving.request_stop();
+  serving.join();
 }
 
 // Ctrl-C while the radio is being erased does not end the tool there: it says why, programs

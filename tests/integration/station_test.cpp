@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "cli/station_events.h"
+#include "commands/update_journal.h"
 #include "pack/demo_package.h"
 #include "tests/commands/program_fixture.h"
 #include "workflow/update_history.h"
@@ -427,6 +428,73 @@ TEST_F(StationTest, TwoRadiosWithOneSerialNumberAreNotUpdatedSideBySide) {
   EXPECT_NE(text.find(",failed,a radio with the same serial number is on cable "),
             std::string::npos)
       << text;
+}
+
+// Three radios whose serial numbers differ only in a sign each keep an entry and backups of
+// their own: cut off in the middle of the firmware side by side, each is left with its own
+// unfinished entry, and the next station run completes all three from them.
+TEST_F(StationTest, RadiosWhoseSerialNumbersDifferInASignAreEachCompleted) {
+  const std::vector<std::string> serials = {"AB/1", "AB_1", "AB:1"};
+  std::vector<std::string> options{"--policy", "newer"};
+  std::vector<std::unique_ptr<Radio>> radios;
+  for (const std::string& serial : serials) {
+    radios.push_back(std::make_unique<Radio>(
+        serial, std::vector<std::string>{"--fault", "write-flash:2:disconnect"}, errors()));
+    ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+    options.insert(options.end(), {"--port", radios.back()->port()});
+  }
+  auto first = station(options);
+  first->rest();
+  const int firstStatus = first->wait();
+  ASSERT_TRUE(WIFEXITED(firstStatus));
+  EXPECT_EQ(WEXITSTATUS(firstStatus), 1) << readText(errors());
+
+  const UpdateJournal journal(journalFolder(machine()));
+  std::set<std::filesystem::path> backups;
+  for (const std::string& serial : serials) {
+    SCOPED_TRACE(serial);
+    JournalEntry entry;
+    std::string reason;
+    ASSERT_EQ(journal.read(serial, entry, reason), UpdateJournal::Found::Entry) << reason;
+    EXPECT_FALSE(entry.finished);
+    EXPECT_EQ(entry.stage, "programming the firmware");
+    backups.insert(entry.backupFile);
+  }
+  EXPECT_EQ(backups.size(), serials.size());
+  EXPECT_EQ(journal.list().size(), serials.size());
+
+  // On the cables again, each radio gets its own update completed.
+  radios.clear();
+  options = {"--policy", "newer"};
+  for (const std::string& serial : serials) {
+    radios.push_back(std::make_unique<Radio>(serial, std::vector<std::string>{}, errors()));
+    ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+    options.insert(options.end(), {"--port", radios.back()->port()});
+  }
+  auto second = station(options);
+  std::map<std::string, std::string> interrupted;
+  std::map<std::string, std::string> results;
+  for (const std::string& line : second->rest()) {
+    const auto fields = parseFlatJson(line);
+    ASSERT_TRUE(fields) << line;
+    if (fields->at("event") == station_event::kPlan) {
+      interrupted[fields->at("serial")] = fields->at("interrupted");
+    } else if (fields->at("event") == station_event::kResult) {
+      results[fields->at("serial")] = fields->at("result") + ": " + fields->at("text");
+    }
+  }
+  const int secondStatus = second->wait();
+  ASSERT_TRUE(WIFEXITED(secondStatus));
+  EXPECT_EQ(WEXITSTATUS(secondStatus), 0) << readText(errors());
+  for (const std::string& serial : serials) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(interrupted[serial], "true");
+    EXPECT_EQ(results[serial], "updated: Update successful.");
+    JournalEntry entry;
+    std::string reason;
+    ASSERT_EQ(journal.read(serial, entry, reason), UpdateJournal::Found::Entry) << reason;
+    EXPECT_TRUE(entry.finished);
+  }
 }
 
 // With --watch the station updates each radio put on a cable, once: the same radio put on

@@ -343,7 +343,10 @@ TEST_F(UpdateRunTest, BackupThatCannotBeSavedSaysWhyAndErasesNothing) {
   bench.controller.onUpdate();
   EXPECT_EQ(bench.view.results(),
             (Shownlist{{std::string(testing::kUpdateFailed) +
-                            "\nThe radio's personality could not be saved: Not a directory.",
+                            "\nThe radio's personality could not be saved in " +
+                            (bench.folder.path() / "taken" / "backup").string() +
+                            ": Not a directory. Nothing was erased. Make room on the disk, or "
+                            "make that folder writable, and run the update again.",
                         kStyleError}}));
   EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
   EXPECT_FALSE(bench.firmwareProgrammed());
