@@ -584,6 +584,9 @@ TEST_F(StationTest, RealTimeCtrlCWaitsForTheRadioBeingProgrammedAndStartsNoOther
   Radio programmed("CC0000001", {"--link", first.string()}, errors(), LineTime{});
   waitFor(*run, first, station_event::kProgress);
   ASSERT_EQ(::kill(held, SIGSTOP), 0);
+  // Let go on every way out of the test, so that no stopped worker outlives it.
+  const std::unique_ptr<const pid_t, void (*)(const pid_t*)> resume(
+      &held, [](const pid_t* pid) { ::kill(*pid, SIGCONT); });
   Radio waiting("CC0000002", {"--link", second.string()}, errors());
   ASSERT_FALSE(waiting.port().empty()) << readText(errors());
   run->signal(SIGINT);
