@@ -106,9 +106,11 @@ ln -s "$build/demo" "$work/tool/demo"
 "$work/tool/bin/orvik-cli" --simulate --data-dir "$work/sim" info >/dev/null ||
   fail "the simulated radio without its demo package"
 status=0
-"$work/tool/bin/orvik-cli" --port "$pty" --data-dir "$work/machine" info >/dev/null 2>&1 ||
-  status=$?
+"$work/tool/bin/orvik-cli" --port "$pty" --data-dir "$work/machine" info >"$work/out" \
+  2>"$work/err" || status=$?
 [ "$status" -eq 1 ] || fail "a cable without a package exits 1, not $status"
+grep -qxF "The update package's file $work/tool/data/config.xml is missing." "$work/err" ||
+  fail "a cable without a package: $(cat "$work/out" "$work/err")"
 grep -qF "$work/tool/data/config.xml" "$work/machine/log/err.log" ||
   fail "a cable's package is not data/: $(cat "$work/machine/log/err.log")"
 rm -rf "$work/tool" "$work/machine/log"
