@@ -62,9 +62,19 @@ void RadioManager::stopMonitor() {
   }
 }
 
+bool RadioManager::monitorHeldWithin(std::chrono::milliseconds limit) {
+  std::unique_lock lock(suspendMutex_);
+  return heldChanged_.wait_for(lock, limit, [this] { return held_; });
+}
+
 bool RadioManager::waitWhileSuspended(std::stop_token stop) {
   std::unique_lock lock(suspendMutex_);
+  if (suspended_) {
+    held_ = true;
+    heldChanged_.notify_all();
+  }
   resumed_.wait(lock, stop, [this] { return !suspended_; });
+  held_ = false;
   if (stop.stop_requested()) {
     return false;
   }

@@ -45,6 +45,9 @@ class RadioManager : public Event {
   void resumeMonitor();
   // Ends the monitor thread and waits for it.
   void stopMonitor();
+  // For tests: true once the monitor is held in its suspended wait, false when it is not
+  // within the time given.
+  bool monitorHeldWithin(std::chrono::milliseconds limit);
 
   RadioInfo* radioInfo() { return radioInfo_.get(); }
   int selectedIndex() const { return selectedIndex_; }
@@ -69,7 +72,9 @@ class RadioManager : public Event {
   std::condition_variable_any resumed_;
   bool suspended_ = false;
   bool counting_ = false;
+  bool held_ = false;
   std::condition_variable countDone_;
+  std::condition_variable heldChanged_;
 
   std::jthread monitor_;
 };

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks a Debian package of the tool: the desktop entry and the metainfo validate, lintian
-# finds no error, and the tool unpacked into a scratch root updates the simulated radio from
-# its demo package, while a real run there looks for the region's package in data/ only.
+# finds no error, the files beside the tool (udev rule, manual pages, completion, icons, keypad
+# stand-in) are there with their modes, and the tool unpacked into a scratch root updates the
+# simulated radio from its demo package, while a real run there looks for the region's package
+# in data/ only.
 #
 #   scripts/check-package.sh FILE.deb
 set -euo pipefail
@@ -22,6 +24,37 @@ appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 
 echo "-- lintian"
 lintian --fail-on error --tag-display-limit 0 "$deb"
+
+echo "-- the package's files"
+# What the package must hold, with the modes dpkg will give them: the udev rule that hands the
+# cable to the user, the manual pages, the completion, the icons, and a keypad boot-loader
+# stand-in that can be run.
+contents=$(dpkg-deb -c "$deb")
+has() { # MODE PATH
+  grep -qE "^$1 [^ ]+ +[0-9]+ [0-9-]+ [0-9:]+ \.$2\$" <<<"$contents" ||
+    fail "the package has no $2 with mode $1: $(grep -F "$2" <<<"$contents" || echo none)"
+}
+has -rw-r--r-- /usr/lib/udev/rules.d/60-orvik-cable.rules
+for program in orvik-update orvik-cli orvik-radio-sim orvik-pack; do
+  has -rw-r--r-- "/usr/share/man/man1/$program.1.gz"
+  gzip -t "$root/usr/share/man/man1/$program.1.gz" || fail "$program.1.gz is not gzip"
+done
+has -rw-r--r-- /usr/share/bash-completion/completions/orvik-cli
+bash -n "$root/usr/share/bash-completion/completions/orvik-cli" || fail "the completion is not bash"
+has -rw-r--r-- /usr/share/icons/hicolor/scalable/apps/orvik-update.svg
+for size in 16 22 24 32 48 64 128 256; do
+  icon=/usr/share/icons/hicolor/${size}x${size}/apps/orvik-update.png
+  has -rw-r--r-- "$icon"
+  file -b "$root$icon" | grep -q "PNG image data, $size x $size," ||
+    fail "$icon is not a $size x $size PNG: $(file -b "$root$icon")"
+done
+has -rwxr-xr-x "$tool/driver/blhost.sh"
+# The stand-in runs, and fails with a reason: it never passes for a programmed keypad.
+status=0
+"$root$tool/driver/blhost.sh" COM1 "$root$tool/driver/Keypad_Firmware.bin" >"$scratch/out" 2>&1 ||
+  status=$?
+[ "$status" -ne 2 ] && [ "$status" -ne 126 ] && [ "$status" -ne 127 ] && [ -s "$scratch/out" ] ||
+  fail "the keypad stand-in: status $status, $(cat "$scratch/out")"
 
 echo "-- the unpacked tool"
 # A home of its own: nothing is written to this machine's per-machine folder.

@@ -56,9 +56,16 @@ TEST(StationPolicyTest, EachPolicyLetsThroughWhatItSays) {
 }
 
 TEST(StationPolicyTest, NamesReadBackAndOthersAreRefused) {
-  for (const StationPolicy policy :
-       {StationPolicy::Newer, StationPolicy::Any, StationPolicy::CodeplugOnly}) {
-    EXPECT_EQ(stationPolicyFromName(stationPolicyName(policy)), policy);
+  // The names users type after --policy.
+  const struct {
+    StationPolicy policy;
+    std::string_view name;
+  } names[] = {{StationPolicy::Newer, "newer"},
+               {StationPolicy::Any, "any"},
+               {StationPolicy::CodeplugOnly, "codeplug-only"}};
+  for (const auto& n : names) {
+    EXPECT_EQ(stationPolicyName(n.policy), n.name);
+    EXPECT_EQ(stationPolicyFromName(std::string(n.name)), n.policy);
   }
   EXPECT_FALSE(stationPolicyFromName("Newer"));
   EXPECT_FALSE(stationPolicyFromName(""));

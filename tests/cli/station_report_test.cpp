@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "cli/exit_codes.h"
@@ -43,6 +46,31 @@ std::vector<StationRadio> batch() {
   return {updated, failed};
 }
 
+// The time zone of the process while it lives, the one before restored after.
+class LocalZone {
+ public:
+  explicit LocalZone(const char* zone) {
+    if (const char* before = std::getenv("TZ")) {
+      before_ = before;
+    }
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~LocalZone() {
+    if (before_) {
+      ::setenv("TZ", before_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+  LocalZone(const LocalZone&) = delete;
+  LocalZone& operator=(const LocalZone&) = delete;
+
+ private:
+  std::optional<std::string> before_;
+};
+
 std::vector<std::string> csvLines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -71,10 +99,19 @@ TEST(StationReportTest, CsvHasOneRowPerRadioWithTextsQuoted) {
             std::string::npos)
       << lines[2];
   // Start and end, in local time with its offset.
-  const std::string started = reportTime(batch()[0].started);
-  ASSERT_EQ(started.size(), 24u) << started;
-  EXPECT_NE(lines[1].find("," + started + "," + reportTime(batch()[0].ended) + "\r"),
-            std::string::npos);
+  const LocalZone utc("UTC");
+  EXPECT_EQ(csvLines(reportCsv(batch()))[1],
+            "FT4QX2B7,/dev/ttyUSB0,1234ABC5678,LA26CKN9AR1,R01.02.03,R01.03.00,,,updated,,"
+            "/machine/backup/1234ABC5678_20261210-140509.orvp,2027-01-15T08:00:00+0000,"
+            "2027-01-15T08:01:05+0000\r");
+}
+
+TEST(StationReportTest, TimesAreLocalWithTheirOffset) {
+  const LocalZone utc("UTC");
+  EXPECT_EQ(reportTime(batch()[0].started), "2027-01-15T08:00:00+0000");
+  const LocalZone behind("EST5");
+  EXPECT_EQ(reportTime(batch()[0].started), "2027-01-15T03:00:00-0500");
+  EXPECT_EQ(reportTime({}), "");
 }
 
 TEST(StationReportTest, JsonHasEachRadioWithItsOwnFailureReport) {

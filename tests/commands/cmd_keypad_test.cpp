@@ -302,6 +302,8 @@ class RealScriptTest : public KeypadTestBase {
 TEST_F(RealScriptTest, ExitCodeOfTheScriptDecidesAndNoProcessIsLeft) {
   const fs::path script = base / "driver" / "blhost.sh";
   const fs::path argumentsFile = temp / "arguments";
+  const fs::path neverWritten = temp / "never-written";
+  ASSERT_EQ(::mkfifo(neverWritten.c_str(), 0600), 0);
   const struct {
     const char* what;
     std::string body;  // no script at all when empty
@@ -313,8 +315,10 @@ TEST_F(RealScriptTest, ExitCodeOfTheScriptDecidesAndNoProcessIsLeft) {
       {"exits 2", "printf '%s\\n' \"$@\" > '" + argumentsFile.string() + "'\nexit 2",
        fs::perms::owner_all, true, true},
       {"exits 0", "exit 0", fs::perms::owner_all, true, false},
-      // Would succeed, but only after its time: no grace lets it.
-      {"exits 2 too late", "sleep 3\nexit 2", fs::perms::owner_all, false, false},
+      // Would succeed, but only after its time: no grace lets it. It waits for a writer that
+      // never comes, so no machine is slow enough to let it end in time.
+      {"exits 2 too late", "read -r line < '" + neverWritten.string() + "'\nexit 2",
+       fs::perms::owner_all, false, false},
       // Ignores the request to stop, so it has to be killed.
       {"hangs", "trap '' TERM\nexec tail -f /dev/null", fs::perms::owner_all, false, false},
       {"not executable", "exit 2", fs::perms::owner_read | fs::perms::owner_write, true, false},
@@ -343,6 +347,19 @@ TEST_F(RealScriptTest, ExitCodeOfTheScriptDecidesAndNoProcessIsLeft) {
   std::stringstream text;
   text << arguments.rdbuf();
   EXPECT_EQ(text.str(), "COM7\n" + (base / "driver" / "Keypad_Firmware.bin").string() + "\n");
+}
+
+// The same in real time: a script that sleeps past the command's cycles, which pass at once on
+// the virtual clock, is still running when its exit code is read, and is ended.
+TEST_F(RealScriptTest, RealTimeAScriptThatEndsAfterItsTimeFails) {
+  const fs::path script = base / "driver" / "blhost.sh";
+  writeScript(script, "sleep 3\nexit 2");
+  CmdKeypad command{std::make_unique<PosixKeypadScriptLauncher>(100ms)};
+  command.baseFolder = base;
+  EXPECT_FALSE(run(command));
+  EXPECT_EQ(clock.sleeps(), expectedWaits(23500ms));
+  EXPECT_EQ(news, expectedNews());
+  EXPECT_TRUE(noChildLeft());
 }
 
 // What the script prints is kept for the user, its last lines cleaned of what a terminal would

@@ -11,6 +11,7 @@
 namespace orvik::testing {
 namespace {
 
+// Every field set, and none to its default, so that a field lost on the way shows.
 JournalEntry sampleEntry() {
   JournalEntry entry;
   entry.serial = "1234ABC5678";
@@ -23,14 +24,57 @@ JournalEntry sampleEntry() {
   entry.programCodeplug = true;
   entry.keepPersonality = true;
   entry.radioFirmware = "R01.02.03";
+  entry.radioCodeplug = "R01.02.00";
   entry.toolFirmware = "R01.03.00";
+  entry.toolCodeplug = "R01.04.00";
   entry.started = "2026-12-10 14:05:09";
   entry.stage = "programming the firmware";
+  entry.finished = true;
   return entry;
 }
 
-bool sameEntry(const JournalEntry& a, const JournalEntry& b) {
-  return journalText(a) == journalText(b);
+// Field by field, not through the entry's own text, which would drop a field on both sides.
+void expectSameEntry(const JournalEntry& read, const JournalEntry& written) {
+  EXPECT_EQ(read.serial, written.serial);
+  EXPECT_EQ(read.model, written.model);
+  EXPECT_EQ(read.backupFile, written.backupFile);
+  EXPECT_EQ(read.firmwareFile, written.firmwareFile);
+  EXPECT_EQ(read.codeplugFile, written.codeplugFile);
+  EXPECT_EQ(read.addressMapFile, written.addressMapFile);
+  EXPECT_EQ(read.programFirmware, written.programFirmware);
+  EXPECT_EQ(read.programCodeplug, written.programCodeplug);
+  EXPECT_EQ(read.keepPersonality, written.keepPersonality);
+  EXPECT_EQ(read.radioFirmware, written.radioFirmware);
+  EXPECT_EQ(read.radioCodeplug, written.radioCodeplug);
+  EXPECT_EQ(read.toolFirmware, written.toolFirmware);
+  EXPECT_EQ(read.toolCodeplug, written.toolCodeplug);
+  EXPECT_EQ(read.started, written.started);
+  EXPECT_EQ(read.stage, written.stage);
+  EXPECT_EQ(read.finished, written.finished);
+}
+
+// The file as it stands on disk: entries written by earlier versions of the tool must still
+// read, so the text is pinned, not only its round trip.
+TEST(UpdateJournal, AnEntrysTextIsExactlyThis) {
+  EXPECT_EQ(journalText(sampleEntry()),
+            "ORVIK UPDATE JOURNAL 1\n"
+            "serial=1234ABC5678\n"
+            "model=LA26CKN9AR1\n"
+            "backup=/home/dealer/odd\\\\name\\nwith=signs.orvp\n"
+            "firmware_file=/opt/orvik-update-tool/data/fw.kxk\n"
+            "codeplug_file=/opt/orvik-update-tool/data/def.kxk\n"
+            "address_map_file=/opt/orvik-update-tool/data/addr.kxk\n"
+            "program_firmware=yes\n"
+            "program_codeplug=yes\n"
+            "keep_personality=yes\n"
+            "radio_firmware=R01.02.03\n"
+            "radio_codeplug=R01.02.00\n"
+            "tool_firmware=R01.03.00\n"
+            "tool_codeplug=R01.04.00\n"
+            "started=2026-12-10 14:05:09\n"
+            "stage=programming the firmware\n"
+            "finished=yes\n"
+            "md5=d21c3f1e011a913fa2da90aee610c337\n");
 }
 
 TEST(UpdateJournal, AnEntryReadsBackAsWrittenAndDamageIsTold) {
@@ -41,8 +85,13 @@ TEST(UpdateJournal, AnEntryReadsBackAsWrittenAndDamageIsTold) {
   ASSERT_TRUE(journal.write(entry, reason)) << reason;
   JournalEntry read;
   ASSERT_EQ(journal.read(entry.serial, read, reason), UpdateJournal::Found::Entry) << reason;
-  EXPECT_TRUE(sameEntry(read, entry));
-  EXPECT_EQ(read.backupFile, entry.backupFile);
+  expectSameEntry(read, entry);
+  // The flags read back as No too.
+  JournalEntry unset = entry;
+  unset.programFirmware = unset.programCodeplug = unset.keepPersonality = unset.finished = false;
+  ASSERT_TRUE(journal.write(unset, reason)) << reason;
+  ASSERT_EQ(journal.read(entry.serial, read, reason), UpdateJournal::Found::Entry) << reason;
+  expectSameEntry(read, unset);
   EXPECT_EQ(journal.read("OTHER", read, reason), UpdateJournal::Found::None);
   // A radio without a serial number has no entry: it could not be told from another.
   EXPECT_FALSE(journal.entryPath("").has_value());

@@ -73,6 +73,10 @@ TEST_F(RadioManagerTest, DisabledOrSuspendedMonitorSendsNothingAndStillStops) {
   manager.suspendMonitor();
   const int listed = driver.count(testing::ScriptedCableDriver::Call::ListCount);
   gate.release();  // the pass then waits while suspended
+  // Checked once the monitor is in that wait: before it, no count could have been made anyway.
+  ASSERT_TRUE(manager.monitorHeldWithin(std::chrono::seconds(30)));
+  EXPECT_EQ(driver.count(testing::ScriptedCableDriver::Call::ListCount), listed);
+  EXPECT_TRUE(delivered().empty());
   // Stopping ends the thread at once, suspended or waiting, and no count was made meanwhile.
   manager.stopMonitor();
   EXPECT_EQ(driver.count(testing::ScriptedCableDriver::Call::ListCount), listed);

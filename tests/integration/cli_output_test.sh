@@ -122,9 +122,10 @@ expect "login in JSON" '{"Dealer Mode":true,"Exit":0}' "$out"
 expect "login: the prompt" "Password: " "$(cat "$work/err")"
 run logout "${machine[@]}"
 expect "logout" "Dealer mode is off." "$out"
-status=0
-"$cli" serial 123ABCD5678 "${machine[@]}" >/dev/null 2>&1 || status=$?
+run serial 123ABCD5678 "${machine[@]}"
 expect "no serial number after logout" 1 "$status"
+expect "no serial number after logout: why" \
+  "Writing a serial number needs a dealer login first (orvik-cli login)." "$err"
 
 # A failed update on a radio served on a pseudo-terminal: its report lines in JSON.
 mkfifo "$work/sim.out"

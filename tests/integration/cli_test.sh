@@ -13,6 +13,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The common umask: what the tool keeps private it must make private itself.
+umask 022
 export ORVIK_RUNTIME_DIR="$work/run"
 mkdir -p "$ORVIK_RUNTIME_DIR"
 
@@ -115,9 +117,11 @@ ln -s "$build/demo" "$work/tool/demo"
 "$work/tool/bin/orvik-cli" --simulate --data-dir "$work/sim" info >/dev/null ||
   fail "the simulated radio without its demo package"
 status=0
-"$work/tool/bin/orvik-cli" --port "$pty" --data-dir "$work/machine" info >/dev/null 2>&1 ||
-  status=$?
+"$work/tool/bin/orvik-cli" --port "$pty" --data-dir "$work/machine" info >"$work/out" \
+  2>"$work/err" || status=$?
 [ "$status" -eq 1 ] || fail "a cable without a package exits 1, not $status"
+grep -qxF "The update package's file $work/tool/data/config.xml is missing." "$work/err" ||
+  fail "a cable without a package: $(cat "$work/out" "$work/err")"
 grep -qF "$work/tool/data/config.xml" "$work/machine/log/err.log" ||
   fail "a cable's package is not data/: $(cat "$work/machine/log/err.log")"
 rm -rf "$work/tool" "$work/machine/log"
@@ -137,8 +141,11 @@ ls "$work/machine/backup/"*.orvp >/dev/null || fail "no personality backup"
 
 # Serial numbers need the dealer's login, which is then remembered.
 status=0
-cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null || status=$?
+cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 >"$work/out" \
+  2>"$work/err" || status=$?
 [ "$status" -eq 1 ] || fail "serial without login exits 1, not $status"
+[ "$(cat "$work/err")" = "Writing a serial number needs a dealer login first (orvik-cli login)." ] ||
+  fail "serial without login: $(cat "$work/out" "$work/err")"
 echo 12345678 | cli_on_cable --port "$pty" --data-dir "$work/machine" login >/dev/null 2>&1 ||
   fail "login"
 out=$(cli_on_cable --port "$pty" --data-dir "$work/machine" serial 123ABCD5678 2>/dev/null)
@@ -217,6 +224,8 @@ fi
 if ! compgen -G "/sys/class/tty/ttyUSB*" >/dev/null; then
   ORVIK_PORT="" expect_connect_failure "$work/machine" "No programming cable found. Plug in the \
 USB programming cable, or name its port with --port." -- cli_on_cable
+else
+  echo "SKIP: no cable attached: this machine has USB serial converters of its own"
 fi
 # A port that has gone is no cable: the cable count follows it.
 [ "$(cli_on_cable --port "$work/no-such-port" --data-dir "$work/machine" cables)" = 0 ] ||
@@ -248,6 +257,19 @@ Details are in $work/machine/log/err.log" ] || fail "after a failed update: $(ca
 grep -q "orvik-cli restore-personality .*\.orvp" "$work/out" || fail "no pointer to the backup"
 grep -q "Update radio failed (Model:LA26CKN9AR1,SN:1234ABC5678" "$work/machine/log/err.log" ||
   fail "failure report"
+# The per-machine folder holds the owners' personalities and the dealer's password: the tool
+# made its folders the user's alone (also the ones this test made first, under umask 022), and
+# so the error log, the journal entry and the backups.
+mode_is() { # MODE PATH...
+  local path
+  for path in "${@:2}"; do
+    [ "$(stat -c %a "$path")" = "$1" ] || fail "$path has mode $(stat -c %a "$path"), not $1"
+  done
+}
+mode_is 700 "$work/machine" "$work/machine/data" "$work/machine/log" "$work/machine/journal" \
+  "$work/machine/backup"
+mode_is 600 "$work/machine/log/err.log" "$work/machine/log/history.jsonl" \
+  "$work/machine/journal/"*.journal "$work/machine/backup/"*.orvp
 
 # Writing the saved personality back asks first, as the window does; --yes answers for it.
 backup=$(grep -o "orvik-cli restore-personality .*\.orvp" "$work/out" | head -n1)

@@ -66,7 +66,10 @@ void configureSmallUpdate(CmdProgram& command, RadioInfo& info,
   command.backupFolder = folder / "backup";
 }
 
-TEST_F(PtyUpdateTest, AtLineTimeTheUpdateMakesTheRequestsOfAnInstantRadio) {
+// Real time: the line's time against the real waits of the tty backend. The same demand (not
+// one request more than an instant radio gets) is made on the virtual clock in
+// ProgramSequenceTest, where a loaded machine cannot make a wait run out.
+TEST_F(PtyUpdateTest, RealTimeAtLineTimeTheUpdateMakesTheRequestsOfAnInstantRadio) {
   // What the update asks of a radio that answers at once, in process.
   std::vector<RequestKind> instant;
   {

@@ -52,6 +52,8 @@ std::filesystem::path buildDir() {
 // A program run with its standard output on a pipe that the test reads line by line.
 class Process {
  public:
+  // Its standard error goes to the file errors, or, when that is empty, to the same pipe as its
+  // standard output.
   Process(std::vector<std::string> arguments, const std::filesystem::path& errors) {
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -66,8 +68,12 @@ class Process {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (errors.empty()) {
+      posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                       O_WRONLY | O_CREAT | O_APPEND, 0600);
+    }
     if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
       pid_ = -1;
     }
@@ -120,6 +126,7 @@ class Process {
     return all;
   }
   void signal(int number) { ::kill(pid_, number); }
+  pid_t pid() const { return pid_; }
   // The wait status.
   int wait() {
     int status = 0;
@@ -135,18 +142,58 @@ class Process {
   std::string buffer_;
 };
 
-// A simulated radio keeping the time of a 57600-baud line, on a pty of its own.
+// The worker process the station runs for a cable: a child of the station's with
+// "--cable CABLE" among its arguments; -1 when there is none.
+pid_t workerOf(pid_t station, const std::filesystem::path& cable) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses.
+    const std::string stat = readText(entry.path() / "stat");
+    const std::size_t nameEnd = stat.rfind(')');
+    if (nameEnd == std::string::npos) {
+      continue;
+    }
+    std::istringstream rest(stat.substr(nameEnd + 1));
+    char state = 0;
+    pid_t parent = 0;
+    if (!(rest >> state >> parent) || parent != station) {
+      continue;
+    }
+    std::vector<std::string> arguments;
+    std::istringstream command(readText(entry.path() / "cmdline"));
+    for (std::string argument; std::getline(command, argument, '\0');) {
+      arguments.push_back(argument);
+    }
+    for (std::size_t i = 0; i + 1 < arguments.size(); ++i) {
+      if (arguments[i] == "--cable" && arguments[i + 1] == cable.string()) {
+        return std::stoi(name);
+      }
+    }
+  }
+  return -1;
+}
+
+// How a simulated radio answers: at once, as a pty moves bytes, or in the time of a real
+// 57600-baud line, starting each answer `latency` ms after the request.
+struct LineTime {
+  int latency = 1;
+};
+
+// A simulated radio on a pty of its own. Only the tests whose point is radios being programmed
+// side by side over time keep the time of a line; the others need no real time.
 class Radio {
  public:
   Radio(const std::string& serial, const std::vector<std::string>& options,
-        const std::filesystem::path& errors) {
+        const std::filesystem::path& errors, std::optional<LineTime> lineTime = std::nullopt) {
     std::vector<std::string> arguments{(buildDir() / "bin" / "orvik-radio-sim").string(),
-                                       "--line-rate",
-                                       "57600",
-                                       "--latency",
-                                       "1",
-                                       "--serial",
-                                       serial};
+                                       "--serial", serial};
+    if (lineTime) {
+      arguments.insert(arguments.end(),
+                       {"--line-rate", "57600", "--latency", std::to_string(lineTime->latency)});
+    }
     arguments.insert(arguments.end(), options.begin(), options.end());
     process_ = std::make_unique<Process>(arguments, errors);
     port_ = process_->line().value_or("");
@@ -181,7 +228,12 @@ class StationTest : public ::testing::Test {
   std::filesystem::path machine() const { return temp.path() / "machine"; }
   std::filesystem::path errors() const { return temp.path() / "errors.txt"; }
 
+  // The station; errors names the file its standard error goes to (none: its output pipe).
   std::unique_ptr<Process> station(const std::vector<std::string>& options) {
+    return station(options, errors());
+  }
+  std::unique_ptr<Process> station(const std::vector<std::string>& options,
+                                   const std::filesystem::path& errors) {
     std::vector<std::string> arguments{(buildDir() / "bin" / "orvik-cli").string(),
                                        "--package",
                                        package().string(),
@@ -191,7 +243,29 @@ class StationTest : public ::testing::Test {
                                        "update",
                                        "--json"};
     arguments.insert(arguments.end(), options.begin(), options.end());
-    return std::make_unique<Process>(arguments, errors());
+    return std::make_unique<Process>(arguments, errors);
+  }
+
+  // Writes the package again with these sizes.
+  void writePackage(const DemoPackageSizes& sizes) {
+    std::filesystem::remove_all(package());
+    std::ostringstream out;
+    std::string error;
+    ASSERT_TRUE(writeDemoPackage(package(), machine() / "data" / "setup.dat", out, error, sizes))
+        << error;
+  }
+
+  // Waits for the station's event of a cable; its other lines are skipped.
+  Fields waitFor(Process& run, const std::filesystem::path& cable, const char* event) {
+    while (auto line = run.line()) {
+      const auto fields = parseFlatJson(*line);
+      if (fields && fields->contains("cable") && fields->at("cable") == cable.string() &&
+          fields->at("event") == event) {
+        return *fields;
+      }
+    }
+    ADD_FAILURE() << "no " << event << " on " << cable << ": " << readText(errors());
+    return Fields{};
   }
 
   // The report's radios by serial number.
@@ -215,8 +289,9 @@ class StationTest : public ::testing::Test {
 
 // Eight radios at once, two of them bad: one falls silent and one is disconnected in the
 // middle of programming. The six good ones end updated; the bad ones fail, each with its own
-// backup and its own failure report.
-TEST_F(StationTest, EightRadiosAtOnceEachInItsOwnSession) {
+// backup and its own failure report. The radios keep the time of a line, so that their updates
+// run side by side.
+TEST_F(StationTest, RealTimeEightRadiosAtOnceEachInItsOwnSession) {
   const std::vector<std::string> serials = {"ST0000001", "ST0000002", "ST0000003", "ST0000004",
                                             "ST0000005", "ST0000006", "ST0000007", "ST0000008"};
   const std::string silent = serials[2];
@@ -231,7 +306,7 @@ TEST_F(StationTest, EightRadiosAtOnceEachInItsOwnSession) {
     } else if (serial == disconnected) {
       faults = {"--fault", "write-flash:2:disconnect"};
     }
-    radios.push_back(std::make_unique<Radio>(serial, faults, errors()));
+    radios.push_back(std::make_unique<Radio>(serial, faults, errors(), LineTime{}));
     ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
     options.insert(options.end(), {"--port", radios.back()->port()});
   }
@@ -506,17 +581,8 @@ TEST_F(StationTest, WatchUpdatesEachRadioThatAppearsOnce) {
   auto run = station({"--watch", "--policy", "newer", "--port", first.string(), "--port",
                       second.string(), "--report", report.string()});
 
-  // Waits for the event of a cable; the station's other lines are skipped.
   const auto waitFor = [&](const std::filesystem::path& cable, const char* event) {
-    while (auto line = run->line()) {
-      const auto fields = parseFlatJson(*line);
-      if (fields && fields->contains("cable") && fields->at("cable") == cable.string() &&
-          fields->at("event") == event) {
-        return *fields;
-      }
-    }
-    ADD_FAILURE() << "no " << event << " on " << cable << ": " << readText(errors());
-    return Fields{};
+    return this->waitFor(*run, cable, event);
   };
 
   waitFor(first, station_event::kWaiting);
@@ -553,6 +619,146 @@ TEST_F(StationTest, WatchUpdatesEachRadioThatAppearsOnce) {
   ASSERT_EQ(history.size(), 2u);
   EXPECT_EQ(history[0].at("serial_before"), "WA0000001");
   EXPECT_EQ(history[1].at("serial_before"), "WA0000002");
+}
+
+// Ctrl-C while a radio is being programmed: the station waits for that radio, which ends
+// updated, and does not start the update of a radio whose plan comes after the signal; that
+// radio is not updated, so the batch fails. Real time: the one radio is programmed on a line
+// while the rest happens. The other radio's worker is held (SIGSTOP) from before that radio is
+// put on until the station has taken the signal, so its plan comes after it on any machine.
+TEST_F(StationTest, RealTimeCtrlCWaitsForTheRadioBeingProgrammedAndStartsNoOther) {
+  // Firmware that takes many seconds on the line, for the steps below to happen meanwhile.
+  writePackage(DemoPackageSizes{64 * 1024, 4096});
+  const std::filesystem::path first = temp.path() / "cable-1";
+  const std::filesystem::path second = temp.path() / "cable-2";
+  const std::filesystem::path report = temp.path() / "stopped.json";
+  // Its notes come on the same pipe as its events, in order.
+  auto run = station({"--watch", "--policy", "newer", "--port", first.string(), "--port",
+                      second.string(), "--report", report.string()},
+                     {});
+  // Both workers wait for a radio, in either order.
+  std::set<std::string> waitingOn;
+  while (waitingOn.size() < 2) {
+    const auto line = run->line();
+    ASSERT_TRUE(line) << readText(errors());
+    const auto fields = parseFlatJson(*line);
+    if (fields && fields->contains("cable") && fields->at("event") == station_event::kWaiting) {
+      waitingOn.insert(fields->at("cable"));
+    }
+  }
+  const pid_t held = workerOf(run->pid(), second);
+  ASSERT_GT(held, 0);
+
+  Radio programmed("CC0000001", {"--link", first.string()}, errors(), LineTime{});
+  waitFor(*run, first, station_event::kProgress);
+  ASSERT_EQ(::kill(held, SIGSTOP), 0);
+  // Let go on every way out of the test, so that no stopped worker outlives it.
+  const std::unique_ptr<const pid_t, void (*)(const pid_t*)> resume(
+      &held, [](const pid_t* pid) { ::kill(*pid, SIGCONT); });
+  Radio waiting("CC0000002", {"--link", second.string()}, errors());
+  ASSERT_FALSE(waiting.port().empty()) << readText(errors());
+  run->signal(SIGINT);
+  bool stopping = false;
+  std::vector<std::string> after;
+  while (auto line = run->line()) {
+    after.push_back(*line);
+    if (*line ==
+        "Stopping: 1 radio is being updated and will not be interrupted; the station "
+        "ends when they are done.") {
+      stopping = true;
+      break;
+    }
+  }
+  ASSERT_EQ(::kill(held, SIGCONT), 0);
+  ASSERT_TRUE(stopping) << ::testing::PrintToString(after);
+
+  Fields firstResult;
+  Fields secondResult;
+  for (const std::string& line : run->rest()) {
+    const auto fields = parseFlatJson(line);
+    if (fields && fields->contains("cable") && fields->at("event") == station_event::kResult) {
+      (fields->at("cable") == first.string() ? firstResult : secondResult) = *fields;
+    }
+  }
+  const int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status)) << readText(errors());
+  EXPECT_EQ(WEXITSTATUS(status), 1) << readText(errors());
+
+  // The radio being programmed was finished, not cut off.
+  EXPECT_EQ(firstResult["result"], "updated") << firstResult["text"];
+  EXPECT_EQ(firstResult["firmware_after"], "R01.03.00");
+  EXPECT_EQ(secondResult["serial"], "CC0000002");
+  const auto reported = reportedRadios(report);
+  ASSERT_EQ(reported.size(), 2u) << readText(report);
+  ASSERT_TRUE(reported.contains("CC0000001") && reported.contains("CC0000002")) << readText(report);
+  EXPECT_EQ(reported.at("CC0000001").at("result"), "updated");
+  EXPECT_EQ(reported.at("CC0000002").at("result"), "stopped");
+  EXPECT_EQ(reported.at("CC0000002").at("cause"),
+            "the station was stopped before its update began");
+  EXPECT_EQ(reported.at("CC0000002").at("firmware_after"), "R01.02.03");
+  // Only the finished update wrote its history; the other radio was not touched.
+  const auto history = readHistory(historyPath(machine()));
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].at("serial_before"), "CC0000001");
+  EXPECT_FALSE(std::filesystem::exists(machine() / "journal" / "CC0000002.journal"));
+}
+
+// The policies end to end: codeplug-only updates a radio that needs only its codeplug and
+// leaves one that needs firmware, with the reason in the report; any takes an older version
+// too, which newer refuses. A radio skipped by the policy does not fail the batch.
+TEST_F(StationTest, EachPolicyDecidesForEachRadio) {
+  struct Expected {
+    std::string result;
+    std::string cause;
+    std::string firmwareAfter;
+    std::string codeplugAfter;
+  };
+  const struct {
+    const char* policy;
+    std::vector<std::pair<std::string, std::vector<std::string>>> fleet;
+    std::map<std::string, Expected> expected;
+  } runs[] = {
+      {"codeplug-only",
+       {{"PC0000001", {"--firmware", "R01.03.00", "--codeplug", "R01.02.00"}}, {"PC0000002", {}}},
+       {{"PC0000001", {"updated", "", "R01.03.00", "R01.04.00"}},
+        {"PC0000002",
+         {"skipped", "needs firmware; the policy is codeplug-only", "R01.02.03", "R01.02.00"}}}},
+      {"newer",
+       {{"PN0000001", {"--firmware", "R01.05.00", "--codeplug", "R01.06.00"}}},
+       {{"PN0000001",
+         {"skipped", "the package is older than the radio; the policy allows no downgrade",
+          "R01.05.00", "R01.06.00"}}}},
+      {"any",
+       {{"PA0000001", {"--firmware", "R01.05.00", "--codeplug", "R01.06.00"}}},
+       {{"PA0000001", {"updated", "", "R01.03.00", "R01.04.00"}}}},
+  };
+  for (const auto& r : runs) {
+    SCOPED_TRACE(r.policy);
+    const std::filesystem::path report = temp.path() / (std::string(r.policy) + ".json");
+    std::vector<std::unique_ptr<Radio>> radios;
+    std::vector<std::string> options{"--policy", r.policy, "--report", report.string()};
+    for (const auto& [serial, versions] : r.fleet) {
+      radios.push_back(std::make_unique<Radio>(serial, versions, errors()));
+      ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+      options.insert(options.end(), {"--port", radios.back()->port()});
+    }
+    auto run = station(options);
+    run->rest();
+    const int status = run->wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << readText(errors());
+
+    const auto reported = reportedRadios(report);
+    ASSERT_EQ(reported.size(), r.expected.size()) << readText(report);
+    for (const auto& [serial, expected] : r.expected) {
+      SCOPED_TRACE(serial);
+      const Fields& radio = reported.at(serial);
+      EXPECT_EQ(radio.at("result"), expected.result);
+      EXPECT_EQ(radio.at("cause"), expected.cause);
+      EXPECT_EQ(radio.at("firmware_after"), expected.firmwareAfter);
+      EXPECT_EQ(radio.at("codeplug_after"), expected.codeplugAfter);
+    }
+  }
 }
 
 }  // namespace

@@ -38,6 +38,21 @@ man_words() {
     sed -E 's/^\.[A-Z]+ +//' | grep -oE -- '^[a-z][a-z0-9-]*|--[a-z0-9-]+' | sort -u
 }
 
+# What the completion offers: the words of its word lists (the values of global_opts and
+# commands, and each "compgen -W" list) and its case labels; comments and the code's own words
+# (a variable's name, "local", "return") do not count.
+completion_words() {
+  local code
+  code=$(sed -E 's/(^|[[:space:]])#.*$//' "$1")
+  {
+    # Word lists: "..." after "compgen -W" or after "global_opts=" / "commands=".
+    grep -ozE -- '(compgen -W|local [a-z_]+=) *"[^"]*"' <<<"$code" | tr '\0' '\n' |
+      sed -E 's/^[^"]*"//; s/"$//; s/\\$//' | tr -s '[:blank:]' '\n'
+    # Case labels: "update)", "--port | --package)".
+    grep -oE -- '^[[:space:]]*[a-z-][a-z0-9 |-]*\)' <<<"$code" | tr -d ')' | tr '|' '\n'
+  } | tr -d ' \t' | grep -E -- '^(--)?[a-z][a-z0-9-]*$' | sort -u
+}
+
 for program in "$@"; do
   name=$(basename "$program")
   page=$packaging/man/$name.1
@@ -53,11 +68,11 @@ for program in "$@"; do
   done
   if [ "$name" = orvik-cli ]; then
     completion=$packaging/orvik-cli.bash-completion
-    completes=$(grep -oE -- '(--)?[a-z][a-z0-9-]*' "$completion" | sort -u)
+    completes=$(completion_words "$completion")
     for word in $(comm -23 <(echo "$takes") <(echo "$completes")); do
       fail "the completion of orvik-cli does not offer $word"
     done
-    offered=$(grep -oE -- '--[a-z0-9-]+' "$completion" | sort -u)
+    offered=$(grep -E -- '^--' <<<"$completes" || true)
     for word in $(comm -23 <(echo "$offered") <(echo "$takes")); do
       fail "the completion of orvik-cli offers $word, which orvik-cli does not take"
     done

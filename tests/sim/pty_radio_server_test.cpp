@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -118,6 +119,49 @@ TEST_F(PtyRadioServerTest, LargeRequestsArriveWhole) {
   EXPECT_EQ(readUpTo(fd, 5, deadline()), (Bytes{0x50, 0xF2, 0x95, 0x01, 0x77}));
   EXPECT_EQ(radio.flashBytes(0x10000, 4096), Bytes(4096, 0x00));
   ::close(fd);
+}
+
+// With line time kept, a 4 KiB flash piece is answered no sooner than its bytes would have
+// crossed the line at the rate the client set on the port, and not much later. Real time: the
+// bounds are wide for a loaded machine, but no load makes the answer come early.
+TEST_F(PtyRadioServerTest, RealTimeAPieceTakesItsWireTimeAtTheRateTheClientSet) {
+  server.keepLineTime(57600, std::chrono::milliseconds(1));
+  start();
+  radio.setTestMode(SimTestMode::Flash);
+  Bytes request = {0xFF, 0x72, 0x10, 0x05, 0x01, 0x01, 0x00, 0x00};
+  request.resize(request.size() + 4096, 0x00);
+  request.push_back(0);
+  unsigned sum = 0;
+  for (std::size_t i = 0; i + 1 < request.size(); ++i) {
+    sum += request[i];
+  }
+  request.back() = static_cast<std::uint8_t>(0xFF - (sum & 0xFF));
+  const Bytes answer = {0x50, 0xF2, 0x95, 0x01, 0x77};
+  const struct {
+    speed_t speed;
+    unsigned baud;
+  } rates[] = {{B57600, 57600}, {B19200, 19200}};
+  for (const auto& rate : rates) {
+    SCOPED_TRACE(rate.baud);
+    const int fd = openPort(server.slavePath());
+    ASSERT_GE(fd, 0);
+    termios line{};
+    ASSERT_EQ(::tcgetattr(fd, &line), 0);
+    ::cfmakeraw(&line);
+    ASSERT_EQ(::cfsetispeed(&line, rate.speed), 0);
+    ASSERT_EQ(::cfsetospeed(&line, rate.speed), 0);
+    ASSERT_EQ(::tcsetattr(fd, TCSANOW, &line), 0);
+    // Ten bits a byte: start, eight data bits, stop. The answer's own bytes and the radio's
+    // 1 ms are left out of the lower bound.
+    const auto wire = std::chrono::milliseconds(request.size() * 10 * 1000 / rate.baud);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(writeAll(fd, request));
+    EXPECT_EQ(readUpTo(fd, answer.size(), start + wire * 5 + std::chrono::seconds(30)), answer);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, wire);
+    EXPECT_LT(took, wire * 5 + std::chrono::seconds(2));
+    ::close(fd);
+  }
 }
 
 TEST_F(PtyRadioServerTest, DisconnectFaultClosesThePty) {

@@ -344,10 +344,10 @@ TEST(ProcessLauncherTest, ReportsTheExitStatusAndOutput) {
       EXPECT_FALSE(result.has_value()) << "answered twice";
       result.emplace(status, output);
     });
-    // The process ends on its own; the loop only waits for its answer to arrive.
-    while (!result) {
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
+    // The process ends on its own; the loop only waits for its answer to arrive, and a launcher
+    // that never answers fails the test instead of hanging it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 60'000))
+        << "no answer from the launcher";
     EXPECT_EQ(result->first, c.status);
     EXPECT_EQ(result->second, c.output);
   }

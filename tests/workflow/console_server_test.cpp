@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -171,12 +173,22 @@ TEST(ConsoleServerSecurity, TheSocketIsPrivateAndOnlyTheUserIsServed) {
     if (fd < 0) {
       ::_exit(2);
     }
+    // A server that let the stranger in keeps the connection open and answers nothing: the
+    // wait for its answer ends, and fails the test, instead of hanging it.
+    const timeval patience{.tv_sec = 30, .tv_usec = 0};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience) != 0) {
+      ::_exit(4);
+    }
     const char line[] = "WM_TOOL_UPDATE_START 1 4619\n";
     char answer[16];
     // The server closes the connection without an answer; it may have closed it before the
     // request is sent, so a failed send is as good as an unanswered one.
     (void)::send(fd, line, sizeof line - 1, MSG_NOSIGNAL);
-    ::_exit(::recv(fd, answer, sizeof answer, 0) <= 0 ? 0 : 1);
+    const ssize_t got = ::recv(fd, answer, sizeof answer, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      ::_exit(5);  // still connected when the wait ran out: the stranger was let in
+    }
+    ::_exit(got <= 0 ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

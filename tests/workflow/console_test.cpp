@@ -92,6 +92,7 @@ TEST_F(ConsoleTest, TestModeRoundTrip) {
 
   // Out of test mode a start asks and shows as the button does; nothing goes to the console.
   bench.consoleChannel.posts.clear();
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   EXPECT_EQ(bench.console(ConsoleMessage::Start), 1);
   EXPECT_EQ(testing::questionKinds(bench.view.questions()),
             std::vector<testing::Question>{testing::Question::GoAhead});
@@ -210,6 +211,7 @@ TEST_F(ConsoleTest, StartWhileBusyIsIgnored) {
   bench.view.wait.during = [&](const std::string&) {
     answer = bench.console(ConsoleMessage::Start);
   };
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_EQ(answer, 1);
   EXPECT_EQ(bench.view.wait.texts.size(), 1u);
@@ -228,6 +230,7 @@ TEST_F(ConsoleTest, TheConsoleHearsWhenActionsStartAndEnd) {
     seenDuring = bench.consoleChannel.actionRunning;
   };
   bench.controller.onGetRadioInfo();
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_EQ(seenDuring, (std::vector<bool>{true, false, true}));
   EXPECT_EQ(bench.consoleChannel.actionRunning, (std::vector<bool>{true, false, true, false}));

@@ -110,6 +110,7 @@ class InterruptedUpdateTest : public testing::ErrorTextTest {
             throw ToolEnded{};
           }
         });
+    bench().view.answers = {kAnswerYes};  // the go-ahead
     bench().controller.onUpdate();
     bench().radio.setRequestObserver(nullptr);
     ASSERT_EQ(seen, point.occurrence) << "the update never got there";
@@ -187,6 +188,7 @@ TEST_F(InterruptedUpdateTest, TheNextUpdateCompletesItFromTheSavedPersonality) {
     // The same plain Update again: one question, which offers to complete the update.
     bench().view.messages.clear();
     removeErrors(ErrorCategory::OK);
+    bench().view.answers = {kAnswerYes};  // the offer to complete it
     bench().controller.onUpdate();
     const std::vector<std::string> questions = bench().view.questions();
     ASSERT_EQ(questions.size(), 1u);
@@ -222,6 +224,7 @@ TEST_F(InterruptedUpdateTest, GetRadioInformationOffersToCompleteIt) {
   interruptAt(updateStopPoints()[2]);  // at the block reset: DYN and contacts are gone
 
   bench().view.messages.clear();
+  bench().view.answers = {kAnswerYes};  // the offer to complete it
   bench().controller.onGetRadioInfo();
   const std::vector<std::string> questions = bench().view.questions();
   ASSERT_EQ(questions.size(), 1u);

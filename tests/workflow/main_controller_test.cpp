@@ -137,6 +137,7 @@ TEST_F(MainControllerTest, ConnectionFailuresEndEachAction) {
 
 TEST_F(MainControllerTest, UpdateProgramsTheRadioAfterTheQuestion) {
   Bench bench;
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_EQ(
       bench.view.messages,
@@ -147,6 +148,7 @@ TEST_F(MainControllerTest, UpdateProgramsTheRadioAfterTheQuestion) {
   EXPECT_EQ(bench.view.panel.codeplugVersion, "R01.04.00");
   EXPECT_TRUE(bench.view.panel.timeStampVisible);
   bench.view.messages.clear();
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   ASSERT_EQ(bench.view.messages.size(), 2u);
   EXPECT_EQ(bench.view.messages[1], (Shown{testing::kLatest, kStyleInformation}));

@@ -29,12 +29,14 @@ TEST_F(UpdateHistoryTest, EachRunAppendsOneLineWithWhatItDid) {
   std::ostringstream err;
   bench.controller.setUpdateObserver(historyWriter(file, err));
 
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   bench.view.passwords = {"12345678"};
   bench.controller.onDealerLogin();
   bench.view.typedSerial = "123ABCD5678";
   bench.controller.onUpdateSerialNumber();
   // Already up to date: the check is recorded too.
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
 
   EXPECT_EQ(err.str(), "");

@@ -254,7 +254,8 @@ TEST_F(UpdateRulesTest, VersionsDecideWhatIsAskedAndProgrammed) {
     SCOPED_TRACE(c.name);
     Bench bench(c.package, c.radio);
     ASSERT_TRUE(bench.loaded);
-    bench.view.answers = c.answers;
+    // Without answers of its own, the case answers Yes to each question it expects.
+    bench.view.answers = c.answers.empty() ? std::deque<int>(c.questions.size(), Yes) : c.answers;
     bench.controller.onUpdate();
     EXPECT_EQ(testing::questionKinds(bench.view.questions()), c.questions);
     EXPECT_EQ(bench.view.results(),
@@ -439,6 +440,7 @@ TEST_F(UpdateRulesTest, FailedChecksShowTheFileMessageAndLogTheReason) {
     radio.keypadVersion[3] = 9;
     Bench bench(c.package, radio);
     ASSERT_TRUE(bench.loaded);
+    bench.view.answers = std::deque<int>(c.questions.size(), kAnswerYes);  // those expected
     bench.controller.onUpdate();
     EXPECT_EQ(testing::questionKinds(bench.view.questions()), c.questions);
     std::string detail = c.detail;
@@ -525,6 +527,7 @@ TEST_F(UpdateRulesTest, KeypadUpdateRunsWhenItsVersionDiffers) {
     SCOPED_TRACE(c.name);
     Bench bench(c.package, c.radio, c.exitCode);
     ASSERT_TRUE(bench.loaded);
+    bench.view.answers = {kAnswerYes};  // the go-ahead
     bench.controller.onUpdate();
     EXPECT_EQ(bench.view.results(), std::vector<Shown>{c.result});
     EXPECT_TRUE(bench.keypadUpdated());
@@ -546,6 +549,7 @@ TEST_F(UpdateRulesTest, KeypadUpdateRunsWhenItsVersionDiffers) {
   }
   // The same keypad version, whatever its case in the package, runs nothing.
   Bench same(tool("R01.03.00", {"R01.04.00"}, "r01.00.00"), radioWith("R01.02.03", "R01.02.00"));
+  same.view.answers = {kAnswerYes};  // the go-ahead
   same.controller.onUpdate();
   EXPECT_FALSE(same.keypadUpdated());
   EXPECT_EQ(same.view.results(), (std::vector<Shown>{{testing::kUpdated, kStyleInformation}}));

@@ -111,6 +111,7 @@ TEST_F(UpdateRunTest, FailedCommandIsReportedInTheErrorLog) {
     Bench bench;
     bench.view.keep = c.keep;
     c.arrange(bench);
+    bench.view.answers = {kAnswerYes};  // the go-ahead
     bench.controller.onUpdate();
     // A failure after the first erase also says that the update is unfinished.
     const bool erased = c.cause != nullptr && c.result.text == testing::kUpdateFailed;
@@ -195,6 +196,7 @@ TEST_F(UpdateRunTest, KeypadFailureIsReportedWithWhatTheBootLoaderSaid) {
         }
       };
     }
+    bench.view.answers = {kAnswerYes};  // the go-ahead
     bench.controller.onUpdate();
     EXPECT_EQ(bench.view.results(), (Shownlist{{c.shown, kStyleError}}));
     const std::vector<std::string> lines = testing::logLines(bench.logText());
@@ -223,6 +225,7 @@ TEST_F(UpdateRunTest, EarlierFailuresDoNotColourALaterReport) {
   bench.radio.setFaultPlan(FaultPlan());
   damageFirmware(bench);
   bench.view.messages.clear();
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   // The causes are the command's lines, newest first, and nothing of the information read;
   // the message names the damaged file below its common text.
@@ -258,6 +261,7 @@ TEST_F(UpdateRunTest, CablePulledDuringTheUpdate) {
     EXPECT_TRUE(bench.view.controls[Control::GetRadioInfo]);
     checked = true;
   };
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_TRUE(checked);
   EXPECT_EQ(withoutUnfinishedNote(bench.view.results(), true),
@@ -300,6 +304,7 @@ TEST_F(UpdateRunTest, TwoCablesAreRefusedUntilOneIsRemoved) {
     if (idle) {
       bench.controller.onCableCount(2);
     } else {
+      bench.view.answers = {kAnswerYes};  // the go-ahead
       bench.controller.onUpdate();
       expected.push_back({testing::kUpdated, kStyleInformation});
     }
@@ -320,6 +325,7 @@ TEST_F(UpdateRunTest, DynRuleOutsideTheAddressMapFailsBeforeAnythingIsRead) {
     testing::PackageSpec package;
     package.dynLength = length;
     Bench bench(package);
+    bench.view.answers = {kAnswerYes};  // the go-ahead
     bench.controller.onUpdate();
     EXPECT_EQ(bench.view.results(),
               (Shownlist{{std::string(testing::kFileMissing) +
@@ -340,6 +346,7 @@ TEST_F(UpdateRunTest, BackupThatCannotBeSavedSaysWhyAndErasesNothing) {
   Bench bench;
   std::ofstream(bench.folder.path() / "taken") << "x";
   bench.controller.setBackupFolder(bench.folder.path() / "taken" / "backup");
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_EQ(bench.view.results(),
             (Shownlist{{std::string(testing::kUpdateFailed) +
@@ -358,6 +365,7 @@ TEST_F(UpdateRunTest, RestoreAsksFirstAndReprotectsTheRadio) {
   Bench bench;
   const std::vector<std::uint8_t> owners = bench.radio.memoryBytes(0x820000, 0x1000);
   bench.radio.setFaultPlan(FaultPlan().add(RequestKind::MemWrite, 1, FaultKind::Silence, 5));
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   const std::filesystem::path backup = bench.controller.programCommand().backupFile();
   ASSERT_FALSE(backup.empty());

@@ -216,6 +216,9 @@ int RecordingView::showMessage(const std::string& text, unsigned style) {
     return kAnswerOk;
   }
   if (answers.empty()) {
+    if (!yesToUnplannedQuestions) {
+      ADD_FAILURE() << "a question nobody planned for: " << text;
+    }
     return kAnswerYes;
   }
   const int answer = answers.front();

@@ -132,8 +132,11 @@ class RecordingView : public MainView {
   std::vector<Shown> messages;
   // What each question before an update said the update would do.
   std::vector<UpdateProposal> proposals;
-  // Answers to the Yes/No questions in order; Yes once they run out.
+  // Answers to the Yes/No questions in order. A question asked after they run out fails the
+  // test (an extra question is a change the user sees), unless the test lets such questions
+  // be answered Yes.
   std::deque<int> answers;
+  bool yesToUnplannedQuestions = false;
   // Called for every message before it is answered.
   std::function<void(const Shown&)> onShow;
   std::deque<std::string> passwords;
