@@ -156,8 +156,37 @@ std::string Application::settingsProblem(const std::string& firstError) const {
          firstError + ")";
 }
 
+void Application::checkPackageTrust() {
+  std::vector<std::filesystem::path> folders = trustedKeyFolders(options_.trustedKeysDir, baseDir_);
+  if (demoPackage_ && !options_.packageDir) {
+    folders.push_back(baseDir_ / kDemoKeyFolder);
+  }
+  std::vector<std::string> problems;
+  const std::vector<TrustedKey> keys = loadTrustedKeys(folders, problems);
+  for (const std::string& problem : problems) {
+    errorLog().logText(problem);
+  }
+  auto trust = std::make_shared<const PackageTrust>(checkPackage(packageDir_, keys));
+  holdVerifiedPackage(trust->state == PackageTrust::State::Verified ? trust : nullptr);
+  packageTrust_ = std::move(trust);
+}
+
+std::string Application::unsignedNotice() const {
+  if (!packageTrust_ || (packageTrust_->state != PackageTrust::State::NoKeyUnsigned &&
+                         packageTrust_->state != PackageTrust::State::NoKeySigned)) {
+    return {};
+  }
+  return std::string("Note: the update package in ") + packageDir_.string() +
+         (packageTrust_->state == PackageTrust::State::NoKeySigned
+              ? " is signed, but no trusted key is installed, so its signature is not checked."
+              : " is not signed.") +
+         " To use only packages signed by the vendor, put the vendor's public key (.pub) in " +
+         kSystemKeysFolder + "/.";
+}
+
 bool Application::LoadSettings() {
   makeFilePrivate(setupPath());
+  checkPackageTrust();
   if (!config_.LoadConfig(configPath().string(), setupPath().string())) {
     const std::string first = firstErrorText();
     // A path in the line may hold a "%", so the line is written as it stands.

@@ -99,7 +99,7 @@ void printUpdateJson(std::ostream& out, const UpdateRecord& record) {
 // Prints the panel and the result of the action; returns the exit status it stands for. A
 // question answered No ends the action before the radio is changed: that is all it says.
 int printResult(const MainController& controller, const TerminalView& view, bool json,
-                bool updating, std::uint64_t loggedBefore) {
+                bool updating, std::uint64_t loggedBefore, const std::string& packageSigner = {}) {
   const ActionOutcome& outcome = controller.lastOutcome();
   const int status = outcome.cancelled || view.declined()
                          ? kExitDeclined
@@ -122,6 +122,9 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     for (const Labelled& field : panelFields(controller.panel())) {
       std::cout << jsonString(field.label) << ':' << jsonString(*field.value) << ',';
     }
+    if (!packageSigner.empty()) {
+      std::cout << "\"Update Package\":" << jsonString(packageSigner) << ',';
+    }
     std::cout << "\"Result\":" << jsonString(outcome.text)
               << ",\"Style\":" << jsonString(outcomeStyleName(outcome));
     if (updating && controller.lastUpdate()) {
@@ -132,6 +135,10 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     for (const Labelled& field : panelFields(controller.panel())) {
       // The fields come from the radio.
       std::cout << field.label << ": " << printableText(*field.value) << '\n';
+    }
+    if (!packageSigner.empty()) {
+      // Who signed the package the radio would be updated from, or "not signed".
+      std::cout << "Update Package: " << printableText(packageSigner) << '\n';
     }
     if (!outcome.text.empty()) {
       std::cout << outcome.text << '\n';
@@ -489,6 +496,9 @@ int main(int argc, char** argv) {
     controller.onRestorePersonality(backupFile);
   } else {
     controller.onGetRadioInfo();
+    return printResult(
+        controller, view, json, false, loggedBefore,
+        application.packageTrust() ? application.packageTrust()->signerText() : std::string());
   }
   return printResult(controller, view, json, update->parsed(), loggedBefore);
 }

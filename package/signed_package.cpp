@@ -245,9 +245,13 @@ std::string PackageTrust::signerText() const {
 }
 
 std::string PackageTrust::refusalText() const {
-  return "The update package in " + folder.string() + " is refused: " + failure +
-         ". Use the update package as its vendor signed it, or install the vendor's key "
-         "(see \"Installing\" in the README).";
+  const bool keyMissing = failure == "not signed" || failure.starts_with("signed by an unknown");
+  return "The update package in " + folder.string() + " is refused: " + failure + ". " +
+         (keyMissing ? std::string("Use a package signed by the vendor, or install the vendor's "
+                                   "public key in ") +
+                           kSystemKeysFolder + "/ if this one is genuine."
+                     : std::string("It was changed after it was signed: get the update package "
+                                   "again from the vendor."));
 }
 
 PackageTrust checkPackage(const std::filesystem::path& folder,

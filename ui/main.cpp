@@ -103,6 +103,9 @@ int main(int argc, char** argv) {
   COstrelFlashToolDlg window(application.config(), pump);
   startupView.setWindow(&window);
   window.setBaseFolder(application.baseDir());
+  if (application.packageTrust()) {
+    window.setPackageSigner(application.packageTrust()->signerText());
+  }
   MainController controller(manager, application.task(), application.config(), window);
   window.setController(&controller);
   wireController(controller, application, std::cerr);

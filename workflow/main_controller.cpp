@@ -247,6 +247,20 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
   return true;
 }
 
+bool MainController::packageRefused(ActionOutcome& outcome) {
+  if (!packageTrust_ || !packageTrust_->refused()) {
+    return false;
+  }
+  outcome.text = str(StringId::FileMissing) + "\n\n" + packageTrust_->refusalText();
+  outcome.style = kStyleError;
+  // The line a package container's failure would leave (category KXK), in the log.
+  outcome.cause =
+      formatText("Error:the update package [%s] is refused: %s.",
+                 packageTrust_->folder.string().c_str(), packageTrust_->failure.c_str());
+  errorLog().logText(outcome.cause);
+  return true;
+}
+
 bool MainController::connectCable(ActionOutcome& outcome) {
   if (manager_.connect(true)) {
     return true;
@@ -294,7 +308,8 @@ void MainController::onGetRadioInfo() {
   checkSingleCable();
   const bool identified = connectAndIdentify(false, outcome);
   std::optional<InterruptedUpdate> interrupted;
-  if (identified) {
+  // The radio is shown, but a refused package is offered to it for nothing.
+  if (identified && !packageRefused(outcome)) {
     findInterruptedUpdate(readRadioVersions(radio()).serial, interrupted, outcome);
   }
   closeIfOpen();
@@ -368,7 +383,7 @@ void MainController::beginUpdate(UpdateRun& run) {
 
 // The radio, and from its versions and the package's the plan of the whole update.
 void MainController::identifyForUpdate(UpdateRun& run) {
-  run.ok = connectAndIdentify(true, run.outcome);
+  run.ok = connectAndIdentify(true, run.outcome) && !packageRefused(run.outcome);
   run.tool = readToolVersions(config_, modelNumberText());
   run.radio = readRadioVersions(radio());
   run.plan = planUpdate(run.tool, run.radio);
@@ -946,7 +961,7 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   view_.enableControl(Control::Update, false);
   checkSingleCable();
   ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
-  if (connectAndIdentify(true, outcome)) {
+  if (connectAndIdentify(true, outcome) && !packageRefused(outcome)) {
     // The package's address map places the DYN block the file must fit. Both codeplug families
     // take the same map, so a radio whose codeplug version a failed update left unreadable is
     // served as well.
