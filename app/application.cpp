@@ -157,8 +157,10 @@ std::string Application::settingsProblem(const std::string& firstError) const {
 }
 
 void Application::checkPackageTrust() {
-  std::vector<std::filesystem::path> folders = trustedKeyFolders(options_.trustedKeysDir, baseDir_);
-  if (demoPackage_ && !options_.packageDir) {
+  std::vector<std::filesystem::path> folders = trustedKeyFolders(trustedKeysDir_, baseDir_);
+  // The demo key vouches for the installation's demo package, however it was named.
+  std::error_code sameError;
+  if (std::filesystem::equivalent(packageDir_, baseDir_ / kDemoPackageFolder, sameError)) {
     folders.push_back(baseDir_ / kDemoKeyFolder);
   }
   std::vector<std::string> problems;
@@ -172,16 +174,7 @@ void Application::checkPackageTrust() {
 }
 
 std::string Application::unsignedNotice() const {
-  if (!packageTrust_ || (packageTrust_->state != PackageTrust::State::NoKeyUnsigned &&
-                         packageTrust_->state != PackageTrust::State::NoKeySigned)) {
-    return {};
-  }
-  return std::string("Note: the update package in ") + packageDir_.string() +
-         (packageTrust_->state == PackageTrust::State::NoKeySigned
-              ? " is signed, but no trusted key is installed, so its signature is not checked."
-              : " is not signed.") +
-         " To use only packages signed by the vendor, put the vendor's public key (.pub) in " +
-         kSystemKeysFolder + "/.";
+  return packageTrust_ ? unsignedPackageNotice(*packageTrust_) : std::string();
 }
 
 bool Application::LoadSettings() {

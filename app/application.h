@@ -44,9 +44,6 @@ struct StartupOptions {
   std::optional<std::string> dataDir;     // --data-dir: the per-machine folder
   std::optional<std::string> packageDir;  // --package: the update package (default <base>/data)
   std::optional<std::string> runtimeDir;  // where the instance lock lies
-  // --trusted-keys: the folder of trusted public keys for this run, instead of the system's
-  // and the installation's
-  std::optional<std::string> trustedKeysDir;
 };
 
 // The application: the folders, the run's long-lived objects (worker task, radio manager,
@@ -68,6 +65,9 @@ class Application {
   // The per-machine folder is the simulated machine's (--data-dir, else a folder of its own),
   // never the real machine's. Only a run on the simulated radio asks for it.
   void useSimulatedMachine() { simulatedMachine_ = true; }
+  // --trusted-keys: the folder of trusted public keys for this run, instead of the system's
+  // and the installation's. Before LoadSettings.
+  void useTrustedKeys(std::optional<std::string> folder) { trustedKeysDir_ = std::move(folder); }
 
   // PrepareEnvironment, LoadSettings and EnsureSingleInstance in this order, up to the first
   // that fails. When this is true the front end shows its splash and main window.
@@ -124,6 +124,7 @@ class Application {
   StartupOptions options_;
   bool demoPackage_ = false;
   bool simulatedMachine_ = false;
+  std::optional<std::string> trustedKeysDir_;
   // Where takeInstalledSetup looked for the installation's setup file, when it ran.
   std::optional<std::filesystem::path> installedSetupLookedFor_;
   std::string title_;

@@ -60,11 +60,6 @@ bool RadioSession::start(Application& application, const StartupOptions& startup
     err << "See " << errorLog().path().string() << '\n';
     return false;
   }
-  // Said once per run: the tool works as before, but the user should know the package is not
-  // checked and how to have it checked.
-  if (const std::string notice = application.unsignedNotice(); !notice.empty()) {
-    err << notice << '\n';
-  }
   if (trace) {
     if (trace_.enable(defaultTracePath())) {
       application.radioManager().radioInfo()->engine().setTrace(&trace_);

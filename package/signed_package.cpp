@@ -254,6 +254,19 @@ std::string PackageTrust::refusalText() const {
                                    "again from the vendor."));
 }
 
+std::string unsignedPackageNotice(const PackageTrust& trust) {
+  if (trust.state != PackageTrust::State::NoKeyUnsigned &&
+      trust.state != PackageTrust::State::NoKeySigned) {
+    return {};
+  }
+  return "Note: the update package in " + trust.folder.string() +
+         (trust.state == PackageTrust::State::NoKeySigned
+              ? " is signed, but no trusted key is installed, so its signature is not checked."
+              : " is not signed.") +
+         " To use only packages signed by the vendor, put the vendor's public key (.pub) in " +
+         kSystemKeysFolder + "/.";
+}
+
 PackageTrust checkPackage(const std::filesystem::path& folder,
                           const std::vector<TrustedKey>& keys) {
   PackageTrust trust;

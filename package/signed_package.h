@@ -87,6 +87,9 @@ struct PackageTrust {
   std::string refusalText() const;
 };
 
+// The notice for a package used without a signature check, or "" when it was checked.
+std::string unsignedPackageNotice(const PackageTrust& trust);
+
 // Reads and checks the folder. With no key every file is left on disk and the state only says
 // whether a signature is there.
 PackageTrust checkPackage(const std::filesystem::path& folder, const std::vector<TrustedKey>& keys);

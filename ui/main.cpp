@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
   QtStartupView startupView;
   startupView.setUnattended(screenshots.has_value());
   Application application(session.driver(), session.clock(), startupView, shared.startup);
+  application.useTrustedKeys(shared.trustedKeys);
   if (!session.start(application, shared.startup, shared.trace, std::cerr)) {
     return kExitFailure;
   }
@@ -103,6 +104,9 @@ int main(int argc, char** argv) {
   COstrelFlashToolDlg window(application.config(), pump);
   startupView.setWindow(&window);
   window.setBaseFolder(application.baseDir());
+  if (const std::string notice = application.unsignedNotice(); !notice.empty()) {
+    std::cerr << notice << '\n';
+  }
   if (application.packageTrust()) {
     window.setPackageSigner(application.packageTrust()->signerText());
   }
