@@ -552,6 +552,7 @@ void CmdProgram::startJournal() {
         RadioInfo::versionRecordText(radioInfo->codeplugVersionRecord).value_or("");
     entry.toolFirmware = toolFirmwareVersion;
     entry.toolCodeplug = toolCodeplugVersion;
+    entry.packageSha256 = packageSha256;
     entry.started = localTimeText(std::chrono::system_clock::now());
   }
   entry.stage = "starting";

@@ -98,6 +98,8 @@ struct Field {
   const char* key;
   std::function<std::string(const JournalEntry&)> write;
   std::function<bool(JournalEntry&, const std::string&)> read;
+  // May be absent: entries written before the field existed stay readable.
+  bool optional = false;
 };
 
 template <typename Member>
@@ -128,6 +130,11 @@ Field pathField(const char* key, std::filesystem::path JournalEntry::*member) {
           }};
 }
 
+Field optionalField(Field field) {
+  field.optional = true;
+  return field;
+}
+
 const std::vector<Field>& fields() {
   static const std::vector<Field> table = {
       textField("serial", &JournalEntry::serial),
@@ -144,6 +151,7 @@ const std::vector<Field>& fields() {
       textField("tool_firmware", &JournalEntry::toolFirmware),
       textField("tool_codeplug", &JournalEntry::toolCodeplug),
       textField("started", &JournalEntry::started),
+      optionalField(textField("package_sha256", &JournalEntry::packageSha256)),
       textField("stage", &JournalEntry::stage),
       flagField("finished", &JournalEntry::finished),
   };
@@ -198,6 +206,9 @@ std::optional<JournalEntry> parseJournalText(const std::string& text, std::strin
   JournalEntry entry;
   for (const Field& field : fields()) {
     const auto found = values.find(field.key);
+    if (found == values.end() && field.optional) {
+      continue;
+    }
     if (found == values.end() || !field.read(entry, found->second)) {
       reason = std::string("its field ") + field.key + " is missing or wrong";
       return std::nullopt;

@@ -34,6 +34,10 @@ constexpr const char* kBackupNotSaved = "The radio's personality could not be sa
 constexpr const char* kLoginNotSaved =
     "Dealer mode is on until the tool ends, but the login could not be remembered in %s; the "
     "next start asks for the password again.";
+constexpr const char* kInterruptedOtherPackage =
+    "The last update of this radio was interrupted, and it began with another update package "
+    "(the SHA-256 of its SHA256SUMS was %s; this one's is %s). Complete it with that package "
+    "(--package), so that the radio gets the files its backup was taken for.";
 constexpr const char* kUpdateUnfinished =
     "The update of this radio is not finished (it stopped while %s). Update completes it.";
 constexpr const char* kInterruptedQuestion =
@@ -379,6 +383,9 @@ void MainController::beginUpdate(UpdateRun& run) {
   run.record.started = std::chrono::system_clock::now();
   run.keep = view_.keepPersonality();
   run.record.keepPersonality = run.keep;
+  if (packageTrust_) {
+    run.record.packageSha256 = packageTrust_->manifestSha256;
+  }
 }
 
 // The radio, and from its versions and the package's the plan of the whole update.
@@ -453,6 +460,19 @@ void MainController::checkInterruptedUpdate(UpdateRun& run) {
     return;
   }
   if (!interrupted) {
+    return;
+  }
+  // Completing from another package would program other files than the backup was taken for.
+  const std::string& began = interrupted->entry.packageSha256;
+  if (!began.empty() && began != run.record.packageSha256) {
+    run.failOnFile(
+        nullptr,
+        formatText(kInterruptedOtherPackage, began.c_str(),
+                   run.record.packageSha256.empty() ? "none" : run.record.packageSha256.c_str()));
+    errorLog().logLine(
+        "Error:the interrupted update of [%s] began with the package whose "
+        "SHA256SUMS has SHA-256 [%s], not this one.",
+        run.radio.serial.c_str(), began.c_str());
     return;
   }
   if (!interruptedUpdateConfirmed_ && testMode_ == 0 &&
@@ -692,6 +712,7 @@ void MainController::programRadio(UpdateRun& run) {
   }
   program_.toolFirmwareVersion = run.tool.firmware;
   program_.toolCodeplugVersion = run.plan.codeplugShown;
+  program_.packageSha256 = run.record.packageSha256;
   runProgramCommand(run);
 }
 

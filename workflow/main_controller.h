@@ -56,6 +56,8 @@ struct UpdateRecord {
   std::string keypadAfter;
   std::string toolFirmware;
   std::string toolCodeplug;
+  // The SHA-256 of the package's SHA256SUMS; empty without one.
+  std::string packageSha256;
   bool keepPersonality = false;
   std::string errorLines;
   std::filesystem::path backupFile;

@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "package/md5.h"
 #include "tests/package/temp_folder.h"
 
 namespace orvik::testing {
@@ -26,6 +27,7 @@ JournalEntry sampleEntry() {
   entry.toolFirmware = "R01.03.00";
   entry.started = "2026-12-10 14:05:09";
   entry.stage = "programming the firmware";
+  entry.packageSha256 = std::string(64, 'c');
   return entry;
 }
 
@@ -71,6 +73,29 @@ TEST(UpdateJournal, AnEntryReadsBackAsWrittenAndDamageIsTold) {
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_FALSE(listed[0].entry.has_value());
   }
+}
+
+// Entries written before the package's SHA-256 was recorded still read, with none.
+TEST(UpdateJournal, AnEntryWithoutThePackageDigestReads) {
+  JournalEntry entry = sampleEntry();
+  entry.packageSha256.clear();
+  std::string body = journalText(entry);
+  body = body.substr(0, body.rfind("md5="));
+  const std::string line = "package_sha256=\n";
+  ASSERT_NE(body.find(line), std::string::npos);
+  body.erase(body.find(line), line.size());
+  const Md5Digest digest =
+      md5Digest(std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()));
+  std::string hex;
+  for (const std::uint8_t b : digest) {
+    hex += "0123456789abcdef"[b >> 4];
+    hex += "0123456789abcdef"[b & 15];
+  }
+  std::string reason;
+  const auto read = parseJournalText(body + "md5=" + hex + "\n", reason);
+  ASSERT_TRUE(read) << reason;
+  EXPECT_TRUE(read->packageSha256.empty());
+  EXPECT_EQ(read->stage, entry.stage);
 }
 
 }  // namespace

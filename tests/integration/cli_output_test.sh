@@ -105,11 +105,14 @@ expect "update in JSON" '{"Radio Type":"LA26 Series","Regional Code":"00","Model
 run cables --json "${machine[@]}"
 expect "cables in JSON" '{"Cables":1,"Exit":0}' "$out"
 run history --json --data-dir "$work/sim"
+# The history names the package by the SHA-256 of its SHA256SUMS.
+manifest=$(sha256sum <"$(dirname "$cli")/../demo/SHA256SUMS" | cut -d' ' -f1)
 expect "history in JSON" '{"History":[{"time":"T","kind":"update","duration_ms":0,"model":'\
 '"LA26CKN9AR1","serial_before":"1234ABC5678","serial_after":"1234ABC5678","firmware_before":'\
 '"R01.02.03","firmware_after":"R01.03.00","codeplug_before":"R01.02.00","codeplug_after":'\
 '"R01.04.00","keypad_before":"R01.00.00","keypad_after":"R01.00.00","package_firmware":'\
-'"R01.03.00","package_codeplug":"R01.04.00","keep_personality":true,"result":'\
+'"R01.03.00","package_codeplug":"R01.04.00","package_sha256":"'"$manifest"'",'\
+'"keep_personality":true,"result":'\
 '"Update successful.","style":"information","errors":"","personality_backup":"BACKUP"}],'\
 '"Unfinished":[],"Exit":0}' \
   "$(backups <<<"$out" | sed -E -e 's/"time":"[^"]*"/"time":"T"/' -e 's/"duration_ms":[0-9]+/"duration_ms":0/')"
