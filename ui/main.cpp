@@ -104,11 +104,14 @@ int main(int argc, char** argv) {
   COstrelFlashToolDlg window(application.config(), pump);
   startupView.setWindow(&window);
   window.setBaseFolder(application.baseDir());
-  if (const std::string notice = application.unsignedNotice(); !notice.empty()) {
+  // The about box names the signer; for a package used unchecked it says how to check it.
+  const std::string notice = application.unsignedNotice();
+  if (!notice.empty()) {
     std::cerr << notice << '\n';
   }
   if (application.packageTrust()) {
-    window.setPackageSigner(application.packageTrust()->signerText());
+    window.setPackageSigner(application.packageTrust()->signerText() +
+                            (notice.empty() ? "" : ".\n" + notice));
   }
   MainController controller(manager, application.task(), application.config(), window);
   window.setController(&controller);
