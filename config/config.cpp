@@ -60,6 +60,9 @@ XmlDocument& Config::document() const {
   return *xmlDocument;
 }
 
+// A signed package's configuration is read whole at the check, so it must fit its bound too.
+static_assert(kMaxConfigFileSize <= kMaxSignedFileSize);
+
 bool Config::ReadScrambledFile(const std::string& path) {
   if (path.empty() || utf8Length(path) > kMaxConfigPathChars) {
     return false;

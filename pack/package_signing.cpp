@@ -185,7 +185,7 @@ bool signPackageFolder(const std::filesystem::path& folder, const std::filesyste
   std::vector<ManifestEntry> entries;
   for (const std::string& name : names) {
     std::vector<std::uint8_t> bytes;
-    if (readPlainFile(folder / name, kMaxPackageFileSize, bytes) != PlainRead::Ok) {
+    if (readPlainFile(folder / name, kMaxSignedFileSize, bytes) != PlainRead::Ok) {
       error = "Cannot read " + (folder / name).string() + " (or it is too large for a package)";
       return false;
     }

@@ -333,7 +333,7 @@ PackageTrust checkPackage(const std::filesystem::path& folder,
   }
   for (const ManifestEntry& entry : *entries) {
     std::vector<std::uint8_t> bytes;
-    const PlainRead read = readPlainFile(folder / entry.name, kMaxPackageFileSize, bytes);
+    const PlainRead read = readPlainFile(folder / entry.name, kMaxSignedFileSize, bytes);
     if (read != PlainRead::Ok) {
       return refuse(readFailure(entry.name, read));
     }

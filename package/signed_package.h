@@ -26,8 +26,9 @@ bool isUnlistedPackageFile(const std::string& name);
 // Where the trusted keys are looked for by default.
 inline constexpr const char* kSystemKeysFolder = "/etc/orvik-update-tool/keys";
 inline constexpr const char* kInstallationKeysFolder = "keys";
-// The largest file a signed package lists: a container (config.xml is far smaller).
-inline constexpr std::size_t kMaxPackageFileSize = 0x200000 + 0x1000;
+// The largest file a signed package lists: the configuration file's bound, which is above the
+// containers'.
+inline constexpr std::size_t kMaxSignedFileSize = 4 * 1024 * 1024;
 
 // The folders whose keys are trusted for one run: the one named (--trusted-keys), else the one
 // ORVIK_TRUSTED_KEYS names, else the system's and the installation's keys/.
