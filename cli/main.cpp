@@ -436,9 +436,10 @@ int main(int argc, char** argv) {
   if (!session.start(application, options.startup, options.trace, std::cerr)) {
     return kExitRadioFailure;
   }
-  // Said once per run (the station said it for its workers).
-  if (const std::string notice = application.unsignedNotice();
-      !notice.empty() && !stationWorker->parsed()) {
+  // Said once per run that uses the package (the station said it for its workers).
+  const bool usesPackage = !(stationWorker->parsed() || cables->parsed() || login->parsed() ||
+                             logout->parsed() || serial->parsed());
+  if (const std::string notice = application.unsignedNotice(); !notice.empty() && usesPackage) {
     std::cerr << notice << '\n';
   }
   if (serveCommand->parsed()) {
