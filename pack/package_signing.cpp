@@ -157,8 +157,16 @@ bool signPackageFolder(const std::filesystem::path& folder, const std::filesyste
     error = "The secret key " + secretKey.string() + " cannot be used: " + problem;
     return false;
   }
-  std::vector<std::string> names;
   std::error_code ec;
+  // A link in their place would have the files written wherever it points.
+  for (const char* name : {kManifestName, kManifestSignatureName}) {
+    const auto status = std::filesystem::symlink_status(folder / name, ec);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+      error = "Cannot sign " + folder.string() + ": " + name + " is not a regular file";
+      return false;
+    }
+  }
+  std::vector<std::string> names;
   for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
