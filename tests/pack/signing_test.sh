@@ -41,14 +41,15 @@ mkdir keys
   fail "minisign does not verify orvik-pack's signature"
 minisign -S -m pkg/SHA256SUMS -s keys/vendor.key -t "signed by minisign" >/dev/null ||
   fail "minisign cannot sign with orvik-pack's secret key"
-"$pack" verify pkg --key keys/vendor.pub | grep -qF '("signed by minisign")' ||
+"$pack" verify pkg --key keys/vendor.pub >out
+grep -qF '("signed by minisign")' out ||
   fail "orvik-pack does not verify minisign's signature with its own key"
 
 # Signed by hand with minisign's own key (no password), then used by the tool.
 minisign -G -W -p hand.pub -s hand.key >/dev/null
 mkdir hand trusted
 cp pkg/*.kxk pkg/config.xml hand/
-(cd hand && sha256sum ./* | sed 's|  \./|  |' >SHA256SUMS && minisign -S -m SHA256SUMS -s ../hand.key >/dev/null)
+(cd hand && sha256sum -- * >SHA256SUMS && minisign -S -m SHA256SUMS -s ../hand.key >/dev/null)
 cp hand.pub trusted/
 machine m1
 status=0
@@ -57,8 +58,8 @@ status=0
 [ "$status" -eq 0 ] && grep -qx "Update successful." out ||
   fail "the package signed with minisign was not used: $(cat out err)"
 ! grep -q "^Note:" err || fail "a verified package got the notice: $(cat err)"
-"$cli" --simulate --package hand --data-dir m1 --trusted-keys trusted info |
-  grep -qx "Update Package: signed by key $(key_id hand.pub) (\"timestamp:.*\")" ||
+"$cli" --simulate --package hand --data-dir m1 --trusted-keys trusted info >out
+grep -qx "Update Package: signed by key $(key_id hand.pub) (\"timestamp:.*\")" out ||
   fail "info does not name minisign's key"
 "$pack" sign hand --key hand.key >/dev/null
 (cd hand && minisign -Vq -m SHA256SUMS -p ../hand.pub) ||
@@ -96,7 +97,8 @@ mkdir -p tool/bin tool/demo-key
 cp "$cli" tool/bin/
 cp -r "$build/demo" tool/demo
 cp "$build/demo-key/orvik-demo.pub" tool/demo-key/
-tool/bin/orvik-cli --simulate --data-dir sim1 info | grep -q "^Update Package: signed by key " ||
+tool/bin/orvik-cli --simulate --data-dir sim1 info >out
+grep -q "^Update Package: signed by key " out ||
   fail "the demo package is not shown signed"
 machine m4
 "$cli" --simulate --package tool/demo --data-dir m4 info 2>err >/dev/null
