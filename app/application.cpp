@@ -165,8 +165,30 @@ std::string Application::settingsProblem(const std::string& firstError) const {
          firstError + ")";
 }
 
+void Application::checkPackageTrust() {
+  std::vector<std::filesystem::path> folders = trustedKeyFolders(trustedKeysDir_, baseDir_);
+  // The demo key vouches for the installation's demo package, however it was named.
+  std::error_code sameError;
+  if (std::filesystem::equivalent(packageDir_, baseDir_ / kDemoPackageFolder, sameError)) {
+    folders.push_back(baseDir_ / kDemoKeyFolder);
+  }
+  std::vector<std::string> problems;
+  const std::vector<TrustedKey> keys = loadTrustedKeys(folders, problems);
+  for (const std::string& problem : problems) {
+    errorLog().logText(problem);
+  }
+  auto trust = std::make_shared<const PackageTrust>(checkPackage(packageDir_, keys));
+  holdVerifiedPackage(trust->state == PackageTrust::State::Verified ? trust : nullptr);
+  packageTrust_ = std::move(trust);
+}
+
+std::string Application::unsignedNotice() const {
+  return packageTrust_ ? unsignedPackageNotice(*packageTrust_) : std::string();
+}
+
 bool Application::LoadSettings() {
   makeFilePrivate(setupPath());
+  checkPackageTrust();
   if (!config_.LoadConfig(configPath().string(), setupPath().string())) {
     const std::string first = firstErrorText();
     // A path in the line may hold a "%", so the line is written as it stands.

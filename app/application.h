@@ -13,6 +13,7 @@
 #include "exec/radio_manager.h"
 #include "exec/task.h"
 #include "link/cable_driver.h"
+#include "package/signed_package.h"
 
 namespace orvik {
 
@@ -23,6 +24,9 @@ inline constexpr const char* kPackageFolder = "data";
 inline constexpr const char* kDemoPackageFolder = "demo";
 inline constexpr const char* kConfigFileName = "config.xml";
 inline constexpr const char* kSetupFileName = "setup.dat";
+// The demo package's key (built with the tool, its secret half never installed), trusted for
+// the demo package alone.
+inline constexpr const char* kDemoKeyFolder = "demo-key";
 // The single-instance lock is named after this, followed by the region code.
 inline constexpr const char* kInstanceNamePrefix =
     "B5562DD0-F56D-4608-8F97-8118EFEC84BFOSTREL_FLASH_TOOL_";
@@ -61,6 +65,9 @@ class Application {
   // The per-machine folder is the simulated machine's (--data-dir, else a folder of its own),
   // never the real machine's. Only a run on the simulated radio asks for it.
   void useSimulatedMachine() { simulatedMachine_ = true; }
+  // --trusted-keys: the folder of trusted public keys for this run, instead of the system's
+  // and the installation's. Before LoadSettings.
+  void useTrustedKeys(std::optional<std::string> folder) { trustedKeysDir_ = std::move(folder); }
 
   // PrepareEnvironment, LoadSettings and EnsureSingleInstance in this order, up to the first
   // that fails. When this is true the front end shows its splash and main window.
@@ -100,12 +107,20 @@ class Application {
   Task& task() { return task_; }
   RadioManager& radioManager() { return manager_; }
   Config& config() { return config_; }
+  // The update package checked against the trusted keys by LoadSettings; the front ends show
+  // who signed it and the workflow refuses a package that failed.
+  std::shared_ptr<const PackageTrust> packageTrust() const { return packageTrust_; }
+  // The notice for a package used without a signature check, or "" when it was checked.
+  std::string unsignedNotice() const;
   // The instance lock; none until EnsureSingleInstance has run.
   const SingleInstance* instanceLock() const { return instance_.get(); }
 
  private:
   // Which file stopped LoadSettings and where it was looked for, for the user.
   std::string settingsProblem(const std::string& firstError) const;
+  // Reads the package once against the trusted keys; a verified package's bytes are the ones
+  // the configuration and the update then use.
+  void checkPackageTrust();
   // String 112 with the problem below it.
   void showFileProblem(const std::string& problem);
 
@@ -114,12 +129,14 @@ class Application {
   bool demoPackage_ = false;
   bool folderRefused_ = false;
   bool simulatedMachine_ = false;
+  std::optional<std::string> trustedKeysDir_;
   // Where takeInstalledSetup looked for the installation's setup file, when it ran.
   std::optional<std::filesystem::path> installedSetupLookedFor_;
   std::string title_;
   std::filesystem::path baseDir_;
   std::filesystem::path dataDir_;
   std::filesystem::path packageDir_;
+  std::shared_ptr<const PackageTrust> packageTrust_;
   Task task_;
   RadioManager manager_;
   Config config_;

@@ -11,6 +11,7 @@
 
 #include "app/application.h"
 #include "app/paths.h"
+#include "app/string_table.h"
 #include "base/program_version.h"
 #include "base/text.h"
 #include "cli/console_client.h"
@@ -26,6 +27,7 @@
 #include "frontend/controller_wiring.h"
 #include "frontend/front_end_options.h"
 #include "frontend/radio_session.h"
+#include "package/signed_package.h"
 #include "workflow/console_server.h"
 #include "workflow/main_controller.h"
 #include "workflow/update_history.h"
@@ -99,7 +101,7 @@ void printUpdateJson(std::ostream& out, const UpdateRecord& record) {
 // Prints the panel and the result of the action; returns the exit status it stands for. A
 // question answered No ends the action before the radio is changed: that is all it says.
 int printResult(const MainController& controller, const TerminalView& view, bool json,
-                bool updating, std::uint64_t loggedBefore) {
+                bool updating, std::uint64_t loggedBefore, const std::string& packageSigner = {}) {
   const ActionOutcome& outcome = controller.lastOutcome();
   const int status = outcome.cancelled || view.declined()
                          ? kExitDeclined
@@ -122,6 +124,9 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     for (const Labelled& field : panelFields(controller.panel())) {
       std::cout << jsonString(field.label) << ':' << jsonString(*field.value) << ',';
     }
+    if (!packageSigner.empty()) {
+      std::cout << "\"Update Package\":" << jsonString(packageSigner) << ',';
+    }
     std::cout << "\"Result\":" << jsonString(outcome.text)
               << ",\"Style\":" << jsonString(outcomeStyleName(outcome));
     if (updating && controller.lastUpdate()) {
@@ -132,6 +137,10 @@ int printResult(const MainController& controller, const TerminalView& view, bool
     for (const Labelled& field : panelFields(controller.panel())) {
       // The fields come from the radio.
       std::cout << field.label << ": " << printableText(*field.value) << '\n';
+    }
+    if (!packageSigner.empty()) {
+      // Who signed the package the radio would be updated from, or "not signed".
+      std::cout << "Update Package: " << printableText(packageSigner) << '\n';
     }
     if (!outcome.text.empty()) {
       // The result may quote the radio's texts or a file's name.
@@ -184,6 +193,21 @@ void printDealerMode(bool json, bool on, int status) {
 }
 
 // A headless station: updates run when a console asks, until the process is told to stop.
+// The station's own check of the package its workers will use, against the same keys.
+PackageTrust checkStationPackage(const FrontEndOptions& options) {
+  const std::filesystem::path base = installDir();
+  const std::filesystem::path folder = options.startup.packageDir
+                                           ? std::filesystem::path(*options.startup.packageDir)
+                                           : base / kPackageFolder;
+  std::vector<std::string> problems;
+  const std::vector<TrustedKey> keys =
+      loadTrustedKeys(trustedKeyFolders(options.trustedKeys, base), problems);
+  for (const std::string& problem : problems) {
+    std::cerr << problem << '\n';
+  }
+  return checkPackage(folder, keys);
+}
+
 int serve(MainController& controller, const std::filesystem::path& socket) {
   ConsoleServer server;
   if (!listenForConsoles(server, controller, socket)) {
@@ -384,10 +408,26 @@ int main(int argc, char** argv) {
       stationOptions.workerOptions.insert(stationOptions.workerOptions.end(),
                                           {"--package", *options.startup.packageDir});
     }
+    if (options.trustedKeys) {
+      stationOptions.workerOptions.insert(stationOptions.workerOptions.end(),
+                                          {"--trusted-keys", *options.trustedKeys});
+    }
     if (options.startup.dataDir) {
       stationOptions.workerOptions.insert(stationOptions.workerOptions.end(),
                                           {"--data-dir", *options.startup.dataDir});
     }
+    // The package is checked once for the batch, before any worker reads a radio; each worker
+    // still uses only the bytes it checked itself.
+    const PackageTrust trust = checkStationPackage(options);
+    if (trust.refused()) {
+      std::cerr << stringText(StringId::FileMissing) << "\n\n" << trust.refusalText() << '\n';
+      return kExitRadioFailure;
+    }
+    if (trust.state == PackageTrust::State::NoKeyUnsigned ||
+        trust.state == PackageTrust::State::NoKeySigned) {
+      std::cerr << unsignedPackageNotice(trust) << '\n';
+    }
+    stationOptions.packageSigner = trust.signerText();
     return runStation(stationOptions, std::cin, std::cout, std::cerr);
   }
   if (stationWorker->parsed()) {
@@ -398,8 +438,15 @@ int main(int argc, char** argv) {
   RadioSession session(options.link);
   TerminalStartupView startupView(std::cerr);
   Application application(session.driver(), session.clock(), startupView, options.startup);
+  application.useTrustedKeys(options.trustedKeys);
   if (!session.start(application, options.startup, options.trace, std::cerr)) {
     return kExitRadioFailure;
+  }
+  // Said once per run that uses the package (the station said it for its workers).
+  const bool usesPackage = !(stationWorker->parsed() || cables->parsed() || login->parsed() ||
+                             logout->parsed() || serial->parsed());
+  if (const std::string notice = application.unsignedNotice(); !notice.empty() && usesPackage) {
+    std::cerr << notice << '\n';
   }
   if (serveCommand->parsed()) {
     if (!application.EnsureSingleInstance()) {
@@ -495,6 +542,9 @@ int main(int argc, char** argv) {
     controller.onRestorePersonality(backupFile);
   } else {
     controller.onGetRadioInfo();
+    return printResult(
+        controller, view, json, false, loggedBefore,
+        application.packageTrust() ? application.packageTrust()->signerText() : std::string());
   }
   return printResult(controller, view, json, update->parsed(), loggedBefore);
 }

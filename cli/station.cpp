@@ -317,6 +317,7 @@ StationRadio& Station::newRadio(Worker& worker) {
   StationRadio& radio = *radios_.back();
   radio.cable = worker.cable;
   radio.device = worker.device;
+  radio.package = options_.packageSigner;
   radio.started = std::chrono::system_clock::now();
   worker.radio = &radio;
   worker.shown = &radio;

@@ -28,6 +28,8 @@ struct StationOptions {
   // before its subcommand (the package and the per-machine folder).
   std::filesystem::path program;
   std::vector<std::string> workerOptions;
+  // Who signed the update package, as the station's own check found it, for the report.
+  std::string packageSigner;
   // Where the attached cables are looked for.
   TtyCableDriver::Options cableRoots;
 };

@@ -21,7 +21,7 @@ struct Column {
 };
 
 // The columns of the CSV report, which are also the JSON report's texts.
-constexpr std::array<Column, 11> kColumns{{
+constexpr std::array<Column, 12> kColumns{{
     {"cable", &StationRadio::cable},
     {"device", &StationRadio::device},
     {"serial", &StationRadio::serial},
@@ -33,6 +33,7 @@ constexpr std::array<Column, 11> kColumns{{
     {"result", &StationRadio::result},
     {"cause", &StationRadio::cause},
     {"backup", &StationRadio::backup},
+    {"package", &StationRadio::package},
 }};
 
 std::string csvField(const std::string& text) {

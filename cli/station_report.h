@@ -26,6 +26,8 @@ struct StationRadio {
   // The radio's failure report as written to the error log.
   std::vector<std::string> report;
   std::string backup;  // the personality backup file the update saved
+  // Who signed the update package (checked once for the batch), or "not signed".
+  std::string package;
   std::chrono::system_clock::time_point started;
   std::chrono::system_clock::time_point ended;
 

@@ -685,6 +685,7 @@ void CmdProgram::startJournal() {
         RadioInfo::versionRecordText(radioInfo->codeplugVersionRecord).value_or("");
     entry.toolFirmware = toolFirmwareVersion;
     entry.toolCodeplug = toolCodeplugVersion;
+    entry.packageSha256 = packageSha256;
     entry.started = localTimeText(std::chrono::system_clock::now());
     // What a completion checks the package's files against, wherever they lie by then.
     const auto digestOf = [](bool used, const std::filesystem::path& path) {

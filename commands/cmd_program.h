@@ -203,6 +203,8 @@ class CmdProgram : public Command {
   // The package's versions, for the journal's readers.
   std::string toolFirmwareVersion;
   std::string toolCodeplugVersion;
+  // The SHA-256 of the package's SHA256SUMS, for the journal; empty without one.
+  std::string packageSha256;
   // Told, on the thread that runs the command, each stage the run begins ("programming the
   // firmware"); the update station shows it.
   std::function<void(const char* stage)> stageObserver;

@@ -176,6 +176,7 @@ const std::vector<Field>& fields() {
       textField("tool_firmware", &JournalEntry::toolFirmware),
       textField("tool_codeplug", &JournalEntry::toolCodeplug),
       textField("started", &JournalEntry::started),
+      optionalField("package_sha256", &JournalEntry::packageSha256),
       textField("stage", &JournalEntry::stage),
       flagField("finished", &JournalEntry::finished),
       digestField("firmware_md5", &JournalEntry::firmwareDigest),

@@ -32,6 +32,10 @@ struct JournalEntry {
   std::string toolFirmware;
   std::string toolCodeplug;
   std::string started;  // local time
+  // The SHA-256 of the package's SHA256SUMS; empty for a package without one (and in entries
+  // of versions that did not record it). An interrupted update is completed only from the
+  // package it began with.
+  std::string packageSha256;
   // The last step the update began.
   std::string stage;
   bool finished = false;

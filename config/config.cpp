@@ -5,6 +5,7 @@
 #include "config/scramble.h"
 #include "errors/error_text.h"
 #include "package/file_bytes.h"
+#include "package/signed_package.h"
 
 namespace orvik {
 namespace {
@@ -59,11 +60,27 @@ XmlDocument& Config::document() const {
   return *xmlDocument;
 }
 
+// A signed package's configuration is read whole at the check, so it must fit its bound too.
+static_assert(kMaxConfigFileSize <= kMaxSignedFileSize);
+
 bool Config::ReadScrambledFile(const std::string& path) {
   if (path.empty() || utf8Length(path) > kMaxConfigPathChars) {
     return false;
   }
   loadedPath = path;
+  // The configuration of a verified package is the one that was read and hashed.
+  std::span<const std::uint8_t> held;
+  switch (heldPackageFile(path, held)) {
+    case HeldFile::Found:
+      return takeScrambledBytes(path, held);
+    case HeldFile::NotListed:
+      appendError(ErrorCategory::INI,
+                  "Error:the file [%s] is not listed in the signed package's SHA256SUMS.",
+                  path.c_str());
+      return false;
+    case HeldFile::NotHeld:
+      break;
+  }
   std::vector<std::uint8_t> bytes;
   const FileReadResult result = path.size() > kMaxConfigPathBytes
                                     ? FileReadResult::OpenFailed

@@ -12,6 +12,7 @@ void wireController(MainController& controller, Application& application, std::o
   controller.setBaseFolder(application.baseDir());
   controller.setBackupFolder(application.dataDir() / "backup");
   controller.setJournalFolder(journalFolder(application.dataDir()));
+  controller.setPackageTrust(application.packageTrust());
   controller.setUpdateObserver(historyWriter(historyPath(application.dataDir()), err));
 }
 

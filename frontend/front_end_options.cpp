@@ -19,6 +19,10 @@ void addFrontEndOptions(CLI::App& app, FrontEndOptions& options) {
                  "The update package folder (default: <executable's folder>/../data)");
   app.add_option("--data-dir", options.startup.dataDir,
                  "The per-machine folder: data/setup.dat and log/err.log (also ORVIK_DATA_DIR)");
+  app.add_option("--trusted-keys", options.trustedKeys,
+                 "The folder of trusted public keys (.pub) for this run, instead of "
+                 "/etc/orvik-update-tool/keys and the installation's keys/ (also "
+                 "ORVIK_TRUSTED_KEYS)");
   app.add_flag("--trace", options.trace, "Write every frame sent and received to log/trace.log");
   app.add_option("--console-socket", options.consoleSocket,
                  "The console protocol's socket (default: LACR.console in the user's own folder "

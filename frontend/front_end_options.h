@@ -15,6 +15,7 @@ struct FrontEndOptions {
   LinkChoice link;
   StartupOptions startup;
   bool trace = false;
+  std::optional<std::string> trustedKeys;
   std::optional<std::string> consoleSocket;
 
   // The console protocol's socket: the one given, or the default.

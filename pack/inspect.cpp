@@ -21,6 +21,8 @@
 #include "package/kxk_file.h"
 #include "package/kxk_header.h"
 #include "package/md5.h"
+#include "package/minisign.h"
+#include "package/signed_package.h"
 
 namespace orvik {
 namespace {
@@ -321,6 +323,23 @@ bool inspectFolder(const std::filesystem::path& folder, std::ostream& out) {
         configGood = decoded;
       } else if (!decoded) {
         ++otherProblems;
+      }
+    } else if (name == kManifestName || name == kManifestSignatureName) {
+      // The signature is checked by orvik-pack verify, against a key; here it is only shown.
+      const std::string text(bytes.begin(), bytes.end());
+      std::string problem;
+      if (name == kManifestName) {
+        const auto entries = parseManifest(text, problem);
+        out << name << "\n  "
+            << (entries ? "SHA-256 of " + std::to_string(entries->size()) + " files"
+                        : "not a file list: " + problem)
+            << "\n";
+      } else if (const auto signature = parseSignature(text, problem)) {
+        out << name << "\n  minisign signature by key " << keyIdText(signature->id)
+            << ", trusted comment: " << signature->trustedComment
+            << "\n  (orvik-pack verify checks it against a key)\n";
+      } else {
+        out << name << "\n  not a minisign signature: " << problem << "\n";
       }
     } else {
       out << name << "\n  not a package file\n";

@@ -14,6 +14,7 @@
 #include "pack/inspect.h"
 #include "pack/kxk_builder.h"
 #include "pack/pack_files.h"
+#include "pack/package_signing.h"
 #include "pack/srec_writer.h"
 
 namespace orvik {
@@ -159,6 +160,32 @@ int runPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                    "Where to write setup.dat (default: FOLDER/../demo-machine/data/setup.dat)");
   demo->add_flag("-q,--quiet", demoQuiet, "Do not list the files written");
 
+  // keygen / sign / verify
+  auto* keygen = app.add_subcommand(
+      "keygen", "Make a signing key pair in minisign's formats: NAME.pub and NAME.key");
+  std::string keyName, keyOut = ".";
+  keygen->add_option("--name", keyName, "Name of the two files")->required();
+  keygen->add_option("--out", keyOut, "Folder to write them to (default: the current folder)");
+  keygen->footer(
+      "The secret key has no password (as minisign -G -W writes it) and is readable by its\n"
+      "owner only; keep it off the machines that install packages. Give NAME.pub to dealers.");
+  auto* sign = app.add_subcommand(
+      "sign", "Sign a package folder: write SHA256SUMS and its minisign signature");
+  std::string signDir, signKey;
+  std::optional<std::string> signComment;
+  sign->add_option("folder", signDir, "Package folder")->required();
+  sign->add_option("--key", signKey, "Secret key file (from keygen or minisign -G -W)")->required();
+  sign->add_option("--comment", signComment,
+                   "Trusted comment (default: time, region and the package's versions)");
+  auto* verify =
+      app.add_subcommand("verify", "Check a package folder's signature and files as the tool does");
+  std::string verifyDir;
+  std::optional<std::string> verifyKey;
+  verify->add_option("folder", verifyDir, "Package folder")->required();
+  verify->add_option("--key", verifyKey,
+                     "Public key file (default: the keys the tool trusts: ORVIK_TRUSTED_KEYS, "
+                     "else /etc/orvik-update-tool/keys and the installation's keys/)");
+
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -217,6 +244,22 @@ int runPack(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                   std::span(reinterpret_cast<const std::uint8_t*>(text->data()), text->size()));
     } else if (inspect->parsed()) {
       return inspectPackage(inspectDir, out) ? kPackOk : kPackFailed;
+    } else if (keygen->parsed()) {
+      std::string error;
+      if (!generateKeyPair(keyName, keyOut, out, error)) {
+        fail(error);
+      }
+    } else if (sign->parsed()) {
+      std::string error;
+      if (!signPackageFolder(signDir, signKey, signComment, out, error)) {
+        fail(error);
+      }
+    } else if (verify->parsed()) {
+      std::optional<std::filesystem::path> key;
+      if (verifyKey) {
+        key = *verifyKey;
+      }
+      return verifyPackageFolder(verifyDir, key, out, err) ? kPackOk : kPackFailed;
     } else if (demo->parsed()) {
       const std::filesystem::path folder(demoDir);
       const std::filesystem::path setup =

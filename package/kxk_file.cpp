@@ -8,6 +8,7 @@
 #include "errors/error_text.h"
 #include "package/file_bytes.h"
 #include "package/md5.h"
+#include "package/signed_package.h"
 
 namespace orvik {
 namespace {
@@ -160,6 +161,17 @@ bool loadKxkFile(const std::filesystem::path& path, KxkFile& file) {
     return false;
   }
   const std::string name = path.string();
+  // A verified package's file is taken as it was read and hashed, never read again.
+  std::span<const std::uint8_t> held;
+  switch (heldPackageFile(path, held)) {
+    case HeldFile::Found:
+      return loadKxkFile(held, name, file);
+    case HeldFile::NotListed:
+      return refuse(file, "Error:the file [%s] is not listed in the signed package's SHA256SUMS.",
+                    name);
+    case HeldFile::NotHeld:
+      break;
+  }
   switch (readWholeFile(path, file.payload, kMaxKxkFileSize)) {
     case FileReadResult::OpenFailed:
       appendError(ErrorCategory::FILE, "Error:failed to open file [%s].", name.c_str());

@@ -8,6 +8,7 @@
 #include "errors/error_text.h"
 #include "package/file_bytes.h"
 #include "package/kxk_file.h"
+#include "package/signed_package.h"
 
 namespace orvik {
 namespace {
@@ -98,6 +99,18 @@ bool readKxkHeader(const std::filesystem::path& path, KxkHeaderInfo* info) {
     return false;
   }
   const std::string name = path.string();
+  std::span<const std::uint8_t> held;
+  switch (heldPackageFile(path, held)) {
+    case HeldFile::Found:
+      return readKxkHeader(held.first(std::min(held.size(), kKxkMaxHeaderBytes)), name, info);
+    case HeldFile::NotListed:
+      appendError(ErrorCategory::KXK,
+                  "Error:the file [%s] is not listed in the signed package's SHA256SUMS.",
+                  name.c_str());
+      return false;
+    case HeldFile::NotHeld:
+      break;
+  }
   std::vector<std::uint8_t> bytes;
   if (readFileStart(path, kKxkMaxHeaderBytes, bytes) == FileReadResult::OpenFailed) {
     appendError(ErrorCategory::FILE, "Error:failed to open the file [%s].", name.c_str());

@@ -3,11 +3,16 @@
 # finds no error, the files beside the tool (udev rule, manual pages, completion, icons, keypad
 # stand-in) are there with their modes, and the tool unpacked into a scratch root updates the
 # simulated radio from its demo package, while a real run there looks for the region's package
-# in data/ only.
+# in data/ only. With --key, the vendor's public key must be installed in keys/ and the region's
+# package, when there is one, verify with it.
 #
-#   scripts/check-package.sh FILE.deb
+#   scripts/check-package.sh FILE.deb [--key FILE.pub]
 set -euo pipefail
 deb=$(realpath "$1")
+key=""
+if [ "${2:-}" = "--key" ]; then
+  key=$(realpath "$3")
+fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -104,4 +109,23 @@ else
     fail "a real run did not look for data/config.xml: $(cat "$machine/log/err.log")"
   echo "data/ is empty; a real run looks for its package there and finds none"
 fi
+echo "-- the trusted keys"
+installed=$root$tool/keys
+if [ -n "$key" ]; then
+  cmp -s "$key" "$installed/$(basename "$key")" ||
+    fail "the vendor's key $(basename "$key") is not installed in $tool/keys/"
+  if [ -e "$root$tool/data/config.xml" ]; then
+    "$root$tool/bin/orvik-pack" verify "$root$tool/data" --key "$key" ||
+      fail "the region's package does not verify with the vendor's key"
+  fi
+  echo "the vendor's key is in $tool/keys/"
+else
+  [ -z "$(ls -A "$installed" 2>/dev/null)" ] || fail "keys/ holds keys nobody named"
+  echo "no vendor key; the tool trusts only what /etc/orvik-update-tool/keys/ holds"
+fi
+# The demo key comes without its secret half, and the demo package verifies with it.
+[ -f "$root$tool/demo-key/orvik-demo.pub" ] || fail "no demo-key/orvik-demo.pub"
+[ -z "$(find "$root" -name '*.key')" ] || fail "a secret key is in the package: $(find "$root" -name '*.key')"
+"$root$tool/bin/orvik-pack" verify "$root$tool/demo" --key "$root$tool/demo-key/orvik-demo.pub" >/dev/null ||
+  fail "the demo package does not verify with the demo key"
 echo "ok"

@@ -6,7 +6,7 @@ packages=(
   git cmake ninja-build g++ pkg-config
   clang libclang-rt-14-dev clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libssl-dev libcli11-dev libpugixml-dev
+  libssl-dev libcli11-dev libpugixml-dev minisign
   qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
   dpkg-dev file librsvg2-bin desktop-file-utils appstream lintian
 )

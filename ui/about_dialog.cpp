@@ -22,7 +22,7 @@ QLabel* wrappedLabel(const QString& text, QWidget* parent) {
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent)
+CAboutDlg::CAboutDlg(QWidget* parent, const std::string& packageSigner)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
   const std::string product =
@@ -62,6 +62,11 @@ CAboutDlg::CAboutDlg(QWidget* parent)
       QString::fromStdString(formatText(stringText(StringId::VersionFormat).c_str(), kToolVersion)),
       this);
   lines->addWidget(version_);
+  if (!packageSigner.empty()) {
+    package_ = wrappedLabel(QString::fromStdString("Update package: " + packageSigner), this);
+    package_->setFixedWidth(330);
+    lines->addWidget(package_);
+  }
   lines->addSpacing(8);
   lines->addWidget(wrappedLabel(tableText(StringId::Copyright), this));
   lines->addWidget(wrappedLabel(tableText(StringId::Trademark), this));
@@ -85,6 +90,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 
 QString CAboutDlg::productLine() const {
   return product_->text();
+}
+
+QString CAboutDlg::packageLine() const {
+  return package_ != nullptr ? package_->text() : QString();
 }
 
 QString CAboutDlg::versionLine() const {

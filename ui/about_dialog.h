@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <string>
 
 class QLabel;
 
@@ -13,14 +14,17 @@ class CAboutDlg : public QDialog {
   // The version of the tool as the about box shows it.
   static constexpr const char* kToolVersion = "R01.05";
 
-  explicit CAboutDlg(QWidget* parent = nullptr);
+  // packageSigner: who signed the update package in use, or "not signed"; no line when empty.
+  explicit CAboutDlg(QWidget* parent = nullptr, const std::string& packageSigner = {});
 
   QString productLine() const;
   QString versionLine() const;
+  QString packageLine() const;
 
  private:
   QLabel* product_;
   QLabel* version_;
+  QLabel* package_ = nullptr;
 };
 
 }  // namespace orvik

@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
   QtStartupView startupView;
   startupView.setUnattended(screenshots.has_value());
   Application application(session.driver(), session.clock(), startupView, shared.startup);
+  application.useTrustedKeys(shared.trustedKeys);
   if (!session.start(application, shared.startup, shared.trace, std::cerr)) {
     return kExitFailure;
   }
@@ -103,6 +104,15 @@ int main(int argc, char** argv) {
   COstrelFlashToolDlg window(application.config(), pump);
   startupView.setWindow(&window);
   window.setBaseFolder(application.baseDir());
+  // The about box names the signer; for a package used unchecked it says how to check it.
+  const std::string notice = application.unsignedNotice();
+  if (!notice.empty()) {
+    std::cerr << notice << '\n';
+  }
+  if (application.packageTrust()) {
+    window.setPackageSigner(application.packageTrust()->signerText() +
+                            (notice.empty() ? "" : ".\n" + notice));
+  }
   MainController controller(manager, application.task(), application.config(), window);
   window.setController(&controller);
   wireController(controller, application, std::cerr);

@@ -402,7 +402,7 @@ void COstrelFlashToolDlg::onRestorePersonality() {
 }
 
 void COstrelFlashToolDlg::onAbout() {
-  CAboutDlg about(this);
+  CAboutDlg about(this, packageSigner_);
   about.exec();
 }
 

@@ -62,6 +62,8 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
   void setController(MainController* controller) { controller_ = controller; }
   // The tool's installation folder, where the help files lie in lang/.
   void setBaseFolder(const std::filesystem::path& folder) { baseFolder_ = folder; }
+  // Who signed the update package in use, for the about box.
+  void setPackageSigner(std::string signer) { packageSigner_ = std::move(signer); }
   void setMessageBoxRunner(MessageBoxRunner runner) { messageBoxRunner_ = std::move(runner); }
   void setPasswordRunner(PasswordRunner runner) { passwordRunner_ = std::move(runner); }
   void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
@@ -137,6 +139,7 @@ class COstrelFlashToolDlg : public QMainWindow, public MainView {
 
   Config& config_;
   MainController* controller_ = nullptr;
+  std::string packageSigner_;
   std::filesystem::path baseFolder_;
   MessageBoxRunner messageBoxRunner_;
   PasswordRunner passwordRunner_;

@@ -36,6 +36,10 @@ constexpr const char* kBackupNotSaved =
 constexpr const char* kLoginNotSaved =
     "Dealer mode is on until the tool ends, but the login could not be remembered in %s; the "
     "next start asks for the password again.";
+constexpr const char* kInterruptedOtherPackage =
+    "The last update of this radio was interrupted, and it began with another update package "
+    "(the SHA-256 of its SHA256SUMS was %s; this one's is %s). Complete it with that package "
+    "(--package), so that the radio gets the files its backup was taken for.";
 constexpr const char* kUpdateUnfinished =
     "The update of this radio is not finished (it stopped while %s). Update completes it.";
 constexpr const char* kInterruptedQuestion =
@@ -279,6 +283,20 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
   return true;
 }
 
+bool MainController::packageRefused(ActionOutcome& outcome) {
+  if (!packageTrust_ || !packageTrust_->refused()) {
+    return false;
+  }
+  outcome.text = str(StringId::FileMissing) + "\n\n" + packageTrust_->refusalText();
+  outcome.style = kStyleError;
+  // The line a package container's failure would leave (category KXK), in the log.
+  outcome.cause =
+      formatText("Error:the update package [%s] is refused: %s.",
+                 packageTrust_->folder.string().c_str(), packageTrust_->failure.c_str());
+  errorLog().logText(outcome.cause);
+  return true;
+}
+
 bool MainController::connectCable(ActionOutcome& outcome) {
   if (manager_.connect(true)) {
     return true;
@@ -326,7 +344,8 @@ void MainController::onGetRadioInfo() {
   checkSingleCable();
   const bool identified = connectAndIdentify(false, outcome);
   std::optional<InterruptedUpdate> interrupted;
-  if (identified) {
+  // The radio is shown, but a refused package is offered to it for nothing.
+  if (identified && !packageRefused(outcome)) {
     findInterruptedUpdate(readRadioVersions(radio()).serial, interrupted, outcome);
   }
   closeIfOpen();
@@ -396,11 +415,14 @@ void MainController::beginUpdate(UpdateRun& run) {
   run.record.started = std::chrono::system_clock::now();
   run.keep = view_.keepPersonality();
   run.record.keepPersonality = run.keep;
+  if (packageTrust_) {
+    run.record.packageSha256 = packageTrust_->manifestSha256;
+  }
 }
 
 // The radio, and from its versions and the package's the plan of the whole update.
 void MainController::identifyForUpdate(UpdateRun& run) {
-  run.ok = connectAndIdentify(true, run.outcome);
+  run.ok = connectAndIdentify(true, run.outcome) && !packageRefused(run.outcome);
   run.tool = readToolVersions(config_, modelNumberText());
   run.radio = readRadioVersions(radio());
   run.plan = planUpdate(run.tool, run.radio);
@@ -479,6 +501,19 @@ void MainController::checkInterruptedUpdate(UpdateRun& run) {
     return;
   }
   if (!interrupted) {
+    return;
+  }
+  // Completing from another package would program other files than the backup was taken for.
+  const std::string& began = interrupted->entry.packageSha256;
+  if (!began.empty() && began != run.record.packageSha256) {
+    run.failOnFile(
+        nullptr,
+        formatText(kInterruptedOtherPackage, began.c_str(),
+                   run.record.packageSha256.empty() ? "none" : run.record.packageSha256.c_str()));
+    errorLog().logLine(
+        "Error:the interrupted update of [%s] began with the package whose "
+        "SHA256SUMS has SHA-256 [%s], not this one.",
+        run.radio.serial.c_str(), began.c_str());
     return;
   }
   if (!interruptedUpdateConfirmed_ && testMode_ == 0 &&
@@ -833,6 +868,7 @@ void MainController::programRadio(UpdateRun& run) {
   }
   program_.toolFirmwareVersion = run.tool.firmware;
   program_.toolCodeplugVersion = run.plan.codeplugShown;
+  program_.packageSha256 = run.record.packageSha256;
   runProgramCommand(run);
 }
 
@@ -1134,7 +1170,7 @@ void MainController::onRestorePersonality(const std::filesystem::path& backupFil
   view_.enableControl(Control::Update, false);
   checkSingleCable();
   ActionOutcome outcome{kRestoreSucceeded, kStyleInformation, false};
-  if (connectAndIdentify(true, outcome)) {
+  if (connectAndIdentify(true, outcome) && !packageRefused(outcome)) {
     // The package's address map places the DYN block the file must fit. Both codeplug families
     // take the same map, so a radio whose codeplug version a failed update left unreadable is
     // served as well.

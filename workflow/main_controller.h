@@ -4,6 +4,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "config/config.h"
 #include "exec/radio_manager.h"
 #include "exec/task.h"
+#include "package/signed_package.h"
 #include "workflow/console_channel.h"
 #include "workflow/main_view.h"
 #include "workflow/versions.h"
@@ -54,6 +56,8 @@ struct UpdateRecord {
   std::string keypadAfter;
   std::string toolFirmware;
   std::string toolCodeplug;
+  // The SHA-256 of the package's SHA256SUMS; empty without one.
+  std::string packageSha256;
   bool keepPersonality = false;
   std::string errorLines;
   std::filesystem::path backupFile;
@@ -82,6 +86,11 @@ class MainController : public Event {
     program_.journalFolder = folder;
   }
   void setConsoleChannel(ConsoleChannel* channel) { console_ = channel; }
+  // The update package's check against the trusted keys; a refused package is used for
+  // nothing beyond reading the radio's identity.
+  void setPackageTrust(std::shared_ptr<const PackageTrust> trust) {
+    packageTrust_ = std::move(trust);
+  }
   // The clock of the time stamp; the local time by default.
   void setTimeSource(std::function<std::time_t()> now) { now_ = std::move(now); }
   // Told about every update run when it has ended (not when it was cancelled).
@@ -165,6 +174,9 @@ class MainController : public Event {
 
   RadioInfo& radio() { return *manager_.radioInfo(); }
   // Connects, probes the cable and reads the identity; on failure sets the run's result.
+  // True, with string 112 and what failed in the outcome and a line in the error log, when
+  // the update package was refused against the trusted keys.
+  bool packageRefused(ActionOutcome& outcome);
   bool connectAndIdentify(bool forUpdate, ActionOutcome& outcome);
   // The result of a connect or identity read that failed, with the reason below the message
   // and the error text in the error log.
@@ -216,6 +228,7 @@ class MainController : public Event {
   Config& config_;
   MainView& view_;
   ConsoleChannel* console_ = nullptr;
+  std::shared_ptr<const PackageTrust> packageTrust_;
   std::function<std::time_t()> now_;
   std::function<void(const UpdateRecord&, const ActionOutcome&)> updateObserver_;
 

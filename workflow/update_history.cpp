@@ -260,6 +260,7 @@ std::string historyLine(const HistoryEntry& entry) {
       << ",\"keypad_after\":" << jsonString(r.keypadAfter)
       << ",\"package_firmware\":" << jsonString(r.toolFirmware)
       << ",\"package_codeplug\":" << jsonString(r.toolCodeplug)
+      << ",\"package_sha256\":" << jsonString(r.packageSha256)
       << ",\"keep_personality\":" << (r.keepPersonality ? "true" : "false")
       << ",\"result\":" << jsonString(entry.outcome.text)
       << ",\"style\":" << jsonString(outcomeStyleName(entry.outcome))

@@ -85,7 +85,7 @@ TEST(StationReportTest, CsvHasOneRowPerRadioWithTextsQuoted) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0],
             "cable,device,serial,model,firmware_before,firmware_after,codeplug_before,"
-            "codeplug_after,result,cause,backup,started,ended\r");
+            "codeplug_after,result,cause,backup,package,started,ended\r");
   EXPECT_EQ(lines[1].rfind("FT4QX2B7,/dev/ttyUSB0,1234ABC5678,LA26CKN9AR1,R01.02.03,R01.03.00,,,"
                            "updated,,/machine/backup/1234ABC5678_20261210-140509.orvp,",
                            0),

@@ -152,6 +152,8 @@ TEST(JournalKeys, AnEntryOfTheFirstFormatIsReadWithoutDigests) {
   EXPECT_EQ(old->toolCodeplug, "R01.04.00");
   EXPECT_TRUE(old->firmwareDigest.empty());
   EXPECT_TRUE(old->addressMapDigest.empty());
+  EXPECT_TRUE(old->packageSha256.empty());
+  EXPECT_TRUE(old->privateId.empty());
 }
 
 PersonalityBackup personality(std::uint8_t fill, std::vector<std::vector<std::uint8_t>> contacts) {

@@ -15,6 +15,7 @@ namespace {
 JournalEntry sampleEntry() {
   JournalEntry entry;
   entry.serial = "1234ABC5678";
+  entry.privateId = "305419896";
   entry.model = "LA26CKN9AR1";
   entry.backupFile = "/home/dealer/odd\\name\nwith=signs.orvp";
   entry.firmwareFile = "/opt/orvik-update-tool/data/fw.kxk";
@@ -30,12 +31,17 @@ JournalEntry sampleEntry() {
   entry.started = "2026-12-10 14:05:09";
   entry.stage = "programming the firmware";
   entry.finished = true;
+  entry.packageSha256 = std::string(64, 'c');
+  entry.firmwareDigest = std::string(32, 'a');
+  entry.codeplugDigest = std::string(32, 'b');
+  entry.addressMapDigest = std::string(32, 'd');
   return entry;
 }
 
 // Field by field, not through the entry's own text, which would drop a field on both sides.
 void expectSameEntry(const JournalEntry& read, const JournalEntry& written) {
   EXPECT_EQ(read.serial, written.serial);
+  EXPECT_EQ(read.privateId, written.privateId);
   EXPECT_EQ(read.model, written.model);
   EXPECT_EQ(read.backupFile, written.backupFile);
   EXPECT_EQ(read.firmwareFile, written.firmwareFile);
@@ -51,15 +57,20 @@ void expectSameEntry(const JournalEntry& read, const JournalEntry& written) {
   EXPECT_EQ(read.started, written.started);
   EXPECT_EQ(read.stage, written.stage);
   EXPECT_EQ(read.finished, written.finished);
+  EXPECT_EQ(read.packageSha256, written.packageSha256);
+  EXPECT_EQ(read.firmwareDigest, written.firmwareDigest);
+  EXPECT_EQ(read.codeplugDigest, written.codeplugDigest);
+  EXPECT_EQ(read.addressMapDigest, written.addressMapDigest);
 }
 
 // The file as it stands on disk: entries written by earlier versions of the tool must still
 // read, so the text is pinned, not only its round trip.
 TEST(UpdateJournal, AnEntrysTextIsExactlyThis) {
   EXPECT_EQ(journalText(sampleEntry()),
-            "ORVIK UPDATE JOURNAL 1\n"
+            "ORVIK UPDATE JOURNAL 2\n"
             "serial=1234ABC5678\n"
             "model=LA26CKN9AR1\n"
+            "private_id=305419896\n"
             "backup=/home/dealer/odd\\\\name\\nwith=signs.orvp\n"
             "firmware_file=/opt/orvik-update-tool/data/fw.kxk\n"
             "codeplug_file=/opt/orvik-update-tool/data/def.kxk\n"
@@ -72,9 +83,15 @@ TEST(UpdateJournal, AnEntrysTextIsExactlyThis) {
             "tool_firmware=R01.03.00\n"
             "tool_codeplug=R01.04.00\n"
             "started=2026-12-10 14:05:09\n"
-            "stage=programming the firmware\n"
-            "finished=yes\n"
-            "md5=d21c3f1e011a913fa2da90aee610c337\n");
+            "package_sha256=" +
+                std::string(64, 'c') +
+                "\n"
+                "stage=programming the firmware\n"
+                "finished=yes\n"
+                "firmware_md5=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\n"
+                "codeplug_md5=bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb\n"
+                "address_map_md5=dddddddddddddddddddddddddddddddd\n"
+                "md5=792675aebe8545053290300df5162d69\n");
 }
 
 TEST(UpdateJournal, AnEntryReadsBackAsWrittenAndDamageIsTold) {

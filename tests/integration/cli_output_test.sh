@@ -51,8 +51,11 @@ for command in $("$cli" --help | sed -n '/^Subcommands:/,/^$/p' | grep -oE '^  [
       "$("$cli" "$command" --help | tail -n1)"
 done
 
-# The tool's options after the command are the same as before it.
+# The tool's options after the command are the same as before it. The demo package is signed
+# by the build's own demo key, whose id differs from build to build.
+demo_key() { sed -E 's/signed by key [0-9A-F]{16}/signed by key DEMOKEY/'; }
 run info "${machine[@]}"
+out=$(demo_key <<<"$out")
 expect "info, options after the command" "Radio Type: LA26 Series
 Regional Code: 00
 Model: LA26 Portable
@@ -61,8 +64,10 @@ Firmware Version: R01.02.03
 Keypad Version: R01.00.00
 Codeplug Version: R01.02.00
 Unit Private ID: 1234567
+Update Package: signed by key DEMOKEY (\"Demo package of the simulated radio, region LACR, \
+firmware R01.03.00\")
 Successfully get radio information." "$out"
-expect "info, options before the command" "$out" "$("$cli" "${machine[@]}" info)"
+expect "info, options before the command" "$out" "$("$cli" "${machine[@]}" info | demo_key)"
 
 # A question answered No, or not answered at all: the versions, the question, and nothing done.
 go_ahead="This will program the radio (Firmware Version: R01.03.00, Codeplug Version: R01.04.00, \
@@ -100,11 +105,14 @@ expect "update in JSON" '{"Radio Type":"LA26 Series","Regional Code":"00","Model
 run cables --json "${machine[@]}"
 expect "cables in JSON" '{"Cables":1,"Exit":0}' "$out"
 run history --json --data-dir "$work/sim"
+# The history names the package by the SHA-256 of its SHA256SUMS.
+manifest=$(sha256sum <"$(dirname "$cli")/../demo/SHA256SUMS" | cut -d' ' -f1)
 expect "history in JSON" '{"History":[{"time":"T","kind":"update","duration_ms":0,"model":'\
 '"LA26CKN9AR1","serial_before":"1234ABC5678","serial_after":"1234ABC5678","firmware_before":'\
 '"R01.02.03","firmware_after":"R01.03.00","codeplug_before":"R01.02.00","codeplug_after":'\
 '"R01.04.00","keypad_before":"R01.00.00","keypad_after":"R01.00.00","package_firmware":'\
-'"R01.03.00","package_codeplug":"R01.04.00","keep_personality":true,"result":'\
+'"R01.03.00","package_codeplug":"R01.04.00","package_sha256":"'"$manifest"'",'\
+'"keep_personality":true,"result":'\
 '"Update successful.","style":"information","errors":"","personality_backup":"BACKUP"}],'\
 '"Unfinished":[],"Exit":0}' \
   "$(backups <<<"$out" | sed -E -e 's/"time":"[^"]*"/"time":"T"/' -e 's/"duration_ms":[0-9]+/"duration_ms":0/')"

@@ -202,8 +202,10 @@ denied="No permission to open [$pty]. Add your user to the dialout group (sudo u
 dialout \$USER, then log in again) or install the cable's udev rule (60-orvik-cable.rules)."
 if [ "$(id -u)" -eq 0 ]; then
   guest=$(mktemp -d)
-  mkdir -p "$guest/machine/data" "$guest/bin"
+  mkdir -p "$guest/machine/data" "$guest/bin" "$guest/keys"
   cp -r "$build/demo" "$guest/package"
+  # The copy is the demo package no longer; its key is named for the run.
+  cp "$build/demo-key/orvik-demo.pub" "$guest/keys/"
   cp "$work/machine/data/setup.dat" "$guest/machine/data/"
   cp "$cli" "$guest/bin/"
   chmod -R a+rwX "$guest"
@@ -212,7 +214,8 @@ if [ "$(id -u)" -eq 0 ]; then
   chmod -R go-w "$guest/machine"
   chmod 0600 "$pty"
   expect_connect_failure "$guest/machine" "$denied" -- setpriv --reuid=65534 --regid=65534 \
-    --clear-groups "$guest/bin/orvik-cli" --package "$guest/package" --port "$pty"
+    --clear-groups "$guest/bin/orvik-cli" --package "$guest/package" --trusted-keys "$guest/keys" \
+    --port "$pty"
   rm -rf "$guest"
 else
   mode=$(stat -c %a "$pty")

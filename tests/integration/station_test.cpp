@@ -18,6 +18,8 @@
 #include "cli/station_events.h"
 #include "commands/update_journal.h"
 #include "pack/demo_package.h"
+#include "pack/package_signing.h"
+#include "package/minisign.h"
 #include "tests/commands/program_fixture.h"
 #include "workflow/update_history.h"
 
@@ -570,6 +572,47 @@ TEST_F(StationTest, RadiosWhoseSerialNumbersDifferInASignAreEachCompleted) {
     ASSERT_EQ(journal.read(serial, entry, reason), UpdateJournal::Found::Entry) << reason;
     EXPECT_TRUE(entry.finished);
   }
+}
+
+// The station checks the package once, before any radio is read: a signed one's signer is in
+// the report; a changed one stops the batch with what failed, and no radio is touched.
+TEST_F(StationTest, TheSignedPackageIsCheckedOnceAndItsSignerReported) {
+  const auto key = generateSecretKey();
+  ASSERT_TRUE(key);
+  std::filesystem::create_directory(temp.path() / "keys");
+  std::ofstream(temp.path() / "vendor.key") << formatSecretKey(*key);
+  std::ofstream(temp.path() / "keys" / "vendor.pub") << formatPublicKey(publicKeyOf(*key));
+  std::ostringstream out;
+  std::string error;
+  ASSERT_TRUE(signPackageFolder(package(), temp.path() / "vendor.key", "station", out, error))
+      << error;
+  const std::filesystem::path report = temp.path() / "batch.json";
+  Radio radio("SG0000001", {}, errors());
+  ASSERT_FALSE(radio.port().empty());
+  auto run = station({"--policy", "any", "--trusted-keys", (temp.path() / "keys").string(),
+                      "--port", radio.port(), "--report", report.string()});
+  run->rest();
+  int status = run->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << readText(errors());
+  const auto reported = reportedRadios(report);
+  ASSERT_EQ(reported.size(), 1u) << readText(report);
+  EXPECT_EQ(reported.at("SG0000001").at("package"),
+            "signed by key " + keyIdText(key->id) + " (\"station\")");
+
+  std::filesystem::remove(report);
+  std::ofstream(package() / "config.xml", std::ios::app) << "x";
+  auto refused = station({"--policy", "any", "--trusted-keys", (temp.path() / "keys").string(),
+                          "--port", radio.port(), "--report", report.string()});
+  EXPECT_TRUE(refused->rest().empty());
+  status = refused->wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(readText(errors()).find("The update package in " + package().string() +
+                                    " is refused: config.xml changed."),
+            std::string::npos)
+      << readText(errors());
+  EXPECT_FALSE(std::filesystem::exists(report));
 }
 
 // With --watch the station updates each radio put on a cable, once: the same radio put on

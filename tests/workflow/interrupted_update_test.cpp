@@ -550,5 +550,34 @@ TEST_F(InterruptedUpdateTest, TheCompletionFindsItsFilesInThePackageInUse) {
   }
 }
 
+// The journal names the package (the SHA-256 of its SHA256SUMS) an update began with; another
+// package does not complete it, the same one does.
+TEST_F(InterruptedUpdateTest, ItIsCompletedOnlyFromThePackageItBeganWith) {
+  const auto packageWith = [](char digit) {
+    auto trust = std::make_shared<PackageTrust>();
+    trust->manifestSha256 = std::string(64, digit);
+    return trust;
+  };
+  const std::vector<std::uint8_t> dynBefore = dyn();
+  bench().controller.setPackageTrust(packageWith('a'));
+  interruptAt(updateStopPoints()[1]);
+  bench().controller.setPackageTrust(packageWith('b'));
+  const std::size_t requests = bench().radio.requests().size();
+  bench().controller.onUpdate();
+  const std::string shown = bench().view.results().back().text;
+  EXPECT_NE(shown.find("it began with another update package (the SHA-256 of its SHA256SUMS was " +
+                       std::string(64, 'a') + "; this one's is " + std::string(64, 'b')),
+            std::string::npos)
+      << shown;
+  const std::vector<LoggedRequest> all = bench().radio.requests();
+  for (auto request = all.begin() + static_cast<long>(requests); request != all.end(); ++request) {
+    EXPECT_TRUE(readsIdentity(request->kind)) << requestKindName(request->kind);
+  }
+
+  bench().controller.setPackageTrust(packageWith('a'));
+  bench().controller.onUpdate();
+  expectCompleted(dynBefore);
+}
+
 }  // namespace
 }  // namespace orvik
