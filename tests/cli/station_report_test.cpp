@@ -102,7 +102,7 @@ TEST(StationReportTest, CsvHasOneRowPerRadioWithTextsQuoted) {
   const LocalZone utc("UTC");
   EXPECT_EQ(csvLines(reportCsv(batch()))[1],
             "FT4QX2B7,/dev/ttyUSB0,1234ABC5678,LA26CKN9AR1,R01.02.03,R01.03.00,,,updated,,"
-            "/machine/backup/1234ABC5678_20261210-140509.orvp,2027-01-15T08:00:00+0000,"
+            "/machine/backup/1234ABC5678_20261210-140509.orvp,,2027-01-15T08:00:00+0000,"
             "2027-01-15T08:01:05+0000\r");
 }
 

@@ -401,6 +401,7 @@ TEST_F(InterruptedUpdateTest, AFailedJournalWriteIsToldWithItsFileAndWhatToDo) {
               }
             });
       }
+      bench().view.answers = {kAnswerYes};  // the go-ahead
       bench().controller.onUpdate();
       bench().radio.setRequestObserver(nullptr);
     }
@@ -439,6 +440,7 @@ TEST_F(InterruptedUpdateTest, AStaleEntryIsNotCompletedOverAChangedPersonalityWi
         disk.now(16);
       }
     });
+    bench().view.answers = {kAnswerYes};  // the go-ahead
     bench().controller.onUpdate();
     bench().radio.setRequestObserver(nullptr);
   }
@@ -528,6 +530,7 @@ TEST_F(InterruptedUpdateTest, TheCompletionFindsItsFilesInThePackageInUse) {
 
     bench().view.messages.clear();
     const std::size_t requests = bench().radio.requests().size();
+    bench().view.answers = {kAnswerYes};  // the offer to complete it
     bench().controller.onUpdate();
     if (samePackage) {
       EXPECT_EQ(bench().view.results(),
@@ -563,6 +566,7 @@ TEST_F(InterruptedUpdateTest, ItIsCompletedOnlyFromThePackageItBeganWith) {
   interruptAt(updateStopPoints()[1]);
   bench().controller.setPackageTrust(packageWith('b'));
   const std::size_t requests = bench().radio.requests().size();
+  bench().view.answers = {kAnswerYes};  // the offer to complete it
   bench().controller.onUpdate();
   const std::string shown = bench().view.results().back().text;
   EXPECT_NE(shown.find("it began with another update package (the SHA-256 of its SHA256SUMS was " +
@@ -575,6 +579,7 @@ TEST_F(InterruptedUpdateTest, ItIsCompletedOnlyFromThePackageItBeganWith) {
   }
 
   bench().controller.setPackageTrust(packageWith('a'));
+  bench().view.answers = {kAnswerYes};
   bench().controller.onUpdate();
   expectCompleted(dynBefore);
 }

@@ -113,6 +113,7 @@ TEST(SignedUpdateTest, TheSignedPackageUpdatesTheRadio) {
   EXPECT_EQ(trust->state, PackageTrust::State::Verified) << trust->failure;
   EXPECT_EQ(trust->signerText(),
             "signed by key " + keyIdText(signedBench.key.secret.id) + " (\"region LACR\")");
+  signedBench.bench.view.answers = {kAnswerYes};  // the go-ahead
   signedBench.bench.controller.onUpdate();
   EXPECT_EQ(signedBench.bench.view.results().back().text, testing::kUpdated);
   EXPECT_TRUE(signedBench.bench.firmwareProgrammed());
@@ -127,6 +128,7 @@ TEST(SignedUpdateTest, AFileReplacedAfterTheCheckIsNeverUsed) {
   std::ofstream(bench.firmwareContainer(), std::ios::binary | std::ios::trunc) << "swapped";
   std::filesystem::remove(bench.dataDir() / "def3.kxk");
   std::filesystem::create_symlink("/dev/zero", bench.dataDir() / "def3.kxk");
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_EQ(bench.view.results().back().text, testing::kUpdated);
   EXPECT_TRUE(bench.firmwareProgrammed());
@@ -230,6 +232,7 @@ TEST(SignedUpdateTest, InformationAndRestoreAreRefusedToo) {
   EXPECT_EQ(bench.view.panel.serialNumber, bench.radioSerial());
 
   bench.view.messages.clear();
+  bench.view.answers = {kAnswerYes};  // the question before a restore
   bench.controller.onRestorePersonality(bench.folder / "any.orvp");
   EXPECT_EQ(bench.view.results().back().text.rfind(signedBench.refusal("addr1.kxk changed"), 0),
             0u);
@@ -248,6 +251,7 @@ TEST(SignedUpdateTest, WithoutATrustedKeyThePackageIsUsedAsItIs) {
   const auto unsignedTrust = signedBench.check({});
   EXPECT_EQ(unsignedTrust->signerText(), "not signed");
   EXPECT_NE(unsignedPackageNotice(*unsignedTrust).find("is not signed"), std::string::npos);
+  bench.view.answers = {kAnswerYes};  // the go-ahead
   bench.controller.onUpdate();
   EXPECT_EQ(bench.view.results().back().text, testing::kUpdated);
 }
