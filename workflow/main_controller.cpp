@@ -516,6 +516,10 @@ void MainController::checkInterruptedUpdate(UpdateRun& run) {
         run.radio.serial.c_str(), began.c_str());
     return;
   }
+  // Nobody is asked to complete what the package in use cannot complete.
+  if (!findCompletionFiles(run, interrupted->entry)) {
+    return;
+  }
   if (!interruptedUpdateConfirmed_ && testMode_ == 0 &&
       view_.confirmUpdate(interruptedUpdateQuestion(interrupted->entry),
                           interruptedProposal(run, interrupted->entry)) != kAnswerYes) {
@@ -534,9 +538,6 @@ void MainController::completeInterruptedUpdate(UpdateRun& run) {
   run.record.keypadBefore = run.radio.keypad;
   run.record.toolFirmware = entry.toolFirmware;
   run.record.toolCodeplug = entry.toolCodeplug;
-  if (!findCompletionFiles(run, entry)) {
-    return;
-  }
   run.keep = entry.keepPersonality;
   run.record.keepPersonality = run.keep;
   if (entry.programFirmware) {
