@@ -198,7 +198,9 @@ std::array<std::uint8_t, 32> blake2b256Digest(std::span<const std::uint8_t> byte
     at += 128;
   }
   std::uint8_t block[128] = {};
-  std::memcpy(block, bytes.data() + at, bytes.size() - at);
+  if (bytes.size() > at) {  // an empty span may have no data pointer at all
+    std::memcpy(block, bytes.data() + at, bytes.size() - at);
+  }
   count += bytes.size() - at;
   blakeCompress(h, block, count, true);
   std::array<std::uint8_t, kOut> out{};
