@@ -812,7 +812,7 @@ int Station::exitStatus() const {
   return declined_ ? kExitDeclined : kExitOk;
 }
 
-// Ctrl-C and SIGTERM ask the station to stop, and a worker that has ended no longer reads,
+// Ctrl-C, SIGTERM and SIGHUP ask the station to stop, and a worker that has ended no longer reads,
 // while the station runs.
 class StationSignals {
  public:
@@ -823,6 +823,8 @@ class StationSignals {
     stop.sa_flags = 0;  // no restart: poll must return to see the request
     sigaction(SIGINT, &stop, &oldInt_);
     sigaction(SIGTERM, &stop, &oldTerm_);
+    // The terminal that went away: the updates under way still end well and are reported.
+    sigaction(SIGHUP, &stop, &oldHup_);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -831,6 +833,7 @@ class StationSignals {
   ~StationSignals() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHup_, nullptr);
     sigaction(SIGPIPE, &oldPipe_, nullptr);
   }
   StationSignals(const StationSignals&) = delete;
@@ -839,6 +842,7 @@ class StationSignals {
  private:
   struct sigaction oldInt_ {};
   struct sigaction oldTerm_ {};
+  struct sigaction oldHup_ {};
   struct sigaction oldPipe_ {};
 };
 

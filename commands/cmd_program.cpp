@@ -333,6 +333,9 @@ bool CmdProgram::execute() {
   loadPackage();
   backupPersonality();
   saveBackupFile();
+  // A stop asked for before anything is erased ends the run with the radio as it was, and
+  // without a journal entry that would call it unfinished.
+  stopAtSafePoint();
   startJournal();
   // From the first erase to the last piece of the default block, the program must not be
   // ended; a stop is taken only where the radio holds whole firmware.

@@ -138,6 +138,7 @@ class MainController : public Event {
   std::string title() const;
 
   CmdProgram& programCommand() { return program_; }
+  CmdRestorePersonality& restoreCommand() { return restore_; }
   CmdSN& serialCommand() { return serial_; }
   CmdKeypad& keypadCommand() { return keypad_; }
 
