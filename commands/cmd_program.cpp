@@ -356,7 +356,8 @@ bool CmdProgram::execute() {
 
 void CmdProgram::start() {
   resultFlag = true;
-  stopRequested_.store(false);
+  // A stop asked for before the run began holds (a signal between the question and the
+  // start); the previous run's was dropped at its end.
   backupFile_.clear();
   backupProblem_.clear();
   run_ = std::make_unique<Run>();

@@ -133,8 +133,9 @@ class CmdProgram : public Command {
 
   bool execute() override;
 
-  // Ctrl-C: asks the running update to stop at its next safe point, where the radio holds
-  // whole firmware; the run then fails as a failed update does. Safe in a signal handler.
+  // Ctrl-C: asks the running update (or the next, when none runs) to stop at its next safe
+  // point: before the first erase, or where the radio holds whole firmware; the run then fails
+  // as a failed update does. Safe in a signal handler.
   void requestStop() { stopRequested_.store(true); }
   // True while the radio is being erased or programmed: stopping the program now would leave
   // the radio without firmware. Safe in a signal handler.
