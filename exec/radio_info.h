@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -47,8 +48,20 @@ class RadioInfo {
   // Closes the cable (when open) and clears the connection flags; true when nothing was open
   // or the close succeeded.
   bool closeCable();
-  // Reads every identity item in order; the first that fails ends the read.
+  // Reads every identity item in order; the first that fails ends the read. An item answered
+  // under the opcode of another request's answer (the radio still answering an earlier
+  // request) fails the read too, and answersOutOfStep says so.
   bool readIdentity();
+  bool answersOutOfStep() const { return outOfStep_; }
+  // Waits, bounded, until the radio has said all it had to say, then purges the line.
+  void waitForQuietLine();
+
+  // No byte for this long: the radio has nothing more to say. A few byte-times at the probe's
+  // rate plus the longest the radio may take to begin an identity answer.
+  static constexpr std::chrono::milliseconds kQuietInterval{110};
+  // A line that never falls quiet is given up on after this; the probe and the identity
+  // read then tell what is wrong.
+  static constexpr std::chrono::milliseconds kQuietBound{2000};
 
   // Display texts; no text where the bytes do not make one.
   static std::optional<std::string> serialText(std::span<const std::uint8_t> bytes);
@@ -87,6 +100,7 @@ class RadioInfo {
   TOVR engine_;
   Flash flash_;
   Cpg cpg_;
+  bool outOfStep_ = false;
 };
 
 }  // namespace orvik

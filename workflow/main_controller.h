@@ -174,6 +174,13 @@ class MainController : public Event {
   bool connectCable(ActionOutcome& outcome);
   // The result of an identity read that failed on an open cable.
   bool identityNotRead(ActionOutcome& outcome);
+  // Reads the identity; answers that are out of step with the requests, no answer or a model
+  // the package does not name are read again once the line fell quiet, so that a radio still
+  // answering an earlier request is neither silent nor unsupported.
+  enum class Identity { Supported, NotSupported, Silent, OutOfStep };
+  Identity readIdentityInStep();
+  // The outcome of an identity that is not Supported; false.
+  bool identityFailed(Identity identity, ActionOutcome& outcome);
   void closeIfOpen();
   // Enters or leaves test mode: the title and the view follow.
   void setTestMode(int testMode);
