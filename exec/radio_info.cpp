@@ -70,7 +70,7 @@ bool RadioInfo::openCable(int index) {
   // A radio may still be answering the last request of a program that ended a moment ago
   // (killed in the middle of an update): that answer must not be taken for the probe's or
   // the identity's.
-  waitForQuietLine();
+  waitForQuietLine(kQuietInterval);
   // Only the engine's echo setting matters here; the caller decides what to tell the user.
   engine_.probeCableMode();
   port_.setBaudRate(TOVR::kLinkBaudRate);
@@ -79,8 +79,8 @@ bool RadioInfo::openCable(int index) {
   return true;
 }
 
-void RadioInfo::waitForQuietLine() {
-  port_.waitForQuietLine(kQuietInterval, kQuietBound);
+void RadioInfo::waitForQuietLine(std::chrono::milliseconds quiet) {
+  port_.waitForQuietLine(quiet, kQuietBound);
 }
 
 bool RadioInfo::readIdentity() {

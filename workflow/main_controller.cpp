@@ -236,7 +236,7 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
     if (mode == TOVR::kProbeUndecided) {
       // Bytes that were neither silence nor the echo may be a radio's late answer to an
       // earlier request: once the line is quiet the probe tells.
-      radio().waitForQuietLine();
+      radio().waitForQuietLine(RadioInfo::kBusyRadioQuiet);
       removeErrors(ErrorCategory::PROT);
       mode = radio().engine().probeCableMode();
     }
@@ -281,7 +281,7 @@ MainController::Identity MainController::readIdentityInStep() {
     previousSilent = silent;
     // The lines of the read that is made good by the next one do not stay.
     removeErrors(ErrorCategory::PROT);
-    radio().waitForQuietLine();
+    radio().waitForQuietLine(RadioInfo::kBusyRadioQuiet);
   }
 }
 
