@@ -22,6 +22,8 @@ inline constexpr const char* kPackageFolder = "data";
 // The demo package of the simulated radio lies apart, so that a real radio is never offered it.
 inline constexpr const char* kDemoPackageFolder = "demo";
 inline constexpr const char* kConfigFileName = "config.xml";
+// The name of the desktop entry that starts the window on the simulated radio.
+inline constexpr const char* kSimulatedEntryName = "Orvik Update Tool (simulated radio)";
 inline constexpr const char* kSetupFileName = "setup.dat";
 // The single-instance lock is named after this, followed by the region code.
 inline constexpr const char* kInstanceNamePrefix =
@@ -101,6 +103,9 @@ class Application {
 
  private:
   // Which file stopped LoadSettings and where it was looked for, for the user.
+  // What a start without any update package says: where the dealer's package goes, and how to
+  // try the tool on the simulated radio.
+  std::string noPackageText() const;
   std::string settingsProblem(const std::string& firstError) const;
   // String 112 with the problem below it.
   void showFileProblem(const std::string& problem);

@@ -490,9 +490,16 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
     radio.codeplugAfter = radio.codeplugBefore;
   } else if (kind == station_result::kFailed) {
     radio.result = station_result::kFailed;
-    radio.cause = firstLine(eventField(fields, "text"));
+    const std::string text = eventField(fields, "text");
+    radio.cause = firstLine(text);
+    // Below its first line the result says why, where it knows (a port in use by another
+    // program, a radio that did not answer).
+    const std::string reason =
+        firstLine(text.substr(std::min(text.size(), radio.cause.size() + 1)));
     if (!errors.empty() && errors != "OK") {
       radio.cause += " (" + firstLine(errors) + ")";
+    } else if (!reason.empty()) {
+      radio.cause += " (" + reason + ")";
     } else if (radio.serial.empty()) {
       // Nothing answered: say where to look.
       std::error_code ignored;

@@ -360,6 +360,8 @@ void CmdProgram::start() {
   // start); the previous run's was dropped at its end.
   backupFile_.clear();
   backupProblem_.clear();
+  journalNotWritten_.clear();
+  radioChanged_ = resume_.has_value();
   run_ = std::make_unique<Run>();
   run_->resume = std::exchange(resume_, std::nullopt);
   run_->stepText = "Update";
@@ -563,6 +565,7 @@ void CmdProgram::startJournal() {
   std::string reason;
   if (!UpdateJournal(journalFolder).write(entry, reason)) {
     // Nothing is erased without a record from which an interruption can be made good.
+    journalNotWritten_ = journalFolder;
     fail(Failure::JournalNotWritten, {reason});
     return;
   }
@@ -595,6 +598,7 @@ void CmdProgram::eraseFirmwareRegion() {
     run_->stepText = "Update FW.";
   }
   if (succeeding()) {
+    radioChanged_ = true;
     // Also without firmware: the radio expects the firmware stage's mode before the rest.
     const std::uint16_t mode = run_->layout().firmwareMode;
     const int result = radioInfo->engine().setProtectionMode(mode, run_->opcode, run_->data());

@@ -162,6 +162,12 @@ class CmdProgram : public Command {
   const std::filesystem::path& backupFile() const { return backupFile_; }
   // Why the last run could not save the personality backup; empty when nothing stopped it.
   const std::string& backupProblem() const { return backupProblem_; }
+  // The journal folder, when the last run could not record itself there (so nothing was
+  // erased); empty otherwise.
+  const std::filesystem::path& journalNotWritten() const { return journalNotWritten_; }
+  // The radio may hold less than before the last run: it began to erase, or it completed an
+  // update that had. Only then is writing the personality back worth advising.
+  bool radioChanged() const { return radioChanged_; }
 
   // Completes an interrupted update from its journal entry for the next run: the personality
   // is written back from the entry's backup, taken before that update's first erase, instead
@@ -233,6 +239,8 @@ class CmdProgram : public Command {
   };
   std::optional<Resume> resume_;
   std::string backupProblem_;
+  std::filesystem::path journalNotWritten_;
+  bool radioChanged_ = false;
   // One container reader for every load; its buffer is reused between runs.
   KxkFile file_;
   std::unique_ptr<Run> run_;

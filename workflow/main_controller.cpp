@@ -117,6 +117,8 @@ struct MainController::InterruptedUpdate {
 // What one update run holds from step to step.
 struct MainController::UpdateRun {
   bool ok = true;
+  // The radio's identity was read at the start.
+  bool identified = false;
   bool cancelled = false;
   bool keep = false;
   bool keypadUpdated = false;
@@ -425,6 +427,7 @@ void MainController::beginUpdate(UpdateRun& run) {
 // The radio, and from its versions and the package's the plan of the whole update.
 void MainController::identifyForUpdate(UpdateRun& run) {
   run.ok = connectAndIdentify(true, run.outcome);
+  run.identified = radio().identityValid;
   run.tool = readToolVersions(config_, modelNumberText());
   run.radio = readRadioVersions(radio());
   run.plan = planUpdate(run.tool, run.radio);
@@ -774,6 +777,9 @@ void MainController::runProgramCommand(UpdateRun& run) {
   if (!program_.backupProblem().empty()) {
     // Nothing was erased; the user can make room or fix the folder and try again.
     run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupProblem().c_str());
+    run.outcome.unwritableFolder = program_.backupFolder;
+  } else if (!program_.journalNotWritten().empty()) {
+    run.outcome.unwritableFolder = program_.journalNotWritten();
   }
   removeErrors(ErrorCategory::OK);
   run.ok = false;
@@ -795,7 +801,8 @@ void MainController::reportUpdate(UpdateRun& run) {
     finish(ActionOutcome{std::string(), 0, true});
   } else {
     UpdateRecord& record = run.record;
-    record.model = modelNumberText();
+    // A radio that never told its model has none: not the zeros of an empty record.
+    record.model = run.identified ? modelNumberText() : std::string();
     const RadioVersions after = readRadioVersions(radio());
     record.serialAfter = after.serial;
     record.firmwareAfter = after.firmware;
@@ -809,7 +816,8 @@ void MainController::reportUpdate(UpdateRun& run) {
       if (!reportToConsole(run.ok)) {
         view_.showMessage(kConsoleUnreachable, kStyleInformation);
       }
-    } else if (run.outcome.style == kStyleError && !record.backupFile.empty()) {
+    } else if (run.outcome.style == kStyleError && !record.backupFile.empty() &&
+               program_.radioChanged()) {
       view_.showUpdateFailure(run.outcome.text, run.outcome.style, record.backupFile);
     } else {
       view_.showMessage(run.outcome.text, run.outcome.style);

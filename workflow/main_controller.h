@@ -36,6 +36,10 @@ struct ActionOutcome {
   std::string cause;
   // A failed update left the radio's update unfinished: running it again completes it.
   bool unfinished = false;
+  // A file the update must write before it erases anything (the personality backup, the
+  // journal entry) could not be written into this folder: the disk is full, or the folder is
+  // read-only or not the user's. Nothing on the radio was changed.
+  std::filesystem::path unwritableFolder;
   bool succeeded() const { return !cancelled && style == kStyleInformation; }
 };
 
