@@ -187,6 +187,13 @@ exec {lockfd}<"$work/lock.out"
 read -r -t 10 -u "$lockfd" line || fail "flock did not take the port"
 expect_connect_failure "$work/machine" "The port [$pty] is in use by another program." -- \
   cli_on_cable --port "$pty"
+# The station says the same, not that no radio answers.
+status=0
+out=$(cli_on_cable --data-dir "$work/machine" station update --policy newer --port "$pty" \
+  --report "$work/busy.csv" 2>&1) || status=$?
+[ "$status" -eq 1 ] || fail "station on a busy port exits 1, not $status: $out"
+grep -qxF "$pty: failed: Failed to connect radio. (The port [$pty] is in use by another program.)" \
+  <<<"$out" || fail "station on a busy port: $out"
 kill "$lockpid"
 wait "$lockpid" 2>/dev/null || true
 # A user without the right to open the port: nobody, when the test runs as root.

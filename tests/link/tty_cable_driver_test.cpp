@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -306,6 +307,27 @@ TEST(TtyCableDriverErrors, OpenFailureHintsByErrno) {
   for (const auto& [error, hint] : cases) {
     EXPECT_EQ(TtyCableDriver::openFailureHintFor(error, path), hint) << std::strerror(error);
   }
+}
+
+// A port whose lock a running program holds is said to be in use by that program.
+TEST(TtyCableDriverErrors, ABusyPortNamesTheProgramThatHoldsItsLock) {
+  std::string pattern = (fs::temp_directory_path() / "orvik-lock-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const std::string port = (fs::path(pattern) / "port").string();
+  std::ofstream(port).flush();
+  const int fd = ::open(port.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  std::ifstream commFile("/proc/self/comm");
+  std::string name;
+  std::getline(commFile, name);
+  EXPECT_EQ(TtyCableDriver::openFailureHintFor(EBUSY, port),
+            "Error:the port [" + port + "] is in use by another program, " + name + " (process " +
+                std::to_string(::getpid()) + ").");
+  ::close(fd);
+  EXPECT_EQ(TtyCableDriver::openFailureHintFor(EBUSY, port),
+            "Error:the port [" + port + "] is in use by another program.");
+  fs::remove_all(pattern);
 }
 
 TEST(TtyCableDriverErrors, SystemErrorValuesTheListingRetriesLookAt) {

@@ -334,19 +334,57 @@ TEST_F(UpdateRunTest, DynRuleOutsideTheAddressMapFailsBeforeAnythingIsRead) {
   }
 }
 
-// A personality backup that cannot be saved is no fault of the package: the update failed, the
-// message says why, and nothing was erased.
-TEST_F(UpdateRunTest, BackupThatCannotBeSavedSaysWhyAndErasesNothing) {
+// A personality backup or a journal entry that cannot be written is no fault of the package
+// or the radio: the update failed, the message says why, nothing was erased, so nothing is to
+// be written back, and the terminal's next step is about the folder. A radio that never
+// answered leaves no model in the history.
+TEST_F(UpdateRunTest, AFileThatCannotBeWrittenBeforeTheEraseSaysWhyAndErasesNothing) {
+  struct Case {
+    const char* name;
+    std::function<std::filesystem::path(Bench&)> arrange;  // the folder that cannot be used
+    std::string result;
+  };
+  const std::vector<Case> cases = {
+      {"backup folder",
+       [](Bench& bench) {
+         std::ofstream(bench.folder.path() / "taken") << "x";
+         bench.controller.setBackupFolder(bench.folder.path() / "taken" / "backup");
+         return bench.folder.path() / "taken" / "backup";
+       },
+       std::string(testing::kUpdateFailed) +
+           "\nThe radio's personality could not be saved: Not a directory."},
+      {"journal folder",
+       [](Bench& bench) {
+         std::ofstream(bench.folder.path() / "taken") << "x";
+         bench.controller.setJournalFolder(bench.folder.path() / "taken" / "journal");
+         return bench.folder.path() / "taken" / "journal";
+       },
+       testing::kUpdateFailed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    const std::filesystem::path folder = c.arrange(bench);
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.results(), (Shownlist{{c.result, kStyleError}}));
+    EXPECT_EQ(bench.controller.lastOutcome().unwritableFolder, folder);
+    EXPECT_TRUE(bench.view.backupsShown.empty());
+    EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
+    EXPECT_FALSE(bench.firmwareProgrammed());
+  }
+}
+
+TEST_F(UpdateRunTest, ARadioThatNeverAnsweredHasNoModelInTheHistory) {
   Bench bench;
-  std::ofstream(bench.folder.path() / "taken") << "x";
-  bench.controller.setBackupFolder(bench.folder.path() / "taken" / "backup");
+  std::optional<UpdateRecord> recorded;
+  bench.controller.setUpdateObserver(
+      [&](const UpdateRecord& record, const ActionOutcome&) { recorded = record; });
+  bench.controller.onGetRadioInfo();  // a radio that answered: its model stays in the record
+  bench.radio.setFaultPlan(FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
   bench.controller.onUpdate();
-  EXPECT_EQ(bench.view.results(),
-            (Shownlist{{std::string(testing::kUpdateFailed) +
-                            "\nThe radio's personality could not be saved: Not a directory.",
-                        kStyleError}}));
-  EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
-  EXPECT_FALSE(bench.firmwareProgrammed());
+  ASSERT_TRUE(recorded);
+  EXPECT_EQ(bench.controller.lastOutcome().text, testing::kRadioSilent);
+  EXPECT_EQ(recorded->model, "");
 }
 
 // Writing a saved personality back asks first, as the window always did; No writes nothing.
