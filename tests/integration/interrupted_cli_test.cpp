@@ -229,5 +229,46 @@ TEST_F(InterruptedCliTest, AnEndSignalWaitsForTheNextSafePointOnlyWhileFlashing)
   }
 }
 
+// Ctrl-C, SIGTERM and SIGHUP while a personality is being written back do not leave the radio
+// with part of it: the tool says so and the restore runs to its end.
+TEST_F(InterruptedCliTest, AnEndSignalWhileThePersonalityIsWrittenBackLetsTheRestoreFinish) {
+  SimRadio radio;
+  PtyRadioServer server(radio);
+  ASSERT_TRUE(server.open()) << server.error();
+  std::jthread serving([&server](std::stop_token stop) { server.serve(stop); });
+  const Bytes dyn = radio.memoryBytes(kDynAddress, kDynSize);
+  const int updated = runCli(server.slavePath(), {"update", "--yes"}, "update.txt");
+  ASSERT_TRUE(WIFEXITED(updated) && WEXITSTATUS(updated) == 0)
+      << readText(temp.path() / "update.txt");
+  const std::string backup =
+      std::filesystem::directory_iterator(machine() / "backup")->path().string();
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(number);
+    int seen = 0;
+    radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
+      if (request.kind == RequestKind::MemWrite && ++seen == 2) {
+        const pid_t pid = running.load();
+        if (pid > 0) {
+          kill(pid, number);
+        }
+      }
+    });
+    const int status =
+        runCli(server.slavePath(), {"restore-personality", backup, "--yes"}, "restore.txt");
+    radio.setRequestObserver(nullptr);
+    const std::string said = readText(temp.path() / "restore.txt");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+    EXPECT_NE(said.find("Stopping now would leave the radio with part of its personality; the "
+                        "restore ends first.\n"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(radio.memoryBytes(kDynAddress, kDynSize), dyn);
+    EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+    EXPECT_EQ(radio.protectionMode(), 0x0840);
+  }
+  serving.request_stop();
+  serving.join();
+}
+
 }  // namespace
 }  // namespace orvik::testing
