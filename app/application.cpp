@@ -194,7 +194,14 @@ bool Application::LoadSettings() {
     // A path in the line may hold a "%", so the line is written as it stands.
     errorLog().logText(first);
     removeErrors(ErrorCategory::OK);
-    showFileProblem(settingsProblem(first));
+    std::error_code ec;
+    if (config_.loadedPath != setupPath().string() && !std::filesystem::exists(configPath(), ec)) {
+      // Nothing to re-install: the dealer's package was never put there (an installation
+      // comes without one).
+      view_.showMessage(noPackageText(), StartupView::kErrorStyle);
+    } else {
+      showFileProblem(settingsProblem(first));
+    }
     return false;
   }
   if (!sameIgnoringCase(config_.regionName, kToolRegionCode)) {
@@ -205,6 +212,22 @@ bool Application::LoadSettings() {
     return false;
   }
   return true;
+}
+
+std::string Application::noPackageText() const {
+  const std::string folder = packageDir_.string();
+  const bool named = options_.packageDir && !options_.packageDir->empty();
+  return (named ? "No update package in " + folder +
+                      ": its config.xml is missing.\n"
+                      "Name the folder that holds the update package from your dealer with "
+                      "--package DIR.\n"
+                : "No update package is installed: " + folder +
+                      " holds no config.xml.\n"
+                      "Copy the update package from your dealer (config.xml and its files) "
+                      "into " +
+                      folder + ", or name its folder with --package DIR.\n") +
+         "To try the tool on a simulated radio, start it with --simulate (on the desktop: " +
+         kSimulatedEntryName + ").";
 }
 
 void Application::showFileProblem(const std::string& problem) {

@@ -23,6 +23,8 @@ inline constexpr const char* kPackageFolder = "data";
 // The demo package of the simulated radio lies apart, so that a real radio is never offered it.
 inline constexpr const char* kDemoPackageFolder = "demo";
 inline constexpr const char* kConfigFileName = "config.xml";
+// The name of the desktop entry that starts the window on the simulated radio.
+inline constexpr const char* kSimulatedEntryName = "Orvik Update Tool (simulated radio)";
 inline constexpr const char* kSetupFileName = "setup.dat";
 // The demo package's key (built with the tool, its secret half never installed), trusted for
 // the demo package alone.
@@ -117,6 +119,9 @@ class Application {
 
  private:
   // Which file stopped LoadSettings and where it was looked for, for the user.
+  // What a start without any update package says: where the dealer's package goes, and how to
+  // try the tool on the simulated radio.
+  std::string noPackageText() const;
   std::string settingsProblem(const std::string& firstError) const;
   // Reads the package once against the trusted keys; a verified package's bytes are the ones
   // the configuration and the update then use.

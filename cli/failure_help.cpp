@@ -12,11 +12,17 @@ void printFailureHelp(const ActionOutcome& outcome, std::uint64_t logLinesBefore
     if (!outcome.cause.empty()) {
       err << "Cause: " << printableLines(outcome.cause) << '\n';
     }
-    err << (outcome.unfinished
-                ? "Next: keep the radio switched on and on the cable, then run orvik-cli update "
-                  "again; it completes the update.\n"
-                : "Next: check that the radio is switched on and the cable is plugged in, then "
-                  "run orvik-cli update again.\n");
+    if (!outcome.unwritableFolder.empty()) {
+      err << "Next: free space on the disk that holds " << outcome.unwritableFolder.string()
+          << ", or make that folder writable for this user, then run orvik-cli update again; "
+             "the radio was not changed.\n";
+    } else {
+      err << (outcome.unfinished
+                  ? "Next: keep the radio switched on and on the cable, then run orvik-cli "
+                    "update again; it completes the update.\n"
+                  : "Next: check that the radio is switched on and the cable is plugged in, "
+                    "then run orvik-cli update again.\n");
+    }
   }
   // Only a log that holds something about this action is worth sending the user to.
   if (errorLog().linesWritten() != logLinesBefore) {

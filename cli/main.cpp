@@ -37,10 +37,6 @@ namespace {
 
 std::atomic<bool> stopRequested{false};
 
-extern "C" void onStopSignal(int) {
-  stopRequested = true;
-}
-
 struct Labelled {
   const char* label;
   const std::string* value;
@@ -214,13 +210,15 @@ int serve(MainController& controller, const std::filesystem::path& socket) {
     std::cerr << server.error() << '\n';
     return kExitRadioFailure;
   }
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
+  // An update under way when the station is told to end stops at its next safe point, and
+  // its result is recorded before the station ends.
+  stopAtSafePointOnInterrupt(controller.programCommand(), stopRequested);
   std::cerr << "Listening on " << socket.string() << '\n' << std::flush;
   while (!stopRequested) {
     currentThreadQueue().waitForMessage(std::chrono::milliseconds(200));
     currentThreadQueue().processPending();
   }
+  std::cerr << "Stopped.\n";
   controller.setConsoleChannel(nullptr);
   server.stop();
   return kExitOk;
@@ -459,9 +457,13 @@ int main(int argc, char** argv) {
 
   RadioManager& manager = application.radioManager();
   if (stationWorker->parsed()) {
-    StationLink link(STDOUT_FILENO, STDIN_FILENO);
+    static std::atomic<bool> workerStop{false};
+    StationLink link(STDOUT_FILENO, STDIN_FILENO, &workerStop);
     StationWorkerView workerView(link);
     MainController controller(manager, application.task(), application.config(), workerView);
+    // Told to end by itself (a service manager ends every process of the station), a worker
+    // ends as a station that said stop: its update stops at the next safe point.
+    stopAtSafePointOnInterrupt(controller.programCommand(), workerStop);
     wireController(controller, application, std::cerr);
     controller.initialize();
     return runStationWorker(controller, manager, workerView, link, {workerCable, workerWatch},
@@ -539,6 +541,7 @@ int main(int argc, char** argv) {
     view.setTypedSerialNumber(newSerial);
     controller.onUpdateSerialNumber();
   } else if (restore->parsed()) {
+    guardRestoreAgainstInterrupt(controller.restoreCommand(), viewOptions.progressBar);
     controller.onRestorePersonality(backupFile);
   } else {
     controller.onGetRadioInfo();

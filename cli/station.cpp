@@ -494,9 +494,16 @@ void Station::onResult(Worker& worker, const EventFields& fields) {
     radio.codeplugAfter = radio.codeplugBefore;
   } else if (kind == station_result::kFailed) {
     radio.result = station_result::kFailed;
-    radio.cause = firstLine(eventField(fields, "text"));
+    const std::string text = eventField(fields, "text");
+    radio.cause = firstLine(text);
+    // Below its first line the result says why, where it knows (a port in use by another
+    // program, a radio that did not answer).
+    const std::string reason =
+        firstLine(text.substr(std::min(text.size(), radio.cause.size() + 1)));
     if (!errors.empty() && errors != "OK") {
       radio.cause += " (" + firstLine(errors) + ")";
+    } else if (!reason.empty()) {
+      radio.cause += " (" + reason + ")";
     } else if (radio.serial.empty()) {
       // Nothing answered: say where to look.
       std::error_code ignored;
@@ -816,7 +823,7 @@ int Station::exitStatus() const {
   return declined_ ? kExitDeclined : kExitOk;
 }
 
-// Ctrl-C and SIGTERM ask the station to stop, and a worker that has ended no longer reads,
+// Ctrl-C, SIGTERM and SIGHUP ask the station to stop, and a worker that has ended no longer reads,
 // while the station runs.
 class StationSignals {
  public:
@@ -827,6 +834,8 @@ class StationSignals {
     stop.sa_flags = 0;  // no restart: poll must return to see the request
     sigaction(SIGINT, &stop, &oldInt_);
     sigaction(SIGTERM, &stop, &oldTerm_);
+    // The terminal that went away: the updates under way still end well and are reported.
+    sigaction(SIGHUP, &stop, &oldHup_);
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
@@ -835,6 +844,7 @@ class StationSignals {
   ~StationSignals() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGHUP, &oldHup_, nullptr);
     sigaction(SIGPIPE, &oldPipe_, nullptr);
   }
   StationSignals(const StationSignals&) = delete;
@@ -843,6 +853,7 @@ class StationSignals {
  private:
   struct sigaction oldInt_ {};
   struct sigaction oldTerm_ {};
+  struct sigaction oldHup_ {};
   struct sigaction oldPipe_ {};
 };
 

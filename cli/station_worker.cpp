@@ -19,6 +19,8 @@ namespace {
 
 // How often a watching worker asks the cable whether a radio answers.
 constexpr std::chrono::milliseconds kWatchInterval{1000};
+// How often a wait for the station looks whether a signal asked the worker to end.
+constexpr std::chrono::milliseconds kSignalLook{200};
 
 // The serial number of the radio that answers on the cable now; nothing when none answers.
 // Only the identity is read; the error text it leaves is dropped, as the next update starts
@@ -65,7 +67,8 @@ void StationLink::send(const std::string& line) {
 std::optional<std::string> StationLink::answer(std::optional<std::chrono::milliseconds> timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout.value_or(kWatchInterval);
   for (;;) {
-    if (stopped_) {
+    if (stopped()) {
+      stopped_ = true;
       return std::string(kAnswerStop);
     }
     const std::size_t end = buffer_.find('\n');
@@ -85,6 +88,10 @@ std::optional<std::string> StationLink::answer(std::optional<std::chrono::millis
         return std::nullopt;
       }
       wait = static_cast<int>(left.count());
+    }
+    if (interrupted_ != nullptr && (wait < 0 || wait > kSignalLook.count())) {
+      // A signal that came just before poll began would not cut its wait short.
+      wait = static_cast<int>(kSignalLook.count());
     }
     pollfd entry{answerFd_, POLLIN, 0};
     const int ready = ::poll(&entry, 1, wait);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -20,18 +21,23 @@ struct UpdateRecord;
 // without harm: an update under way runs to its end.
 class StationLink {
  public:
-  StationLink(int eventFd, int answerFd) : eventFd_(eventFd), answerFd_(answerFd) {}
+  // interrupted, when given, is set by a signal that ends the worker: it reads as a stop.
+  StationLink(int eventFd, int answerFd, const std::atomic<bool>* interrupted = nullptr)
+      : eventFd_(eventFd), answerFd_(answerFd), interrupted_(interrupted) {}
 
   // One event line; from any thread.
   void send(const std::string& line);
   // The next answer, waiting up to the timeout (for ever without one); nothing when none came
   // in time. After a stop, or once the station is gone, it is kAnswerStop.
   std::optional<std::string> answer(std::optional<std::chrono::milliseconds> timeout);
-  bool stopped() const { return stopped_; }
+  bool stopped() const { return stopped_ || interrupted(); }
 
  private:
+  bool interrupted() const { return interrupted_ != nullptr && interrupted_->load(); }
+
   int eventFd_;
   int answerFd_;
+  const std::atomic<bool>* interrupted_;
   std::mutex sendMutex_;
   std::string buffer_;
   bool stopped_ = false;

@@ -343,6 +343,9 @@ bool CmdProgram::execute() {
   loadPackage();
   backupPersonality();
   saveBackupFile();
+  // A stop asked for before anything is erased ends the run with the radio as it was, and
+  // without a journal entry that would call it unfinished.
+  stopAtSafePoint();
   startJournal();
   // From the first erase to the last piece of the default block, the program must not be
   // ended; a stop is taken only where the radio holds whole firmware.
@@ -363,13 +366,16 @@ bool CmdProgram::execute() {
 
 void CmdProgram::start() {
   resultFlag = true;
-  stopRequested_.store(false);
+  // A stop asked for before the run began holds (a signal between the question and the
+  // start); the previous run's was dropped at its end.
   backupFile_.clear();
   backupProblem_.clear();
   personalityChangedSince_ = false;
   journalProblems_.clear();
   journalLeftUnfinished_ = false;
   journalNotStarted_ = false;
+  journalNotWritten_.clear();
+  radioChanged_ = resume_.has_value();
   run_ = std::make_unique<Run>();
   run_->resume = std::exchange(resume_, std::nullopt);
   run_->overwriteDecided = std::exchange(overwriteDecided, false);
@@ -702,6 +708,7 @@ void CmdProgram::startJournal() {
     // Nothing is erased without a record from which an interruption can be made good.
     noteJournalProblem(reason);
     journalNotStarted_ = true;
+    journalNotWritten_ = journalFolder;
     fail(Failure::JournalNotWritten, {reason});
     return;
   }
@@ -738,6 +745,7 @@ void CmdProgram::eraseFirmwareRegion() {
     run_->stepText = "Update FW.";
   }
   if (succeeding()) {
+    radioChanged_ = true;
     // Also without firmware: the radio expects the firmware stage's mode before the rest.
     const std::uint16_t mode = run_->layout().firmwareMode;
     const int result = radioInfo->engine().setProtectionMode(mode, run_->opcode, run_->data());

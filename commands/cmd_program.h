@@ -144,8 +144,9 @@ class CmdProgram : public Command {
 
   bool execute() override;
 
-  // Ctrl-C: asks the running update to stop at its next safe point, where the radio holds
-  // whole firmware; the run then fails as a failed update does. Safe in a signal handler.
+  // Ctrl-C: asks the running update (or the next, when none runs) to stop at its next safe
+  // point: before the first erase, or where the radio holds whole firmware; the run then fails
+  // as a failed update does. Safe in a signal handler.
   void requestStop() { stopRequested_.store(true); }
   // True while the radio is being erased or programmed: stopping the program now would leave
   // the radio without firmware. Safe in a signal handler.
@@ -172,6 +173,12 @@ class CmdProgram : public Command {
   const std::filesystem::path& backupFile() const { return backupFile_; }
   // Why the last run could not save the personality backup; empty when nothing stopped it.
   const std::string& backupProblem() const { return backupProblem_; }
+  // The journal folder, when the last run could not record itself there (so nothing was
+  // erased); empty otherwise.
+  const std::filesystem::path& journalNotWritten() const { return journalNotWritten_; }
+  // The radio may hold less than before the last run: it began to erase, or it completed an
+  // update that had. Only then is writing the personality back worth advising.
+  bool radioChanged() const { return radioChanged_; }
 
   // Completes an interrupted update from its journal entry for the next run: the personality
   // is written back from the entry's backup, taken before that update's first erase, instead
@@ -266,6 +273,8 @@ class CmdProgram : public Command {
   std::vector<std::string> journalProblems_;
   bool journalLeftUnfinished_ = false;
   bool journalNotStarted_ = false;
+  std::filesystem::path journalNotWritten_;
+  bool radioChanged_ = false;
   // One container reader for every load; its buffer is reused between runs.
   KxkFile file_;
   std::unique_ptr<Run> run_;

@@ -94,7 +94,17 @@ bool CmdRestorePersonality::execute() {
   const unsigned half = progressSpan / 2;
   unsigned phaseBase = progressBase;
   unsigned phaseSpan = half;
+  // From the first block written to the re-protection the program must not be ended.
+  struct Writing {
+    std::atomic<bool>& flag;
+    explicit Writing(std::atomic<bool>& on) : flag(on) { flag.store(true); }
+    ~Writing() { flag.store(false); }
+    Writing(const Writing&) = delete;
+    Writing& operator=(const Writing&) = delete;
+  };
+  std::optional<Writing> writing;
   if (resultFlag) {
+    writing.emplace(writing_);
     PersonalityPhases::Hooks hooks;
     hooks.progress = [&](unsigned done, unsigned total) {
       sendProgress(scaledProgress(done, total, phaseSpan, phaseBase));
@@ -116,6 +126,7 @@ bool CmdRestorePersonality::execute() {
   if (resultFlag) {
     reprotectRadio(radioInfo->engine(), dataBuffer, std::nullopt, fail);
   }
+  writing.reset();
 
   sendProgress(progressBase + progressSpan);
   if (radioInfo != nullptr) {

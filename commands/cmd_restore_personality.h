@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -24,10 +25,14 @@ class CmdRestorePersonality : public Command {
   // The package's address map that places the radio's DYN block.
   bool setAddressMapFile(const std::filesystem::path& path);
   const std::filesystem::path& addressMapFile() const { return addressMapFile_; }
+  // True while the personality is being written: ending the program now would leave the radio
+  // with part of it. Safe in a signal handler.
+  bool writing() const { return writing_.load(); }
 
  private:
   std::filesystem::path backupFile_;
   std::filesystem::path addressMapFile_;
+  std::atomic<bool> writing_{false};
 };
 
 }  // namespace orvik

@@ -27,6 +27,13 @@ std::size_t copyItem(std::span<const std::uint8_t> answer, int result,
   return n;
 }
 
+// Opcodes under which the radio answers requests other than an identity query: met in an
+// identity read, they are the answer to an earlier request.
+bool answersAnotherRequest(std::uint8_t opcode) {
+  return opcode == TOVR::kMemoryRead || opcode == 0x85 || opcode == TOVR::kMemoryWritten ||
+         opcode == TOVR::kFlashAccepted || opcode == TOVR::kContactAnswered;
+}
+
 }  // namespace
 
 RadioInfo::RadioInfo(CableDriver& driver, Clock& clock) : port_(driver, clock), engine_(port_) {}
@@ -60,6 +67,10 @@ bool RadioInfo::openCable(int index) {
     port_.close();
     return false;
   }
+  // A radio may still be answering the last request of a program that ended a moment ago
+  // (killed in the middle of an update): that answer must not be taken for the probe's or
+  // the identity's.
+  waitForQuietLine(kQuietInterval);
   // Only the engine's echo setting matters here; the caller decides what to tell the user.
   engine_.probeCableMode();
   port_.setBaudRate(TOVR::kLinkBaudRate);
@@ -68,18 +79,28 @@ bool RadioInfo::openCable(int index) {
   return true;
 }
 
+void RadioInfo::waitForQuietLine(std::chrono::milliseconds quiet) {
+  port_.waitForQuietLine(quiet, kQuietBound);
+}
+
 bool RadioInfo::readIdentity() {
   identityValid = connected;
+  outOfStep_ = false;
   if (!connected) {
     return false;
   }
   std::array<std::uint8_t, kAnswerSize> answer{};
   std::uint8_t opcode = 0;
   // One item; a fresh answer buffer each time, so that a short answer cannot pass off the
-  // rest of an earlier one as its own.
+  // rest of an earlier one as its own. An answer to another request counts as none.
   const auto query = [&](std::uint8_t item) {
     answer.fill(0);
-    return engine_.statusQuery(item, opcode, answer);
+    const int result = engine_.statusQuery(item, opcode, answer);
+    if (result >= 0 && answersAnotherRequest(opcode)) {
+      outOfStep_ = true;
+      return -1;
+    }
+    return result;
   };
 
   // An answer shorter than the item's two leading bytes carries no data and stores nothing.
@@ -119,7 +140,10 @@ bool RadioInfo::readIdentity() {
 
   answer.fill(0);
   result = engine_.softpotRead(opcode, answer);
-  if (result <= 0) {
+  if (result > 0 && opcode != TOVR::kParameterRead) {
+    outOfStep_ = true;
+  }
+  if (result <= 0 || outOfStep_) {
     return identityValid = false;
   }
   if (hasData(result)) {

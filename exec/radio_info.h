@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -47,8 +48,26 @@ class RadioInfo {
   // Closes the cable (when open) and clears the connection flags; true when nothing was open
   // or the close succeeded.
   bool closeCable();
-  // Reads every identity item in order; the first that fails ends the read.
+  // Reads every identity item in order; the first that fails ends the read. An item answered
+  // under the opcode of another request's answer (the radio still answering an earlier
+  // request) fails the read too, and answersOutOfStep says so.
   bool readIdentity();
+  bool answersOutOfStep() const { return outOfStep_; }
+  // Waits, bounded, until nothing has arrived for the quiet interval, then purges the line:
+  // the radio has said all it had to say.
+  void waitForQuietLine(std::chrono::milliseconds quiet);
+
+  // At connect: a few byte-times at the probe's rate plus the longest the radio may take to
+  // begin an identity answer.
+  static constexpr std::chrono::milliseconds kQuietInterval{110};
+  // After an identity read that got no answer or answers out of step: the radio may still be
+  // taking in the longest request (4109 bytes at 57600 baud, 714 ms) that a program which
+  // ended had handed over, and then take as long as a flash command's answer may take
+  // (600 ms) before it answers; the line is silent all that while.
+  static constexpr std::chrono::milliseconds kBusyRadioQuiet{1400};
+  // A line that never falls quiet is given up on after this; the probe and the identity
+  // read then tell what is wrong.
+  static constexpr std::chrono::milliseconds kQuietBound{4000};
 
   // Display texts; no text where the bytes do not make one.
   static std::optional<std::string> serialText(std::span<const std::uint8_t> bytes);
@@ -87,6 +106,7 @@ class RadioInfo {
   TOVR engine_;
   Flash flash_;
   Cpg cpg_;
+  bool outOfStep_ = false;
 };
 
 }  // namespace orvik

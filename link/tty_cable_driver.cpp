@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,8 +18,11 @@
 #include <charconv>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "base/text.h"
 
@@ -166,6 +170,49 @@ void copyDescription(std::string_view text, CableDescription& description) {
   std::copy_n(text.data(), length, description.data());
 }
 
+// The program that holds the lock on the port, as "name (process N)"; empty when no program
+// of this machine holds one that the system lists (another user's exclusive open does not
+// show there).
+std::string portLockHolder(const std::string& path) {
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0) {
+    return {};
+  }
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    // "1: FLOCK  ADVISORY  WRITE 4242 00:19:4 0 EOF": the pid, then the file as major:minor
+    // (hexadecimal) and inode.
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, file;
+    long pid = 0;
+    if (!(fields >> number >> kind >> mode >> access >> pid >> file) || pid <= 0) {
+      continue;
+    }
+    unsigned major = 0, minor = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%lu", &major, &minor, &inode) != 3 ||
+        inode != node.st_ino || major != ::major(node.st_dev) || minor != ::minor(node.st_dev)) {
+      continue;
+    }
+    // The lock stays with the open port when the program that took it has ended (a shell's
+    // flock): then the holder is not known.
+    std::ifstream commFile("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    if (!std::getline(commFile, name) || name.empty()) {
+      return {};
+    }
+    // A process names itself: only plain characters are shown.
+    for (char& c : name) {
+      if (c < 0x20 || c > 0x7E) {
+        c = '?';
+      }
+    }
+    return (name.empty() ? std::string("a program") : name) + " (process " + std::to_string(pid) +
+           ")";
+  }
+  return {};
+}
+
 }  // namespace
 
 struct TtyCableDriver::Port {
@@ -221,6 +268,10 @@ std::string TtyCableDriver::openFailureHintFor(int error, const std::string& pat
           path.c_str());
     case EBUSY:
     case EWOULDBLOCK:
+      if (const std::string holder = portLockHolder(path); !holder.empty()) {
+        return formatText("Error:the port [%s] is in use by another program, %s.", path.c_str(),
+                          holder.c_str());
+      }
       return formatText("Error:the port [%s] is in use by another program.", path.c_str());
     case ENOENT:
     case ENODEV:

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
 
 #include "errors/error_text.h"
 
@@ -186,6 +187,28 @@ bool USBSerial::purge(std::uint32_t mask) {
     return false;
   }
   return true;
+}
+
+bool USBSerial::waitForQuietLine(std::chrono::milliseconds quiet, std::chrono::milliseconds bound) {
+  if (handle_.load() == nullptr) {
+    return false;
+  }
+  const std::uint32_t savedRead = readTimeout_;
+  const std::uint32_t savedWrite = writeTimeout_;
+  setTimeouts(static_cast<std::uint32_t>(quiet.count()), savedWrite);
+  const auto start = clock_.now();
+  bool fellQuiet = false;
+  std::array<std::uint8_t, 256> dropped{};
+  while (usable() && clock_.now() - start < bound) {
+    // One read lasts until its buffer is full or a whole read time-out brought nothing new.
+    if (read(dropped.data(), static_cast<std::uint32_t>(dropped.size())) < dropped.size()) {
+      fellQuiet = true;
+      break;
+    }
+  }
+  purge(FT_PURGE_RX | FT_PURGE_TX);
+  setTimeouts(savedRead, savedWrite);
+  return fellQuiet;
 }
 
 std::uint32_t USBSerial::read(std::uint8_t* buffer, std::uint32_t count) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -40,6 +41,11 @@ class USBSerial {
   bool setTimeouts(std::uint32_t readMs, std::uint32_t writeMs);
   // Purges the driver's queues; a failure appends its line and the caller goes on.
   bool purge(std::uint32_t mask);
+  // Reads and drops what arrives until nothing has arrived for the quiet interval, or until
+  // the bound has passed, then purges both queues: a radio may still be answering a request of
+  // a program that ended. The time-outs are put back as they were. True when the line fell
+  // quiet within the bound.
+  bool waitForQuietLine(std::chrono::milliseconds quiet, std::chrono::milliseconds bound);
 
   // The link starts no exchange on a port that is closed or whose last driver call failed.
   bool usable() const { return handle_.load() != nullptr && lastStatus_.load() == FT_OK; }

@@ -24,7 +24,10 @@ dpkg -x "$deb" "$root"
 tool=/opt/orvik-update-tool
 
 echo "-- desktop-file-validate, appstreamcli validate"
-desktop-file-validate "$root/usr/share/applications/orvik-update.desktop"
+desktop-file-validate "$root/usr/share/applications/orvik-update.desktop" \
+  "$root/usr/share/applications/orvik-update-simulated.desktop"
+grep -qx "Exec=orvik-update --simulate" "$root/usr/share/applications/orvik-update-simulated.desktop" ||
+  fail "the simulated radio's desktop entry does not start orvik-update --simulate"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
 
 echo "-- lintian"
@@ -107,6 +110,11 @@ else
   [ "$status" -eq 1 ] || fail "a real run without a package exits 1, not $status"
   grep -qF "$root$tool/data/config.xml" "$machine/log/err.log" ||
     fail "a real run did not look for data/config.xml: $(cat "$machine/log/err.log")"
+  # A new user is told where the package goes and how to try the simulated radio, not to
+  # re-install.
+  grep -qF "No update package is installed: $root$tool/data holds no config.xml." "$scratch/out" ||
+    fail "a real run without a package says: $(cat "$scratch/out")"
+  ! grep -q "re-install" "$scratch/out" || fail "a real run without a package says re-install"
   echo "data/ is empty; a real run looks for its package there and finds none"
 fi
 echo "-- the trusted keys"

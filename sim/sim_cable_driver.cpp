@@ -51,6 +51,28 @@ void SimCableDriver::sendToPc(std::span<const std::uint8_t> bytes, Nanoseconds r
   toPcFree_ = due;
 }
 
+void SimCableDriver::sendFromEndedProgram(std::span<const std::uint8_t> bytes, std::uint32_t baud) {
+  std::lock_guard lock(mutex_);
+  const Nanoseconds perByte =
+      latency_ && baud != 0 ? Nanoseconds(kBitsPerByte * 1'000'000'000 / baud) : Nanoseconds(0);
+  const Nanoseconds start = std::max(now(), toRadioFree_);
+  const Nanoseconds sent = start + perByte * static_cast<std::int64_t>(bytes.size());
+  toRadioFree_ = sent;
+  radio_.receive(bytes, baud);
+  collectAnswers(sent + latency_.value_or(std::chrono::microseconds(0)));
+}
+
+void SimCableDriver::dropArrived() {
+  if (!latency_) {
+    rx_.clear();
+    return;
+  }
+  const Nanoseconds time = now();
+  while (!rx_.empty() && rx_.front().due <= time) {
+    rx_.pop_front();
+  }
+}
+
 void SimCableDriver::setDevices(std::vector<Device> devices) {
   std::lock_guard lock(mutex_);
   devices_ = std::move(devices);
@@ -194,7 +216,7 @@ FT_STATUS SimCableDriver::open(int index, FT_HANDLE& handle) {
   staleHandle_ = false;
   openIndex_ = index;
   baud_ = kPowerOnBaud;
-  rx_.clear();
+  dropArrived();
   handle = &handleToken_;
   return FT_OK;
 }
@@ -219,7 +241,7 @@ FT_STATUS SimCableDriver::close(FT_HANDLE handle) {
     return status;
   }
   open_ = false;
-  rx_.clear();
+  dropArrived();
   return FT_OK;
 }
 

@@ -39,6 +39,10 @@ class SimCableDriver : public CableDriver {
   // once the request's last byte has arrived plus the latency, and the answer's bytes arrive
   // one after another at the same rate.
   void keepLineTime(std::chrono::microseconds latency);
+  // Bytes that a program handed over just before it ended: they still leave at the rate
+  // given, from now on, whether the port is closed or opened again. With line time kept, what
+  // the radio answers arrives when it would, also after the next program opened the port.
+  void sendFromEndedProgram(std::span<const std::uint8_t> bytes, std::uint32_t baud);
   // The cable vanishes (as after a Disconnect fault) or comes back, closed.
   void disconnect();
   void reconnect();
@@ -88,6 +92,9 @@ class SimCableDriver : public CableDriver {
     Nanoseconds due;
   };
 
+  // What has arrived while nobody listened is gone; with line time kept, bytes still on the
+  // line arrive later.
+  void dropArrived();
   // FT_OK when the handle is the open cable's, else the status the call returns.
   FT_STATUS check(FT_HANDLE handle) const;
   // Puts the radio's answers on the line towards the PC, starting when they are ready.

@@ -15,6 +15,7 @@
 #include "frontend/radio_session.h"
 #include "ui/about_dialog.h"
 #include "ui/artwork.h"
+#include "ui/end_signals.h"
 #include "ui/main_window.h"
 #include "ui/qt_arguments.h"
 #include "ui/qt_message_pump.h"
@@ -152,6 +153,32 @@ int main(int argc, char** argv) {
   QObject::connect(&qt, &QGuiApplication::lastWindowClosed, [&] {
     controller.setConsoleChannel(nullptr);
     console.stop();
+  });
+  // Told to end (SIGTERM at a log-out or shutdown, SIGHUP, Ctrl-C in the terminal that
+  // started it), the window does not die in the middle of an update: the update stops at its
+  // next safe point (before its first erase, or once the firmware is whole), its result is
+  // shown and recorded, and then the window closes.
+  bool endRequested = false;
+  QTimer closeWhenIdle;
+  closeWhenIdle.setInterval(200);
+  QObject::connect(&closeWhenIdle, &QTimer::timeout, [&] {
+    if (controller.requestExit()) {
+      closeWhenIdle.stop();
+      window.close();
+    }
+  });
+  const EndSignals endSignals([&] {
+    if (controller.requestExit()) {
+      window.close();
+      return;
+    }
+    if (!endRequested) {
+      endRequested = true;
+      controller.programCommand().requestStop();
+      std::cerr << "Asked to end: the update stops at its next safe point, then the window "
+                   "closes.\n";
+      closeWhenIdle.start();
+    }
   });
   // In the middle of the screen, also where no window manager places it.
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {

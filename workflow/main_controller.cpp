@@ -16,6 +16,11 @@ constexpr const char* kConsoleUnreachable = "Failed to connect to console.";
 constexpr const char* kFailurePrefix = "Error:";
 constexpr const char* kRadioSilent =
     "The radio did not answer. Check that it is switched on and attached to the cable.";
+constexpr const char* kAnswersOutOfStep =
+    "The radio's answers did not match the requests; it may still be busy with what an "
+    "earlier run asked of it. Wait a few seconds, then try again.";
+// Identity reads before the tool tells what it found.
+constexpr int kIdentityReads = 3;
 constexpr const char* kTestModeQuestion =
     "Update flash tool is entering test mode, \t\r\ndo you want to continue?";
 constexpr const char* kTestModeTitle = " [Test mode]";
@@ -148,6 +153,8 @@ struct MainController::InterruptedUpdate {
 // What one update run holds from step to step.
 struct MainController::UpdateRun {
   bool ok = true;
+  // The radio's identity was read at the start.
+  bool identified = false;
   bool cancelled = false;
   bool keep = false;
   bool keypadUpdated = false;
@@ -264,6 +271,13 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
   if (port.isOpen()) {
     port.setBaudRate(TOVR::kProbeBaudRate);
     mode = radio().engine().probeCableMode();
+    if (mode == TOVR::kProbeUndecided) {
+      // Bytes that were neither silence nor the echo may be a radio's late answer to an
+      // earlier request: once the line is quiet the probe tells.
+      radio().waitForQuietLine(RadioInfo::kBusyRadioQuiet);
+      removeErrors(ErrorCategory::PROT);
+      mode = radio().engine().probeCableMode();
+    }
     port.setBaudRate(TOVR::kLinkBaudRate);
   }
   if (mode == TOVR::kProbeEcho) {
@@ -274,13 +288,57 @@ bool MainController::connectAndIdentify(bool forUpdate, ActionOutcome& outcome) 
   if (mode == TOVR::kProbeUndecided) {
     return failWith(StringId::CableUnsupported, kStyleError);
   }
-  if (!radio().readIdentity()) {
-    return identityNotRead(outcome);
+  const Identity identity = readIdentityInStep();
+  return identity == Identity::Supported || identityFailed(identity, outcome);
+}
+
+MainController::Identity MainController::readIdentityInStep() {
+  std::optional<std::array<std::uint8_t, RadioInfo::kModelSize>> previousModel;
+  bool previousSilent = false;
+  for (int read = 1;; ++read) {
+    const bool inStep = radio().readIdentity();
+    const bool outOfStep = radio().answersOutOfStep();
+    if (inStep && config_.HasModel(modelNumberText())) {
+      return Identity::Supported;
+    }
+    // The same model twice over a quiet line is what the radio is.
+    if (inStep && previousModel == radio().modelNumber) {
+      return Identity::NotSupported;
+    }
+    const bool silent = !inStep && !outOfStep;
+    if (silent && previousSilent) {
+      return Identity::Silent;
+    }
+    if (read == kIdentityReads) {
+      return silent ? Identity::Silent : Identity::OutOfStep;
+    }
+    previousModel.reset();
+    if (inStep) {
+      previousModel = radio().modelNumber;
+    }
+    previousSilent = silent;
+    // The lines of the read that is made good by the next one do not stay.
+    removeErrors(ErrorCategory::PROT);
+    radio().waitForQuietLine(RadioInfo::kBusyRadioQuiet);
   }
-  if (!config_.HasModel(modelNumberText())) {
-    return failWith(StringId::RadioNotSupported, kStyleError);
+}
+
+bool MainController::identityFailed(Identity identity, ActionOutcome& outcome) {
+  switch (identity) {
+    case Identity::Supported:
+      return true;
+    case Identity::NotSupported:
+      outcome.text = str(StringId::RadioNotSupported);
+      outcome.style = kStyleError;
+      return false;
+    case Identity::Silent:
+      return identityNotRead(outcome);
+    case Identity::OutOfStep:
+      connectFailed(outcome);
+      outcome.text = str(StringId::ConnectFailed) + "\n" + kAnswersOutOfStep;
+      return false;
   }
-  return true;
+  return false;
 }
 
 bool MainController::packageRefused(ActionOutcome& outcome) {
@@ -423,6 +481,7 @@ void MainController::beginUpdate(UpdateRun& run) {
 // The radio, and from its versions and the package's the plan of the whole update.
 void MainController::identifyForUpdate(UpdateRun& run) {
   run.ok = connectAndIdentify(true, run.outcome) && !packageRefused(run.outcome);
+  run.identified = radio().identityValid;
   run.tool = readToolVersions(config_, modelNumberText());
   run.radio = readRadioVersions(radio());
   run.plan = planUpdate(run.tool, run.radio);
@@ -918,6 +977,9 @@ void MainController::runProgramCommand(UpdateRun& run) {
     // Nothing was erased; the user can make room or fix the folder and try again.
     run.outcome.text += "\n" + formatText(kBackupNotSaved, program_.backupFolder.c_str(),
                                           program_.backupProblem().c_str());
+    run.outcome.unwritableFolder = program_.backupFolder;
+  } else if (!program_.journalNotWritten().empty()) {
+    run.outcome.unwritableFolder = program_.journalNotWritten();
   }
   removeErrors(ErrorCategory::OK);
   run.ok = false;
@@ -964,7 +1026,8 @@ void MainController::reportUpdate(UpdateRun& run) {
     finish(ActionOutcome{std::string(), 0, true});
   } else {
     UpdateRecord& record = run.record;
-    record.model = modelNumberText();
+    // A radio that never told its model has none: not the zeros of an empty record.
+    record.model = run.identified ? modelNumberText() : std::string();
     const RadioVersions after = readRadioVersions(radio());
     record.serialAfter = after.serial;
     record.firmwareAfter = after.firmware;
@@ -978,7 +1041,8 @@ void MainController::reportUpdate(UpdateRun& run) {
       if (!reportToConsole(run.ok)) {
         view_.showMessage(kConsoleUnreachable, kStyleInformation);
       }
-    } else if (run.outcome.style == kStyleError && !record.backupFile.empty()) {
+    } else if (run.outcome.style == kStyleError && !record.backupFile.empty() &&
+               program_.radioChanged()) {
       view_.showUpdateFailure(run.outcome.text, run.outcome.style, record.backupFile);
     } else {
       view_.showMessage(run.outcome.text, run.outcome.style);
@@ -1093,13 +1157,10 @@ void MainController::onUpdateSerialNumber() {
   UpdateRecord record;
   record.kind = "serial";
   record.started = std::chrono::system_clock::now();
-  if (!connectCable(outcome) || !radio().readIdentity()) {
+  if (!connectCable(outcome)) {
     ok = false;
-    if (radio().connected) {
-      identityNotRead(outcome);
-    }
-  } else if (!config_.HasModel(modelNumberText())) {
-    fail(StringId::RadioNotSupported);
+  } else if (const Identity identity = readIdentityInStep(); identity != Identity::Supported) {
+    ok = identityFailed(identity, outcome);
   }
   std::string current;
   std::string typed;

@@ -38,6 +38,10 @@ struct ActionOutcome {
   std::string cause;
   // A failed update left the radio's update unfinished: running it again completes it.
   bool unfinished = false;
+  // A file the update must write before it erases anything (the personality backup, the
+  // journal entry) could not be written into this folder: the disk is full, or the folder is
+  // read-only or not the user's. Nothing on the radio was changed.
+  std::filesystem::path unwritableFolder;
   bool succeeded() const { return !cancelled && style == kStyleInformation; }
 };
 
@@ -147,6 +151,7 @@ class MainController : public Event {
   std::string title() const;
 
   CmdProgram& programCommand() { return program_; }
+  CmdRestorePersonality& restoreCommand() { return restore_; }
   CmdSN& serialCommand() { return serial_; }
   CmdKeypad& keypadCommand() { return keypad_; }
 
@@ -185,6 +190,13 @@ class MainController : public Event {
   bool connectCable(ActionOutcome& outcome);
   // The result of an identity read that failed on an open cable.
   bool identityNotRead(ActionOutcome& outcome);
+  // Reads the identity; answers that are out of step with the requests, no answer or a model
+  // the package does not name are read again once the line fell quiet, so that a radio still
+  // answering an earlier request is neither silent nor unsupported.
+  enum class Identity { Supported, NotSupported, Silent, OutOfStep };
+  Identity readIdentityInStep();
+  // The outcome of an identity that is not Supported; false.
+  bool identityFailed(Identity identity, ActionOutcome& outcome);
   void closeIfOpen();
   // Enters or leaves test mode: the title and the view follow.
   void setTestMode(int testMode);

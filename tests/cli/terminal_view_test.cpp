@@ -1,9 +1,13 @@
 #include "cli/terminal_view.h"
 
+#include "cli/failure_help.h"
+#include "errors/error_log.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace orvik {
 namespace {
@@ -103,6 +107,52 @@ TEST(TerminalViewQuestions, APersonsQuestionIsAnsweredByNoRule) {
     if (c.answerYes && !c.station) {
       EXPECT_EQ(view.showMessage("Go on?", kStyleQuestion), kAnswerYes);
     }
+  }
+}
+
+// The next step below a failed update fits its cause: a folder the update could not write
+// into is fixed at the computer, an unfinished update is completed by running it again, and
+// only otherwise is the radio or the cable to be checked.
+TEST(FailureHelp, TheNextStepFitsTheCause) {
+  struct Case {
+    const char* name;
+    ActionOutcome outcome;
+    std::string said;
+  };
+  const auto failed = [](const char* cause, bool unfinished, const char* folder) {
+    ActionOutcome outcome("Update failed.", kStyleError, false);
+    outcome.cause = cause;
+    outcome.unfinished = unfinished;
+    outcome.unwritableFolder = folder;
+    return outcome;
+  };
+  const std::vector<Case> cases = {
+      {"no room for the backup",
+       failed("Error:failed to save the personality backup [/m/backup/A.orvp].", false,
+              "/m/backup"),
+       "Cause: Error:failed to save the personality backup [/m/backup/A.orvp].\n"
+       "Next: free space on the disk that holds /m/backup, or make that folder writable for "
+       "this user, then run orvik-cli update again; the radio was not changed.\n"},
+      {"a read-only journal",
+       failed("Error:failed to record the update in the journal: cannot write /m/journal/A.", false,
+              "/m/journal"),
+       "Cause: Error:failed to record the update in the journal: cannot write /m/journal/A.\n"
+       "Next: free space on the disk that holds /m/journal, or make that folder writable for "
+       "this user, then run orvik-cli update again; the radio was not changed.\n"},
+      {"unfinished", failed("Error:failed to soft reset radio (0x02c).", true, ""),
+       "Cause: Error:failed to soft reset radio (0x02c).\n"
+       "Next: keep the radio switched on and on the cable, then run orvik-cli update again; it "
+       "completes the update.\n"},
+      {"the radio", failed("Error:failed to request for test mode after 2 trials.", false, ""),
+       "Cause: Error:failed to request for test mode after 2 trials.\n"
+       "Next: check that the radio is switched on and the cable is plugged in, then run "
+       "orvik-cli update again.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ostringstream err;
+    printFailureHelp(c.outcome, errorLog().linesWritten(), err);
+    EXPECT_EQ(err.str(), c.said);
   }
 }
 

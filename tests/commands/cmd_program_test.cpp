@@ -302,6 +302,32 @@ TEST_F(ProgramSequenceTest, ListWithoutDynRecordIsRefusedBeforeAnythingIsRead) {
   EXPECT_TRUE(command.backupFile().empty());
 }
 
+// A stop asked for before anything is erased (a signal to a station between its question and
+// the update) ends the run before the first erase, without a journal entry that would call
+// the radio's update unfinished; the stop is not left to the next run.
+TEST_F(ProgramSequenceTest, AStopAskedForBeforeTheEraseEndsTheRunWithTheRadioUnchanged) {
+  command.journalFolder = temp.path() / "journal";
+  command.requestStop();
+  EXPECT_FALSE(run());
+  EXPECT_EQ(errorLines(), (Lines{"9:Error:the update was stopped at a safe point, as the user "
+                                 "asked.",
+                                 "9:Finalize flashing data."}));
+  EXPECT_EQ(radio.count(RequestKind::EraseFlash), 0);
+  EXPECT_TRUE(flashIsUntouched(kFirmwareStart, demoImage().size()));
+  EXPECT_FALSE(std::filesystem::exists(command.journalFolder) &&
+               !std::filesystem::is_empty(command.journalFolder));
+  EXPECT_FALSE(command.backupFile().empty());  // the personality read is kept
+
+  removeErrors(ErrorCategory::OK);
+  command.setFirmwareFile(demoFirmwareFile());
+  command.setCodeplugFile(demoCodeplugFile());
+  command.requestFirmwareSteps();
+  command.requestCodeplugStep();
+  command.requestPersonalitySteps();
+  EXPECT_TRUE(run()) << ::testing::PrintToString(errorLines());
+  EXPECT_TRUE(flashHolds(kFirmwareStart, demoImage()));
+}
+
 TEST_F(ProgramSequenceTest, BackupFileHoldsThePersonalityTakenBeforeTheErase) {
   ASSERT_TRUE(run());
   const std::filesystem::path file = command.backupFile();

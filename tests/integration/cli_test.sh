@@ -81,7 +81,17 @@ cp -r "$build/demo" "$work/package"
 rm "$work/package/setup.dat"
 start_failure "The setup file $work/m1/data/setup.dat is missing. The installation has none to \
 copy in $work/package." "$work/m1" --package "$work/package"
-start_failure "The update package's file $work/inst/data/config.xml is missing." "$work/m1"
+# An installation without the dealer's package: nothing to re-install.
+status=0
+"$work/inst/bin/orvik-cli" --port "$work/no-such-port" --data-dir "$work/m1" info \
+  >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 1 ] || fail "a start without a package exits 1, not $status"
+[ "$(cat "$work/err")" = "No update package is installed: $work/inst/data holds no config.xml.
+Copy the update package from your dealer (config.xml and its files) into $work/inst/data, or \
+name its folder with --package DIR.
+To try the tool on a simulated radio, start it with --simulate (on the desktop: Orvik Update \
+Tool (simulated radio)).
+See $work/m1/log/err.log" ] || fail "a start without a package says: $(cat "$work/err")"
 echo "not scrambled xml" >"$work/broken/config.xml"
 start_failure "The update package in $work/broken is damaged or incomplete (The initial file \
 [$work/broken/config.xml] is invalid.)" "$work/m1" --package "$work/broken"
@@ -195,6 +205,13 @@ exec {lockfd}<"$work/lock.out"
 read -r -t 10 -u "$lockfd" line || fail "flock did not take the port"
 expect_connect_failure "$work/machine" "The port [$pty] is in use by another program." -- \
   cli_on_cable --port "$pty"
+# The station says the same, not that no radio answers.
+status=0
+out=$(cli_on_cable --data-dir "$work/machine" station update --policy newer --port "$pty" \
+  --report "$work/busy.csv" 2>&1) || status=$?
+[ "$status" -eq 1 ] || fail "station on a busy port exits 1, not $status: $out"
+grep -qxF "$pty: failed: Failed to connect radio. (The port [$pty] is in use by another program.)" \
+  <<<"$out" || fail "station on a busy port: $out"
 kill "$lockpid"
 wait "$lockpid" 2>/dev/null || true
 # A user without the right to open the port: nobody, when the test runs as root.

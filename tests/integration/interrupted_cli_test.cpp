@@ -187,10 +187,10 @@ TEST_F(InterruptedCliTest, YesNeverWritesAnOldPersonalityOverANewOne) {
   serving.join();
 }
 
-// Ctrl-C while the radio is being erased does not end the tool there: it says why, programs
-// the firmware to its end and then fails the run as a failed update does. Before anything is
-// erased Ctrl-C ends the tool at once.
-TEST_F(InterruptedCliTest, CtrlCWaitsForTheNextSafePointOnlyWhileFlashing) {
+// Ctrl-C, SIGTERM and SIGHUP while the radio is being erased do not end the tool there: it
+// says why, programs the firmware to its end and then fails the run as a failed update does;
+// the next run completes the update. Before anything is erased each ends the tool at once.
+TEST_F(InterruptedCliTest, AnEndSignalWaitsForTheNextSafePointOnlyWhileFlashing) {
   const struct {
     const char* name;
     StopPoint point;
@@ -199,63 +199,122 @@ TEST_F(InterruptedCliTest, CtrlCWaitsForTheNextSafePointOnlyWhileFlashing) {
       {"during the first erase", {"erase", RequestKind::EraseFlash, 1, {}}, true},
       {"during the backup", {"backup", RequestKind::MemRead, 1, {}}, false},
   };
+  const struct {
+    const char* name;
+    int number;
+  } signals[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::error_code ignored;
-    std::filesystem::remove_all(machine() / "journal", ignored);
-    std::filesystem::remove_all(machine() / "backup", ignored);
-    std::filesystem::remove_all(machine() / "log", ignored);
-    SimRadio radio;
-    PtyRadioServer server(radio);
-    ASSERT_TRUE(server.open()) << server.error();
-    std::jthread serving([&server](std::stop_token stop) { server.serve(stop); });
+    for (const auto& sent : signals) {
+      SCOPED_TRACE(std::string(c.name) + ", " + sent.name);
+      std::error_code ignored;
+      std::filesystem::remove_all(machine() / "journal", ignored);
+      std::filesystem::remove_all(machine() / "backup", ignored);
+      std::filesystem::remove_all(machine() / "log", ignored);
+      SimRadio radio;
+      PtyRadioServer server(radio);
+      ASSERT_TRUE(server.open()) << server.error();
+      std::jthread serving([&server](std::stop_token stop) { server.serve(stop); });
+      const Bytes dyn = radio.memoryBytes(kDynAddress, kDynSize);
+      int seen = 0;
+      radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
+        if (c.point.reached(request, seen)) {
+          const pid_t pid = running.load();
+          if (pid > 0) {
+            kill(pid, sent.number);
+          }
+        }
+      });
+      const int status = runCli(server.slavePath(), {"update", "--yes"}, "said.txt");
+      radio.setRequestObserver(nullptr);
+      const std::string said = readText(temp.path() / "said.txt");
+      if (!c.flashing) {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sent.number) << said;
+        EXPECT_EQ(radio.count(RequestKind::EraseFlash), 0);
+      } else {
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << said;
+        // The firmware went in whole, the default block was not touched.
+        EXPECT_EQ(radio.flashBytes(kFirmwareStart, demoImage().size()), demoImage());
+        const std::string backup =
+            std::filesystem::directory_iterator(machine() / "backup")->path().string();
+        EXPECT_NE(said.find("\nStopping now would leave the radio without firmware; the update "
+                            "will stop at the next safe point.\n"),
+                  std::string::npos)
+            << said;
+        // No step after the firmware: the run ends, keeping what it saved.
+        const std::string expected = "70% firmware\nThe radio's personality is saved in " + backup +
+                                     "\nTo write it back: orvik-cli restore-personality " + backup +
+                                     "\n";
+        EXPECT_NE(said.find(expected), std::string::npos) << said;
+        const std::string end =
+            "Update failed.\n"
+            "The update of this radio is not finished (it stopped while programming the "
+            "firmware). Update completes it.\n"
+            "Cause: Error:the update was stopped at a safe point, as the user asked.\n"
+            "Next: keep the radio switched on and on the cable, then run orvik-cli update "
+            "again; it completes the update.\n"
+            "Details are in " +
+            (machine() / "log" / "err.log").string() + "\n";
+        EXPECT_TRUE(said.ends_with(end)) << said;
+        const std::string history = readText(machine() / "log" / "history.jsonl");
+        EXPECT_NE(history.find("Error:the update was stopped at a safe point"), std::string::npos)
+            << history;
+
+        // The next run completes it.
+        const int again = runCli(server.slavePath(), {"update", "--yes"}, "again.txt");
+        const std::string completed = readText(temp.path() / "again.txt");
+        ASSERT_TRUE(WIFEXITED(again) && WEXITSTATUS(again) == 0) << completed;
+        EXPECT_NE(completed.find("was interrupted"), std::string::npos) << completed;
+        EXPECT_NE(completed.find("Update successful."), std::string::npos) << completed;
+        EXPECT_EQ(radio.flashBytes(0x84000, demoDefBlock().size()), demoDefBlock());
+        EXPECT_EQ(radio.memoryBytes(kDynAddress, kDynSize), dyn);
+        EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+        EXPECT_EQ(radio.protectionMode(), 0x0840);
+      }
+      serving.request_stop();
+      serving.join();
+    }
+  }
+}
+
+// Ctrl-C, SIGTERM and SIGHUP while a personality is being written back do not leave the radio
+// with part of it: the tool says so and the restore runs to its end.
+TEST_F(InterruptedCliTest, AnEndSignalWhileThePersonalityIsWrittenBackLetsTheRestoreFinish) {
+  SimRadio radio;
+  PtyRadioServer server(radio);
+  ASSERT_TRUE(server.open()) << server.error();
+  std::jthread serving([&server](std::stop_token stop) { server.serve(stop); });
+  const Bytes dyn = radio.memoryBytes(kDynAddress, kDynSize);
+  const int updated = runCli(server.slavePath(), {"update", "--yes"}, "update.txt");
+  ASSERT_TRUE(WIFEXITED(updated) && WEXITSTATUS(updated) == 0)
+      << readText(temp.path() / "update.txt");
+  const std::string backup =
+      std::filesystem::directory_iterator(machine() / "backup")->path().string();
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(number);
     int seen = 0;
     radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
-      if (c.point.reached(request, seen)) {
+      if (request.kind == RequestKind::MemWrite && ++seen == 2) {
         const pid_t pid = running.load();
         if (pid > 0) {
-          kill(pid, SIGINT);
+          kill(pid, number);
         }
       }
     });
-    const int status = runCli(server.slavePath(), {"update", "--yes"}, "said.txt");
+    const int status =
+        runCli(server.slavePath(), {"restore-personality", backup, "--yes"}, "restore.txt");
     radio.setRequestObserver(nullptr);
-    const std::string said = readText(temp.path() / "said.txt");
-    if (!c.flashing) {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << said;
-      EXPECT_EQ(radio.count(RequestKind::EraseFlash), 0);
-    } else {
-      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << said;
-      // The firmware went in whole, the default block was not touched.
-      EXPECT_EQ(radio.flashBytes(kFirmwareStart, demoImage().size()), demoImage());
-      const std::string backup =
-          std::filesystem::directory_iterator(machine() / "backup")->path().string();
-      EXPECT_NE(said.find("\nStopping now would leave the radio without firmware; the update "
-                          "will stop at the next safe point.\n"),
-                std::string::npos)
-          << said;
-      // No step after the firmware: the run ends, keeping what it saved.
-      const std::string expected = "70% firmware\nThe radio's personality is saved in " + backup +
-                                   "\nTo write it back: orvik-cli restore-personality " + backup +
-                                   "\n";
-      EXPECT_NE(said.find(expected), std::string::npos) << said;
-      const std::string end =
-          "Update failed.\n"
-          "The update of this radio is not finished (it stopped while programming the "
-          "firmware). Update completes it.\n"
-          "Cause: Error:the update was stopped at a safe point, as the user asked.\n"
-          "Next: keep the radio switched on and on the cable, then run orvik-cli update again; "
-          "it completes the update.\n"
-          "Details are in " +
-          (machine() / "log" / "err.log").string() + "\n";
-      EXPECT_TRUE(said.ends_with(end)) << said;
-      const std::string history = readText(machine() / "log" / "history.jsonl");
-      EXPECT_NE(history.find("Error:the update was stopped at a safe point"), std::string::npos)
-          << history;
-    }
-    serving.request_stop();
-    serving.join();
+    const std::string said = readText(temp.path() / "restore.txt");
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
+    EXPECT_NE(said.find("Stopping now would leave the radio with part of its personality; the "
+                        "restore ends first.\n"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(radio.memoryBytes(kDynAddress, kDynSize), dyn);
+    EXPECT_EQ(radio.testMode(), SimTestMode::Normal);
+    EXPECT_EQ(radio.protectionMode(), 0x0840);
   }
+  serving.request_stop();
+  serving.join();
 }
 
 }  // namespace

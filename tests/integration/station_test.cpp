@@ -432,6 +432,95 @@ TEST_F(StationTest, RealTimeEightRadiosAtOnceEachInItsOwnSession) {
   EXPECT_EQ(result["firmware_after"], "R01.03.00");
 }
 
+// The processes whose parent is the one given.
+std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    // pid (command) state ppid ...; the command may hold spaces and parentheses.
+    const std::string stat = readText(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+      continue;
+    }
+    std::istringstream rest(stat.substr(close + 1));
+    std::string state;
+    long ppid = 0;
+    if (rest >> state >> ppid && ppid == parent) {
+      children.push_back(static_cast<pid_t>(std::stol(name)));
+    }
+  }
+  return children;
+}
+
+// Told to end while its radios are being erased, as a service manager does (SIGTERM to the
+// station and to every worker) or a terminal that closes (SIGHUP), the station lets each
+// update reach its safe point, records each radio's result and writes the report; the next
+// run completes the updates.
+TEST_F(StationTest, AnEndSignalWhileFlashingLeavesEveryRadioAtASafePointAndWritesTheReport) {
+  for (const int number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(number);
+    const std::filesystem::path report =
+        temp.path() / ("ended-" + std::to_string(number) + ".json");
+    const std::vector<std::string> serials = {"EN" + std::to_string(number) + "01",
+                                              "EN" + std::to_string(number) + "02"};
+    std::vector<std::unique_ptr<Radio>> radios;
+    std::vector<std::string> options{"--policy", "newer", "--report", report.string()};
+    for (const std::string& serial : serials) {
+      radios.push_back(std::make_unique<Radio>(serial, std::vector<std::string>{}, errors()));
+      ASSERT_FALSE(radios.back()->port().empty()) << readText(errors());
+      options.insert(options.end(), {"--port", radios.back()->port()});
+    }
+    auto run = station(options);
+    bool sent = false;
+    while (auto line = run->line()) {
+      const auto fields = parseFlatJson(*line);
+      if (!sent && fields && fields->contains("text") &&
+          fields->at("text") == "erasing the firmware region") {
+        for (const pid_t worker : childrenOf(run->pid())) {
+          ::kill(worker, number);
+        }
+        run->signal(number);
+        sent = true;
+      }
+    }
+    ASSERT_TRUE(sent) << readText(errors());
+    const int status = run->wait();
+    ASSERT_TRUE(WIFEXITED(status)) << readText(errors());
+    EXPECT_EQ(WEXITSTATUS(status), 1) << readText(errors());
+
+    // Each radio stopped at the safe point after its firmware, which is whole, and says so in
+    // the report and in the history.
+    const auto reported = reportedRadios(report);
+    ASSERT_EQ(reported.size(), serials.size()) << readText(report);
+    for (const std::string& serial : serials) {
+      SCOPED_TRACE(serial);
+      EXPECT_EQ(reported.at(serial).at("result"), "failed");
+      bool stopped = false;
+      for (const auto& row : readHistory(historyPath(machine()))) {
+        stopped = stopped || (row.at("serial_before") == serial &&
+                              row.at("errors").find("Error:the update was stopped at a safe "
+                                                    "point") != std::string::npos);
+      }
+      EXPECT_TRUE(stopped);
+    }
+    EXPECT_NE(readText(report).find("Error:the update was stopped at a safe point"),
+              std::string::npos);
+
+    auto again =
+        station({"--policy", "newer", "--port", radios[0]->port(), "--port", radios[1]->port()});
+    again->rest();
+    const int againStatus = again->wait();
+    ASSERT_TRUE(WIFEXITED(againStatus));
+    EXPECT_EQ(WEXITSTATUS(againStatus), 0) << readText(errors());
+  }
+  // Every run of every radio is in the history.
+  EXPECT_EQ(readHistory(historyPath(machine())).size(), 8u);
+}
+
 // Without a policy the station asks once for the whole batch, listing each radio's plan; a
 // radio with nothing to program is not asked about. No answer changes nothing: exit status 3.
 TEST_F(StationTest, WithoutAPolicyTheBatchIsAskedOnceAndNoAnswerChangesNothing) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -25,6 +26,14 @@
 
 namespace orvik {
 namespace {
+
+// How a busy port's message ends when this test program holds the port's lock.
+std::string heldByThisProgram() {
+  std::ifstream commFile("/proc/self/comm");
+  std::string name;
+  std::getline(commFile, name);
+  return ", " + name + " (process " + std::to_string(::getpid()) + ").";
+}
 
 namespace fs = std::filesystem;
 using testing::errorLines;
@@ -308,6 +317,23 @@ TEST(TtyCableDriverErrors, OpenFailureHintsByErrno) {
   }
 }
 
+// A port whose lock a running program holds is said to be in use by that program.
+TEST(TtyCableDriverErrors, ABusyPortNamesTheProgramThatHoldsItsLock) {
+  std::string pattern = (fs::temp_directory_path() / "orvik-lock-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const std::string port = (fs::path(pattern) / "port").string();
+  std::ofstream(port).flush();
+  const int fd = ::open(port.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(TtyCableDriver::openFailureHintFor(EBUSY, port),
+            "Error:the port [" + port + "] is in use by another program" + heldByThisProgram());
+  ::close(fd);
+  EXPECT_EQ(TtyCableDriver::openFailureHintFor(EBUSY, port),
+            "Error:the port [" + port + "] is in use by another program.");
+  fs::remove_all(pattern);
+}
+
 TEST(TtyCableDriverErrors, SystemErrorValuesTheListingRetriesLookAt) {
   EXPECT_EQ(TtyCableDriver::systemErrorFor(EACCES), ERROR_ACCESS_DENIED);
   EXPECT_EQ(TtyCableDriver::systemErrorFor(EPERM), ERROR_ACCESS_DENIED);
@@ -489,8 +515,8 @@ TEST_F(TtyCableDriverOnPty, OpensRawAndExclusively) {
   TtyCableDriver second(overridePath(pty.slavePath));
   FT_HANDLE secondHandle = nullptr;
   EXPECT_EQ(second.open(0, secondHandle), FT_DEVICE_NOT_OPENED);
-  EXPECT_EQ(second.openFailureHint(),
-            "Error:the port [" + pty.slavePath + "] is in use by another program.");
+  EXPECT_EQ(second.openFailureHint(), "Error:the port [" + pty.slavePath +
+                                          "] is in use by another program" + heldByThisProgram());
   EXPECT_EQ(second.lastError(), ERROR_GEN_FAILURE);
 
   ASSERT_EQ(driver.close(handle), FT_OK);
@@ -741,9 +767,9 @@ TEST_F(CablePortOnPty, OpenFailureSaysWhyOnASecondLine) {
   USBSerial holder{driver, clock};
   ASSERT_TRUE(holder.open(0));
   EXPECT_FALSE(port.open(0));
-  EXPECT_EQ(errorLines(),
-            (Lines{"3:Error:failed to open the port refered by the index [0]",
-                   "3:Error:the port [" + pty.slavePath + "] is in use by another program."}));
+  EXPECT_EQ(errorLines(), (Lines{"3:Error:failed to open the port refered by the index [0]",
+                                 "3:Error:the port [" + pty.slavePath +
+                                     "] is in use by another program" + heldByThisProgram()}));
 
   removeErrors(ErrorCategory::OK);
   TtyCableDriver gone(overridePath("/nonexistent/ttyUSB9"));

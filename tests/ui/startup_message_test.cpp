@@ -1,5 +1,6 @@
-// A start that finds a file missing or damaged shows, in the window's message box, string 112
-// and below it which file it is and where it was looked for.
+// A start that finds a file missing or damaged shows, in the window's message box, what to do:
+// without any update package, where the dealer's package goes and how to try the simulated
+// radio; nothing is to be re-installed.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -18,7 +19,7 @@ namespace {
 
 class StartupMessageTest : public testing::ErrorTextTest {};
 
-TEST_F(StartupMessageTest, TheBoxNamesTheMissingFileBelowTheMessage) {
+TEST_F(StartupMessageTest, WithoutAPackageTheBoxSaysWhereItGoes) {
   testing::TempFolder folder;
   const std::filesystem::path package = folder.path() / "package";
   const std::filesystem::path machine = folder.path() / "machine";
@@ -38,9 +39,11 @@ TEST_F(StartupMessageTest, TheBoxNamesTheMissingFileBelowTheMessage) {
   ASSERT_TRUE(app.PrepareEnvironment());
   EXPECT_FALSE(app.LoadSettings());
   ASSERT_EQ(texts.size(), 1u);
-  EXPECT_EQ(texts[0].toStdString(), stringText(StringId::FileMissing) +
-                                        "\n\nThe update package's file " +
-                                        (package / "config.xml").string() + " is missing.");
+  EXPECT_EQ(texts[0].toStdString(),
+            "No update package in " + package.string() +
+                ": its config.xml is missing.\nName the folder that holds the update package "
+                "from your dealer with --package DIR.\nTo try the tool on a simulated radio, "
+                "start it with --simulate (on the desktop: Orvik Update Tool (simulated radio)).");
   EXPECT_EQ(icons[0], MessageIcon::Hand);
 }
 

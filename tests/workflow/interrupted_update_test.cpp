@@ -219,6 +219,36 @@ TEST_F(InterruptedUpdateTest, TheNextUpdateCompletesItFromTheSavedPersonality) {
   }
 }
 
+// Right after a killed update the radio may still be taking in the last piece the tool had
+// handed over, and answer it while the next run connects, on a line that keeps real time.
+// The next run waits for the line to fall quiet before it speaks, and completes the update at
+// the first try.
+TEST_F(InterruptedUpdateTest, ARadioStillAnsweringTheKilledRunsLastPieceIsCompletedAtOnce) {
+  bench().cable.keepLineTime(std::chrono::milliseconds(1));
+  const std::vector<std::uint8_t> dynBefore = dyn();
+  std::vector<std::uint8_t> piece;
+  int seen = 0;
+  bench().radio.setRequestObserver([&](const LoggedRequest& request, std::optional<FaultKind>) {
+    if (request.kind == RequestKind::WriteFlash && ++seen == 3) {
+      piece = request.bytes;
+      throw ToolEnded{};
+    }
+  });
+  bench().controller.onUpdate();
+  bench().radio.setRequestObserver(nullptr);
+  ASSERT_EQ(piece.size(), 4105u);
+  // The piece the killed tool had handed over goes out after it ended.
+  bench().cable.sendFromEndedProgram(piece, bench().radio.currentBaud());
+
+  bench().view.messages.clear();
+  removeErrors(ErrorCategory::OK);
+  bench().controller.onUpdate();
+  const std::vector<Shown> updated = {Shown{testing::kUpdated, kStyleInformation}};
+  ASSERT_EQ(bench().view.results(), updated) << bench().view.results()[0].text;
+  EXPECT_EQ(bench().view.questions().size(), 1u);
+  expectCompleted(dynBefore);
+}
+
 TEST_F(InterruptedUpdateTest, GetRadioInformationOffersToCompleteIt) {
   const std::vector<std::uint8_t> dynBefore = dyn();
   interruptAt(updateStopPoints()[2]);  // at the block reset: DYN and contacts are gone

@@ -340,23 +340,68 @@ TEST_F(UpdateRunTest, DynRuleOutsideTheAddressMapFailsBeforeAnythingIsRead) {
   }
 }
 
-// A personality backup that cannot be saved is no fault of the package: the update failed, the
-// message says why, and nothing was erased.
-TEST_F(UpdateRunTest, BackupThatCannotBeSavedSaysWhyAndErasesNothing) {
+// A personality backup or a journal entry that cannot be written is no fault of the package
+// or the radio: the update failed, the message says why, nothing was erased, so nothing is to
+// be written back, and the terminal's next step is about the folder. A radio that never
+// answered leaves no model in the history.
+TEST_F(UpdateRunTest, AFileThatCannotBeWrittenBeforeTheEraseSaysWhyAndErasesNothing) {
+  struct Case {
+    const char* name;
+    std::function<std::filesystem::path(Bench&)> arrange;  // the folder that cannot be used
+    // What is said below the common text, about the folder that cannot be used.
+    std::function<std::string(const std::filesystem::path&)> said;
+  };
+  const std::vector<Case> cases = {
+      {"backup folder",
+       [](Bench& bench) {
+         std::ofstream(bench.folder.path() / "taken") << "x";
+         bench.controller.setBackupFolder(bench.folder.path() / "taken" / "backup");
+         return bench.folder.path() / "taken" / "backup";
+       },
+       [](const std::filesystem::path& folder) {
+         return "\nThe radio's personality could not be saved in " + folder.string() +
+                ": Not a directory. Nothing was erased. Make room on the disk, or make that "
+                "folder writable, and run the update again.";
+       }},
+      {"journal folder",
+       [](Bench& bench) {
+         std::ofstream(bench.folder.path() / "taken") << "x";
+         bench.controller.setJournalFolder(bench.folder.path() / "taken" / "journal");
+         return bench.folder.path() / "taken" / "journal";
+       },
+       [](const std::filesystem::path& folder) {
+         return "\nThe update could not be recorded in its journal entry: cannot write " +
+                (folder / "1234ABC5678.journal").string() +
+                " (Not a directory). Nothing was erased. Make room on the disk, or make the "
+                "journal folder writable, and run the update again.";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench bench;
+    const std::filesystem::path folder = c.arrange(bench);
+    bench.view.answers = {kAnswerYes};  // the go-ahead
+    bench.controller.onUpdate();
+    EXPECT_EQ(bench.view.results(),
+              (Shownlist{{std::string(testing::kUpdateFailed) + c.said(folder), kStyleError}}));
+    EXPECT_EQ(bench.controller.lastOutcome().unwritableFolder, folder);
+    EXPECT_TRUE(bench.view.backupsShown.empty());
+    EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
+    EXPECT_FALSE(bench.firmwareProgrammed());
+  }
+}
+
+TEST_F(UpdateRunTest, ARadioThatNeverAnsweredHasNoModelInTheHistory) {
   Bench bench;
-  std::ofstream(bench.folder.path() / "taken") << "x";
-  bench.controller.setBackupFolder(bench.folder.path() / "taken" / "backup");
-  bench.view.answers = {kAnswerYes};  // the go-ahead
+  std::optional<UpdateRecord> recorded;
+  bench.controller.setUpdateObserver(
+      [&](const UpdateRecord& record, const ActionOutcome&) { recorded = record; });
+  bench.controller.onGetRadioInfo();  // a radio that answered: its model stays in the record
+  bench.radio.setFaultPlan(FaultPlan().addEvery(RequestKind::StatusQuery, FaultKind::Silence));
   bench.controller.onUpdate();
-  EXPECT_EQ(bench.view.results(),
-            (Shownlist{{std::string(testing::kUpdateFailed) +
-                            "\nThe radio's personality could not be saved in " +
-                            (bench.folder.path() / "taken" / "backup").string() +
-                            ": Not a directory. Nothing was erased. Make room on the disk, or "
-                            "make that folder writable, and run the update again.",
-                        kStyleError}}));
-  EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
-  EXPECT_FALSE(bench.firmwareProgrammed());
+  ASSERT_TRUE(recorded);
+  EXPECT_EQ(bench.controller.lastOutcome().text, testing::kRadioSilent);
+  EXPECT_EQ(recorded->model, "");
 }
 
 // Writing a saved personality back asks first, as the window always did; No writes nothing.
