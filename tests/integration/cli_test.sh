@@ -110,7 +110,7 @@ rm -rf "$work/inst" "$work/package"
 start_sim() {
   local fifo="$work/sim.out.$1"
   mkfifo "$fifo"
-  "$sim" "${@:2}" >"$fifo" &
+  "$sim" "${@:2}" >"$fifo" 2>"$work/sim$1.err" &
   pids+=($!)
   exec {simfd}<"$fifo"
   read -r -t 10 -u "$simfd" pty || fail "the simulator printed no pty"
@@ -309,7 +309,8 @@ tail -n1 <<<"$out" | grep -qx "The radio's personality was restored." || fail "r
 socket="$work/console"
 mkfifo "$work/serve.err"
 "$cli" --simulate --data-dir "$work/sim" --console-socket "$socket" serve 2>"$work/serve.err" &
-pids+=($!)
+firstserve=$!
+pids+=($firstserve)
 exec {servefd}<"$work/serve.err"
 read -r -t 10 -u "$servefd" line || fail "serve did not start"
 grep -q "^Listening on" <<<"$line" || fail "serve: $line"
@@ -319,4 +320,39 @@ out=$("$cli" --console-socket "$socket" console start) || fail "start: $out"
 grep -qx "WM_TOOL_UPDATE_END 8 1" <<<"$out" || fail "start end: $out"
 out=$("$cli" --console-socket "$socket" console exit) || fail "exit: $out"
 grep -qx "ANSWER 1" <<<"$out" || fail "exit answer: $out"
+
+# SIGTERM to a headless station in the middle of an update: the update stops at its next safe
+# point and is reported to the console, the station ends, and the next update completes it.
+kill -TERM "$firstserve"
+wait "$firstserve" || fail "serve after SIGTERM when idle exits 0"
+start_sim 5 --verbose
+exec {requestsfd}< <(exec tail -n +1 -F "$work/sim5.err" 2>/dev/null </dev/null >&1)
+pids+=($!)
+socket2="$work/console2"
+mkfifo "$work/serve2.err"
+"$cli" --package "$build/demo" --port "$pty" --data-dir "$work/served" \
+  --console-socket "$socket2" serve 2>"$work/serve2.err" &
+servepid=$!
+pids+=($servepid)
+exec {serve2fd}<"$work/serve2.err"
+read -r -t 10 -u "$serve2fd" line || fail "the second serve did not start"
+"$cli" --console-socket "$socket2" console enter >/dev/null || fail "enter"
+"$cli" --console-socket "$socket2" console start >"$work/start2.out" &
+startpid=$!
+found=""
+while read -r -t 60 -u "$requestsfd" request; do
+  if [[ "$request" == erase-flash:* ]]; then found=yes; break; fi
+done
+[ -n "$found" ] || fail "the served update did not erase"
+kill -TERM "$servepid"
+wait "$startpid" || true
+grep -qx "WM_TOOL_UPDATE_END 8 0" "$work/start2.out" || fail "served stop: $(cat "$work/start2.out")"
+status=0
+wait "$servepid" || status=$?
+[ "$status" -eq 0 ] || fail "serve after SIGTERM exits 0, not $status"
+grep -q "stopped at a safe point" "$work/served/log/history.jsonl" ||
+  fail "the stop is not in the history"
+out=$(cli_on_cable --port "$pty" --data-dir "$work/served" update --yes 2>&1) ||
+  fail "completing the served update: $out"
+grep -q "was interrupted" <<<"$out" || fail "the served update was not completed: $out"
 echo "ok"
