@@ -130,7 +130,7 @@ status=0
 "$work/tool/bin/orvik-cli" --port "$pty" --data-dir "$work/machine" info >"$work/out" \
   2>"$work/err" || status=$?
 [ "$status" -eq 1 ] || fail "a cable without a package exits 1, not $status"
-grep -qxF "The update package's file $work/tool/data/config.xml is missing." "$work/err" ||
+grep -qxF "No update package is installed: $work/tool/data holds no config.xml." "$work/err" ||
   fail "a cable without a package: $(cat "$work/out" "$work/err")"
 grep -qF "$work/tool/data/config.xml" "$work/machine/log/err.log" ||
   fail "a cable's package is not data/: $(cat "$work/machine/log/err.log")"

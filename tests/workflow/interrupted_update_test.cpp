@@ -234,6 +234,7 @@ TEST_F(InterruptedUpdateTest, ARadioStillAnsweringTheKilledRunsLastPieceIsComple
       throw ToolEnded{};
     }
   });
+  bench().view.answers = {kAnswerYes};  // the go-ahead
   bench().controller.onUpdate();
   bench().radio.setRequestObserver(nullptr);
   ASSERT_EQ(piece.size(), 4105u);
@@ -242,6 +243,7 @@ TEST_F(InterruptedUpdateTest, ARadioStillAnsweringTheKilledRunsLastPieceIsComple
 
   bench().view.messages.clear();
   removeErrors(ErrorCategory::OK);
+  bench().view.answers = {kAnswerYes};  // the offer to complete it
   bench().controller.onUpdate();
   const std::vector<Shown> updated = {Shown{testing::kUpdated, kStyleInformation}};
   ASSERT_EQ(bench().view.results(), updated) << bench().view.results()[0].text;

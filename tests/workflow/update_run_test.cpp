@@ -370,8 +370,9 @@ TEST_F(UpdateRunTest, AFileThatCannotBeWrittenBeforeTheEraseSaysWhyAndErasesNoth
          return bench.folder.path() / "taken" / "journal";
        },
        [](const std::filesystem::path& folder) {
-         return "\nThe update could not be recorded in its journal entry: cannot write " +
-                (folder / "1234ABC5678.journal").string() +
+         return "\nThe update could not be recorded in its journal entry: cannot create the "
+                "folder " +
+                folder.string() +
                 " (Not a directory). Nothing was erased. Make room on the disk, or make the "
                 "journal folder writable, and run the update again.";
        }},
@@ -383,7 +384,8 @@ TEST_F(UpdateRunTest, AFileThatCannotBeWrittenBeforeTheEraseSaysWhyAndErasesNoth
     bench.view.answers = {kAnswerYes};  // the go-ahead
     bench.controller.onUpdate();
     EXPECT_EQ(bench.view.results(),
-              (Shownlist{{std::string(testing::kUpdateFailed) + c.said(folder), kStyleError}}));
+              (Shownlist{{std::string(testing::kUpdateFailed) + c.said(folder), kStyleError}}))
+        << bench.view.results().at(0).text;
     EXPECT_EQ(bench.controller.lastOutcome().unwritableFolder, folder);
     EXPECT_TRUE(bench.view.backupsShown.empty());
     EXPECT_EQ(bench.radio.count(RequestKind::EraseFlash), 0);
