@@ -27,6 +27,10 @@ void printFailureHelp(const ActionOutcome& outcome, std::uint64_t logLinesBefore
   // Only a log that holds something about this action is worth sending the user to.
   if (errorLog().linesWritten() != logLinesBefore) {
     err << "Details are in " << errorLog().path().string() << '\n';
+  } else if (const std::string problem = errorLog().openProblem(); !problem.empty()) {
+    err << "The error log " << printableText(errorLog().path().string())
+        << " could not be written: " << problem
+        << ". Move what is at that name out of the way; the tool then starts a new log there.\n";
   }
 }
 

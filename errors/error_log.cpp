@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <system_error>
 
 #include "base/private_files.h"
@@ -102,8 +103,22 @@ bool ErrorLog::openForAppend() {
   // The failures name the radios and their owners' serial numbers: the user's alone.
   fd_ = openPrivateFile(path_, O_WRONLY | O_APPEND);
   if (fd_ < 0) {
+    switch (errno) {
+      case ELOOP:
+        openProblem_ = "it is a symbolic link";
+        break;
+      case EINVAL:
+        openProblem_ = "it is not a regular file";
+        break;
+      case EPERM:
+        openProblem_ = "it belongs to another user";
+        break;
+      default:
+        openProblem_ = std::strerror(errno);
+    }
     return false;
   }
+  openProblem_.clear();
   linesLeft_ = kLinesPerFile;
   return true;
 }
@@ -151,6 +166,11 @@ bool ErrorLog::logText(std::string_view text) {
     observer_(text);
   }
   return written;
+}
+
+std::string ErrorLog::openProblem() const {
+  std::lock_guard lock(mutex_);
+  return openProblem_;
 }
 
 ErrorLog& errorLog() {

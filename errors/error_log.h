@@ -37,6 +37,9 @@ class ErrorLog {
   // How many lines this run has written; a caller that compares it before and after an
   // action knows whether the log holds anything about that action.
   std::uint64_t linesWritten() const;
+  // Why the log could not be opened the last time it was tried ("" when it could): a link or
+  // another user's file at its name is never written through.
+  std::string openProblem() const;
 
   // Where the time stamps come from; the local wall clock unless a test sets another.
   void setTimeSource(std::function<std::time_t()> now);
@@ -52,6 +55,7 @@ class ErrorLog {
   int fd_ = -1;
   int linesLeft_ = 0;
   std::uint64_t linesWritten_ = 0;
+  std::string openProblem_;
   std::function<std::time_t()> now_;
   std::function<void(std::string_view)> observer_;
 };

@@ -161,6 +161,11 @@ TEST_F(ErrorLogTest, ALinkAtTheLogsNameIsNotFollowed) {
   }
   EXPECT_EQ(contents(target), "kept\n");
   EXPECT_EQ(fs::status(target).permissions(), fs::perms(0644));
+  // The reason is kept for the user; once the link is gone the log is the tool's own again.
+  EXPECT_EQ(log_.openProblem(), "it is a symbolic link");
+  fs::remove(base_ / "log" / "err.log");
+  EXPECT_TRUE(log_.logLine("after"));
+  EXPECT_EQ(log_.openProblem(), "");
 }
 
 // A radio's text in a line cannot act on the terminal that shows the log; lines stay lines.
