@@ -102,9 +102,8 @@ TEST_F(PtyRadioServerTest, EchoModeReturnsTheRequestFirstAndIgnoresBaud) {
   ::close(fd);
 }
 
-TEST_F(PtyRadioServerTest, LargeRequestsArriveWhole) {
-  start();
-  radio.setTestMode(SimTestMode::Flash);
+// A write-flash request of a 4 KiB piece of zeros at 0x10000, with its checksum.
+Bytes flashPieceRequest() {
   Bytes request = {0xFF, 0x72, 0x10, 0x05, 0x01, 0x01, 0x00, 0x00};
   request.resize(request.size() + 4096, 0x00);
   request.push_back(0);
@@ -113,6 +112,13 @@ TEST_F(PtyRadioServerTest, LargeRequestsArriveWhole) {
     sum += request[i];
   }
   request.back() = static_cast<std::uint8_t>(0xFF - (sum & 0xFF));
+  return request;
+}
+
+TEST_F(PtyRadioServerTest, LargeRequestsArriveWhole) {
+  start();
+  radio.setTestMode(SimTestMode::Flash);
+  const Bytes request = flashPieceRequest();
   const int fd = openPort(server.slavePath());
   ASSERT_GE(fd, 0);
   ASSERT_TRUE(writeAll(fd, request));
@@ -128,14 +134,7 @@ TEST_F(PtyRadioServerTest, RealTimeAPieceTakesItsWireTimeAtTheRateTheClientSet) 
   server.keepLineTime(57600, std::chrono::milliseconds(1));
   start();
   radio.setTestMode(SimTestMode::Flash);
-  Bytes request = {0xFF, 0x72, 0x10, 0x05, 0x01, 0x01, 0x00, 0x00};
-  request.resize(request.size() + 4096, 0x00);
-  request.push_back(0);
-  unsigned sum = 0;
-  for (std::size_t i = 0; i + 1 < request.size(); ++i) {
-    sum += request[i];
-  }
-  request.back() = static_cast<std::uint8_t>(0xFF - (sum & 0xFF));
+  const Bytes request = flashPieceRequest();
   const Bytes answer = {0x50, 0xF2, 0x95, 0x01, 0x77};
   const struct {
     speed_t speed;
