@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -78,6 +79,11 @@ bool generateKeyPair(const std::string& name, const std::filesystem::path& folde
   const std::filesystem::path publicPath = folder / (name + ".pub");
   const std::filesystem::path secretPath = folder / (name + ".key");
   std::error_code ec;
+  // A folder named for the keys is made, for its owner alone; an existing one is used as it is.
+  if (!folder.empty() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    error = "Cannot make the folder " + folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
   for (const auto& path : {publicPath, secretPath}) {
     if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
       error = path.string() + " already exists; a key is never replaced. Choose another --name.";
