@@ -79,12 +79,13 @@ int TerminalView::showMessage(const std::string& text, unsigned style) {
 int TerminalView::askPerson(const std::string& question) {
   endProgressLine();
   if (options_.station) {
-    err_ << question << "\n[y/N] n (only a person at the radio can decide this)\n" << std::flush;
+    err_ << printableLines(question) << "\n[y/N] n (only a person at the radio can decide this)\n"
+         << std::flush;
     return kAnswerNo;
   }
   // Asked also with --yes: only the person typing decides this one.
-  err_ << question << "\n[y/N] " << (options_.answerYes ? "(not answered by --yes) " : "")
-       << std::flush;
+  err_ << printableLines(question) << "\n[y/N] "
+       << (options_.answerYes ? "(not answered by --yes) " : "") << std::flush;
   const auto answer = readLine();
   if (!answer) {
     err_ << '\n';
