@@ -29,6 +29,8 @@ std::string truncateUtf8(std::string text, std::size_t maxChars);
 
 // "AA BB CC" for the given bytes.
 std::string hexDump(std::span<const std::uint8_t> bytes);
+// Lower-case hex digits, two a byte, nothing between: the way digests are written.
+std::string hexText(std::span<const std::uint8_t> bytes);
 
 // The length of the well-formed UTF-8 character at text[pos] (1 to 4), or 0 when the bytes
 // there are not one: a stray continuation byte, a cut-off sequence, an overlong form, a

@@ -20,6 +20,7 @@
 #include <system_error>
 
 #include "base/file_replace.h"
+#include "base/text.h"
 #include "commands/personality_file.h"
 #include "package/file_bytes.h"
 #include "package/kxk_file.h"
@@ -80,16 +81,6 @@ std::optional<std::string> unescaped(std::string_view value) {
     }
   }
   return out;
-}
-
-std::string hexText(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0x0F];
-  }
-  return text;
 }
 
 std::string digestOf(std::string_view text) {

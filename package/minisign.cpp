@@ -210,17 +210,6 @@ std::array<std::uint8_t, 32> blake2b256Digest(std::span<const std::uint8_t> byte
   return out;
 }
 
-std::string hexText(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (const std::uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 15];
-  }
-  return text;
-}
-
 std::string base64Encode(std::span<const std::uint8_t> bytes) {
   std::string text(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(text.data()), bytes.data(),

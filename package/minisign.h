@@ -24,9 +24,6 @@ Blake2b512Digest blake2b512Digest(std::span<const std::uint8_t> bytes);
 // libcrypto 3.0 offers BLAKE2b only with a 64-byte output, which is a different function.
 std::array<std::uint8_t, 32> blake2b256Digest(std::span<const std::uint8_t> bytes);
 
-// Lower-case hex of the bytes.
-std::string hexText(std::span<const std::uint8_t> bytes);
-
 std::string base64Encode(std::span<const std::uint8_t> bytes);
 // Strict: padding as the encoder writes it, no spaces; nullopt otherwise.
 std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text);

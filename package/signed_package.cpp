@@ -11,6 +11,8 @@
 #include <set>
 #include <system_error>
 
+#include "base/text.h"
+
 namespace orvik {
 namespace {
 

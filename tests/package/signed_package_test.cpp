@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 
+#include "base/text.h"
 #include "package/minisign.h"
 #include "package/signed_package.h"
 #include "tests/package/temp_folder.h"
