@@ -173,30 +173,6 @@ CreateFileResult createFileWithContents(const std::filesystem::path& path,
 OwnFileResult writeOwnFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                            OwnFileWrite how, FileIdentity& identity, int& error) {
   error = 0;
-  if (how == OwnFileWrite::New) {
-    FileIdentity made;
-    const std::filesystem::path folder = folderOf(path);
-    std::string tempName;
-    error = writeTempFile(folder, path, bytes, tempName, &made);
-    if (error != 0) {
-      return OwnFileResult::Failed;
-    }
-    OwnFileResult result = OwnFileResult::Failed;
-    if (::link(tempName.c_str(), path.c_str()) == 0) {
-      result = OwnFileResult::Written;
-      identity = made;
-    } else if (errno == EEXIST) {
-      result = OwnFileResult::Exists;
-      error = EEXIST;
-    } else {
-      error = errno != 0 ? errno : EIO;
-    }
-    ::unlink(tempName.c_str());
-    if (result == OwnFileResult::Written) {
-      syncFolder(folder);
-    }
-    return result;
-  }
   if (how == OwnFileWrite::Rewrite) {
     // Only the file an earlier write made: not a link put at its name, nor another file.
     struct stat info {};
@@ -217,8 +193,23 @@ OwnFileResult writeOwnFile(const std::filesystem::path& path, std::span<const st
   if (error != 0) {
     return OwnFileResult::Failed;
   }
-  // rename() replaces the name itself: a link there goes, what it points at is not touched.
-  if (::rename(tempName.c_str(), path.c_str()) != 0) {
+  if (how == OwnFileWrite::New) {
+    // link() never replaces: a name taken meanwhile is told, not written over.
+    OwnFileResult result = OwnFileResult::Failed;
+    if (::link(tempName.c_str(), path.c_str()) == 0) {
+      result = OwnFileResult::Written;
+    } else if (errno == EEXIST) {
+      result = OwnFileResult::Exists;
+      error = EEXIST;
+    } else {
+      error = errno != 0 ? errno : EIO;
+    }
+    ::unlink(tempName.c_str());
+    if (result != OwnFileResult::Written) {
+      return result;
+    }
+  } else if (::rename(tempName.c_str(), path.c_str()) != 0) {
+    // rename() replaces the name itself: a link there goes, what it points at is not touched.
     error = errno;
     ::unlink(tempName.c_str());
     return OwnFileResult::Failed;
